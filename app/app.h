@@ -1,0 +1,68 @@
+#pragma once
+// Process-wide state of start-up, threads and shutdown.
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/wake.h"
+
+extern std::atomic<bool> g_AppRunning;
+extern std::vector<std::thread> g_Threads;
+extern WakeEvent g_SignalWake;
+extern WakeEvent g_AutoClickWake;
+extern WakeEvent g_KeySpamWake;
+extern WakeEvent g_PlaybackWake;
+
+// The main window (a GtkWindow*), null once the main loop has ended.
+extern void* g_MasterWindow;
+extern std::function<void(const std::string&)> g_MasterEvalFn;
+extern std::function<void(std::function<void()>)> g_MasterDispatchFn;
+
+extern std::mutex g_UpdateUiMutex;
+extern std::atomic<bool> g_UpdateInstallCancel;
+extern std::string g_UpdateManifestOverride;
+extern std::atomic<bool> g_MainPageReady;
+extern std::string g_SessionStateFilePath;
+
+constexpr const char* kWindowTitle = "Pellomar (Free Version 1.0.2)";
+constexpr const char* kMenuName = "Pellomar Free";
+constexpr int kDefaultWindowWidth = 420;
+constexpr int kDefaultWindowHeight = 560;
+
+void WakeSignalProcessor();
+void WakeAutoClickThread();
+void WakeKeySpamThread();
+void WakePlaybackThread();
+
+// Runs fn under g_UpdateUiMutex unless shutdown refused UI updates or there is no page.
+bool UpdateUi(const std::function<void()>& fn);
+
+void ShutDown();
+void SaveGeometry();
+std::string GetSessionStateFilePath();
+
+void PlatformApplyAlwaysOnTop(bool on);
+void PlatformApplyLaunchOnStartup(bool on);
+void PlatformMouseButtonUp(int button);
+
+// The whole file as bytes; empty when it cannot be opened.
+std::string ReadFile(const std::string& path);
+
+// Command line handling of the process entry.
+struct CommandLine {
+  bool child = false;               // first argument is exactly "--child"
+  bool selfTest = false;            // a "--selftest-update=" argument was found
+  std::string selfTestPath;
+  std::string manifestOverride;     // last "--update-manifest=" value
+  bool hasManifestOverride = false;
+};
+CommandLine ParseCommandLine(int argc, char** argv);
+
+// Runs the whole program: command-line modes, start-up, main loop, shutdown.
+int PmrMain(int argc, char** argv);
+
+// The worker threads (started by PmrMain; exposed for tests).
+void StartWorkerThreads();

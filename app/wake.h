@@ -1,0 +1,19 @@
+#pragma once
+// Wake-up object of a worker thread: a wake sent while nobody waits is kept and
+// ends the next wait at once.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+struct WakeEvent {
+  std::atomic<bool> flag{false};
+  std::mutex mutex;
+  std::condition_variable cv;  // timed waits use the monotonic clock (steady_clock)
+
+  void Wake();
+};
+
+// Sleeps `ms` milliseconds; returns early when `ev` is woken or shutdown has begun.
+// Sleeps on the condition variable until 0.5 ms before the deadline and yields for
+// the rest, so short intervals stay accurate.
+void WaitIntervalOrWake(WakeEvent& ev, double ms);

@@ -1,0 +1,15 @@
+// The GNOME helper backend is not built yet: outside a GNOME Wayland session
+// the helper is not needed ("n/a"); inside one it is reported missing.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/os_shell.h"
+
+std::string LinuxGnomeHelperState() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+  bool gnome = desktop && std::strstr(desktop, "GNOME") != nullptr;
+  if (!wayland || !*wayland || !gnome) return "n/a";
+  return "missing";
+}

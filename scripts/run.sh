@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Starts the program; without a display, starts a private Xvfb first and says so.
+set -euo pipefail
+exe=$1; shift
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  n=90
+  while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+  Xvfb :$n -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  trap 'kill $xvfb 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+  export DISPLAY=:$n
+  echo "No display found: started Xvfb on $DISPLAY (view it with: x11vnc -display $DISPLAY)."
+fi
+"$exe" "$@"

@@ -1,0 +1,11 @@
+#pragma once
+// The snap group coordinator's entry points used by start-up and shutdown.
+#include <functional>
+#include <string>
+
+void DesktopWindowsStart(void* window, bool master,
+                         std::function<void(const std::string&)> eval,
+                         std::function<void(std::function<void()>)> dispatch,
+                         std::function<void()> terminate);
+void DesktopWindowsCheckSnap();
+void DesktopWindowsStop();
