@@ -1,0 +1,105 @@
+// Process-wide state of the application core, the wake functions, UI updates
+// from background threads, the orderly stop and the small shared helpers.
+#include "app/app.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "platform/os_input.h"
+#include "platform/os_window.h"
+#include "snap/desktop_windows.h"
+#include "state/app_settings.h"
+#include "state/session_file.h"
+#include "tools/tool_state.h"
+
+std::atomic<bool> g_AppRunning{true};
+std::vector<std::thread> g_Threads;
+WakeEvent g_SignalWake;
+WakeEvent g_AutoClickWake;
+WakeEvent g_KeySpamWake;
+WakeEvent g_PlaybackWake;
+
+void* g_MasterWindow = nullptr;
+std::function<void(const std::string&)> g_MasterEvalFn;
+std::function<void(std::function<void()>)> g_MasterDispatchFn;
+
+std::mutex g_UpdateUiMutex;
+std::atomic<bool> g_UpdateInstallCancel{false};
+std::string g_UpdateManifestOverride;
+std::atomic<bool> g_MainPageReady{false};
+std::string g_SessionStateFilePath;
+
+void WakeSignalProcessor() { g_SignalWake.Wake(); }
+void WakeAutoClickThread() { g_AutoClickWake.Wake(); }
+void WakeKeySpamThread() { g_KeySpamWake.Wake(); }
+void WakePlaybackThread() { g_PlaybackWake.Wake(); }
+
+bool UpdateUi(const std::function<void()>& fn) {
+  std::lock_guard<std::mutex> lock(g_UpdateUiMutex);
+  if (g_UpdateInstallCancel.load() || !g_MasterEvalFn) return false;
+  fn();
+  return true;
+}
+
+std::string GetSessionStateFilePath() { return g_SessionStateFilePath; }
+
+void SaveGeometry() {
+  if (!g_MasterWindow) return;
+  int x = 0, y = 0, width = 0, height = 0;
+  bool maximized = false;
+  OsGetWindowPlacement(g_MasterWindow, x, y, width, height, maximized);
+  if (width <= 0 || height <= 0) return;
+  g_SavedWindowX = x;
+  g_SavedWindowY = y;
+  g_SavedWindowWidth = width;
+  g_SavedWindowHeight = height;
+  g_SavedMaximized = maximized;
+  g_HasSavedWindowPos = true;
+  SaveAppSettings();
+}
+
+void ShutDown() {
+  static std::atomic<bool> done{false};
+  if (done.exchange(true)) return;
+
+  {
+    std::lock_guard<std::mutex> lock(g_UpdateUiMutex);
+    g_UpdateInstallCancel.store(true);
+  }
+  SaveGeometry();
+  // The last save waits for the profile lock: skipping it here would lose the
+  // changes made since the previous autosave.
+  SaveSessionStateBlocking();
+  g_AppRunning.store(false);
+
+  triggerAutoClickStop.store(true);
+  triggerKeySpamStop.store(true);
+  ProcessSignals();
+
+  OsStopInputTap();
+  DesktopWindowsStop();
+
+  g_SignalWake.Wake();
+  g_AutoClickWake.Wake();
+  g_KeySpamWake.Wake();
+  g_PlaybackWake.Wake();
+
+  for (auto& t : g_Threads)
+    if (t.joinable()) t.join();
+  g_Threads.clear();
+}
+
+void PlatformApplyAlwaysOnTop(bool on) {
+  if (g_MasterWindow) OsSetAlwaysOnTop(g_MasterWindow, on);
+}
+void PlatformApplyLaunchOnStartup(bool on) { OsApplyLaunchAtLogin(on); }
+void PlatformMouseButtonUp(int button) { OsMouseButton(button, false, 1); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}

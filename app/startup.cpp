@@ -1,0 +1,170 @@
+// Process entry: command-line modes, start-up in its fixed order, the worker
+// threads, the main loop and the stop.
+#include <pthread.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/app.h"
+#include "app/bridge.h"
+#include "app/pages.h"
+#include "platform/linux/gtk/webview.h"
+#include "platform/os_input.h"
+#include "platform/os_keys.h"
+#include "platform/os_shell.h"
+#include "platform/os_window.h"
+#include "snap/desktop_windows.h"
+#include "state/app_settings.h"
+#include "state/profiles.h"
+#include "state/session_file.h"
+#include "tools/autoclicker.h"
+#include "tools/keyspammer.h"
+#include "tools/tool_state.h"
+#include "update/update.h"
+
+namespace {
+
+void SetThreadName(const char* name) { pthread_setname_np(pthread_self(), name); }
+
+void SignalProcessorThread() {
+  SetThreadName("PMR signals");
+  while (g_AppRunning.load()) {
+    ProcessSignals();
+    std::unique_lock<std::mutex> lock(g_SignalWake.mutex);
+    g_SignalWake.cv.wait(lock, [] { return g_SignalWake.flag.exchange(false) || !g_AppRunning.load(); });
+  }
+}
+
+void SessionAutosaveThread() {
+  while (g_AppRunning.load()) {
+    for (int i = 0; i < 50 && g_AppRunning.load(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (g_AppRunning.load()) SaveSessionState();
+  }
+}
+
+void NamedAutoClicker() {
+  SetThreadName("PMR autoclicker");
+  AutoClickerThread();
+}
+
+void NamedKeySpammer() {
+  SetThreadName("PMR key spammer");
+  KeySpammerThread();
+}
+
+// Step 20: the main page when capture runs and no GNOME helper is needed,
+// otherwise the boot page.
+void ChooseFirstPage(webview::WebView& w) {
+  if (OsAccessibilityTrusted()) RememberAccessibilityGranted();
+  if (OsStartInputTap()) {
+    std::string gnome = LinuxGnomeHelperState();
+    if (gnome == "n/a" || gnome == "active") {
+      LoadMainUi(w);
+      return;
+    }
+  }
+  bool ready = false;
+  if (OsAccessibilityTrusted()) {
+    RememberAccessibilityGranted();
+    ready = OsStartInputTap();
+  }
+  std::string kind = "permissions";
+  if (!ready && AccessibilityWasGrantedBefore()) kind = "reset";
+  LoadBootPage(w, kind);
+}
+
+}  // namespace
+
+void StartWorkerThreads() {
+  g_Threads.emplace_back(NamedAutoClicker);
+  g_Threads.emplace_back(NamedKeySpammer);
+  g_Threads.emplace_back(SignalProcessorThread);
+  g_Threads.emplace_back(SessionAutosaveThread);
+}
+
+int PmrMain(int argc, char** argv) {
+  CommandLine cl = ParseCommandLine(argc, argv);
+  if (cl.selfTest) {
+    std::string report;
+    bool pass = SelfTestUpdate(cl.selfTestPath, report);
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    std::fputs(pass ? "SELFTEST-UPDATE: ALL PASS\n" : "SELFTEST-UPDATE: FAILURES ABOVE\n", stdout);
+    std::fflush(stdout);
+    return pass ? 0 : 1;
+  }
+  if (cl.hasManifestOverride) g_UpdateManifestOverride = cl.manifestOverride;
+  OsPrepareWindowDecorations(cl.child);
+  if (cl.child) return 0;
+
+  OsPrepareFileOpenHandling();
+  if (!OsAcquireSingleInstanceLock()) {
+    OsActivateOtherInstance();
+    return 0;
+  }
+  CleanupUpdateTempFiles();
+  g_SessionStateFilePath = OsDataDir() + "/session.dat";
+  if (!LoadSessionState()) {
+    std::lock_guard<std::mutex> lock(profileMutex);
+    profiles.push_back(MacroProfile{kDefaultProfileName, "", {}});
+  }
+  EnsureDefaultProfileExists();
+  LoadAppSettings();
+  OsApplyLaunchAtLogin(g_LaunchOnStartup);
+  g_CurrentTheme = LoadThemeFromFile();
+  OsKeysWatchLayout();
+  OsInputInit();
+
+  StartWorkerThreads();
+
+  {
+    webview::WebView w;
+    g_MasterWindow = w.window();
+    g_MasterEvalFn = [&w](const std::string& js) { w.eval(js); };
+    g_MasterDispatchFn = [&w](std::function<void()> fn) { w.dispatch(std::move(fn)); };
+    w.set_title(kWindowTitle);
+    OsSetTitleBarColors(g_MasterWindow, TitleBarColors{{13, 14, 21}, {255, 255, 255}});
+    BindSetTitleBarColors(w);
+    OsInstallMainMenu(kMenuName);
+    w.set_size(kDefaultWindowWidth, kDefaultWindowHeight, webview::Hint::None);
+    w.init(InjectedUserScript());
+    DesktopWindowsStart(g_MasterWindow, true, g_MasterEvalFn, g_MasterDispatchFn,
+                        std::function<void()>());
+    BindBridgeFunctions(w);
+    ChooseFirstPage(w);
+    if (g_HasSavedWindowPos)
+      OsRestoreWindowPlacement(g_MasterWindow, g_SavedWindowX, g_SavedWindowY, g_SavedWindowWidth,
+                               g_SavedWindowHeight, g_SavedMaximized && !g_StartMinimized);
+    SaveGeometry();
+    if (g_AlwaysOnTop) OsSetAlwaysOnTop(g_MasterWindow, true);
+    if (g_StartMinimized)
+      OsMiniaturize(g_MasterWindow);
+    else
+      OsBringToFront(g_MasterWindow);
+    OsInstallLifecycleHooks(
+        g_MasterWindow,
+        [] {
+          SaveGeometry();
+          DesktopWindowsCheckSnap();
+        },
+        ShutDown, OsInputTapOnSessionLocked);
+    OsInstallFileOpenHandlers(g_MasterWindow, [](const std::vector<std::string>&) {});
+    StartUpdateCheckThread();
+
+    w.run();
+
+    {
+      std::lock_guard<std::mutex> lock(g_UpdateUiMutex);
+      g_UpdateInstallCancel.store(true);
+    }
+    SaveGeometry();
+    g_MasterWindow = nullptr;
+    ShutDown();
+    g_MasterEvalFn = nullptr;
+    g_MasterDispatchFn = nullptr;
+  }  // the web view is destroyed here
+  ShutDown();
+  return 0;
+}

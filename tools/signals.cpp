@@ -1,0 +1,130 @@
+// The signal processor: applies pending triggers in one fixed order.
+#include <mutex>
+
+#include "app/app.h"
+#include "state/profiles.h"
+#include "tools/keyspammer.h"
+#include "tools/recorder.h"
+#include "tools/tool_state.h"
+
+namespace {
+
+bool Consume(std::atomic<bool>& trigger) { return trigger.exchange(false); }
+
+void ApplyStopToolsRule() {
+  if (!g_StopToolsWithMacro) return;
+  triggerAutoClickStop.store(true);
+  triggerKeySpamStop.store(true);
+}
+
+void ReleaseLeftRight() {
+  PlatformMouseButtonUp(0);
+  PlatformMouseButtonUp(1);
+}
+
+void ReleaseAllButtons() {
+  PlatformMouseButtonUp(0);
+  PlatformMouseButtonUp(1);
+  PlatformMouseButtonUp(2);
+}
+
+void CompleteReassignment() {
+  int kind = currentReassign.load();
+  int key = capturedReassignKey.load();
+  if (kind == 0 || key == 0) return;
+  if (key != kVkEscape) {
+    switch (kind) {
+      case kReassignRecord: vkRecord.store(key); break;
+      case kReassignPlay: vkPlay.store(key); break;
+      case kReassignAuto: vkAutoClicker.store(key); break;
+      case kReassignKeySpamHotkey: vkKeySpamHotkey.store(key); break;
+      case kReassignUnlock: vkUnlock.store(key); break;
+      case kReassignKeySpamTarget: {
+        int count = keySpamTargetCount.load();
+        if (count >= 0 && count < kMaxKeySpamTargets) {
+          keySpamTargets[count].store(key);
+          keySpamTargetCount.store(count + 1);
+          vkKeySpamTarget.store(keySpamTargets[0].load());
+          SnapshotActiveProfileSettings();
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  currentReassign.store(0);
+  capturedReassignKey.store(0);
+}
+
+}  // namespace
+
+void ProcessSignals() {
+  CompleteReassignment();
+
+  if (Consume(triggerRecord) && !isPlaying.load()) {
+    if (isRecording.load()) {
+      isRecording.store(false);
+      FinishRecording();
+      ApplyStopToolsRule();
+    } else {
+      std::lock_guard<std::mutex> lock(profileMutex);
+      BeginRecordingLocked();
+    }
+  }
+
+  if (Consume(triggerPlay) && !isRecording.load()) {
+    bool nowPlaying = !isPlaying.load();
+    isPlaying.store(nowPlaying);
+    if (!nowPlaying) {
+      ReleaseLeftRight();
+      ApplyStopToolsRule();
+    }
+    WakePlaybackThread();
+  }
+
+  if (Consume(triggerPlayStop) && !isRecording.load() && isPlaying.load()) {
+    isPlaying.store(false);
+    ReleaseLeftRight();
+    ApplyStopToolsRule();
+    WakePlaybackThread();
+  }
+
+  if (Consume(triggerAutoClicker)) {
+    bool nowClicking = !isAutoClicking.load();
+    isAutoClicking.store(nowClicking);
+    if (!nowClicking) ReleaseAllButtons();
+    WakeAutoClickThread();
+  }
+
+  if (Consume(triggerAutoClickStart) && !isAutoClicking.load()) {
+    isAutoClicking.store(true);
+    WakeAutoClickThread();
+  }
+
+  if (Consume(triggerAutoClickStop) && isAutoClicking.load()) {
+    isAutoClicking.store(false);
+    ReleaseAllButtons();
+    WakeAutoClickThread();
+  }
+
+  if (Consume(triggerKeySpam)) {
+    if (isKeySpamming.load()) {
+      isKeySpamming.store(false);
+      ReleaseAllKeySpamTargets();
+    } else if (keySpamTargetCount.load() > 0) {
+      isKeySpamming.store(true);
+    }
+    WakeKeySpamThread();
+  }
+
+  if (Consume(triggerKeySpamStart) && !isKeySpamming.load() && keySpamTargetCount.load() > 0) {
+    isKeySpamming.store(true);
+    WakeKeySpamThread();
+  }
+
+  if (Consume(triggerKeySpamStop) && isKeySpamming.load()) {
+    isKeySpamming.store(false);
+    ReleaseAllKeySpamTargets();
+    WakeKeySpamThread();
+  }
+}

@@ -1,0 +1,170 @@
+// The tools' shared state, hotkey dispatch and key reassignment requests.
+#include "tools/tool_state.h"
+
+#include "app/app.h"
+
+std::atomic<bool> isRecording{false};
+std::atomic<bool> isPlaying{false};
+std::atomic<bool> isAutoClicking{false};
+std::atomic<bool> isKeySpamming{false};
+std::atomic<bool> isPickingLocation{false};
+
+std::atomic<bool> triggerRecord{false};
+std::atomic<bool> triggerPlay{false};
+std::atomic<bool> triggerPlayStop{false};
+std::atomic<bool> triggerAutoClicker{false};
+std::atomic<bool> triggerAutoClickStart{false};
+std::atomic<bool> triggerAutoClickStop{false};
+std::atomic<bool> triggerKeySpam{false};
+std::atomic<bool> triggerKeySpamStart{false};
+std::atomic<bool> triggerKeySpamStop{false};
+
+std::atomic<int> vkRecord{kDefaultVkRecord};
+std::atomic<int> vkPlay{kDefaultVkPlay};
+std::atomic<int> vkAutoClicker{kDefaultVkAutoClicker};
+std::atomic<int> vkKeySpamHotkey{kDefaultVkKeySpam};
+std::atomic<int> vkUnlock{kDefaultVkUnlock};
+
+std::atomic<bool> g_HotkeyLockEnabled{true};
+std::atomic<bool> g_HotkeysUnlocked{true};
+std::atomic<bool> g_HotkeysEnabled{true};
+bool g_StopToolsWithMacro = true;
+std::atomic<bool> g_HoldModeAuto{false};
+std::atomic<bool> g_HoldModeKeySpam{false};
+
+std::atomic<int> currentReassign{kReassignNone};
+std::atomic<int> capturedReassignKey{0};
+
+int autoClickIntervalHours = 0;
+int autoClickIntervalMins = 0;
+int autoClickIntervalSecs = 0;
+int autoClickIntervalMs = 100;
+int autoClickerButtonIdx = 0;
+int autoClickClickType = 0;
+int autoClickRepeatMode = 1;
+int autoClickRepeatTimes = 10;
+int autoClickLocationMode = 0;
+std::atomic<int> autoClickFixedX{0};
+std::atomic<int> autoClickFixedY{0};
+std::atomic<int> currentClickCount{0};
+
+int keySpamIntervalHours = 0;
+int keySpamIntervalMins = 0;
+int keySpamIntervalSecs = 0;
+int keySpamIntervalMs = 100;
+int keySpamRepeatMode = 1;
+int keySpamRepeatTimes = 10;
+std::atomic<int> keySpamTargets[kKeySpamTargetSlots] = {32};
+std::atomic<int> keySpamTargetCount{1};
+std::atomic<int> vkKeySpamTarget{32};
+std::atomic<bool> keySpamChordMode{false};
+std::atomic<int> currentKeySpamCount{0};
+
+bool bRecordMouseMovement = true;
+bool bRecordMouseClicks = true;
+bool bRecordMouseScroll = true;
+bool bRecordKeyboard = true;
+bool bUseRelativeMouse = false;
+float fPlaybackSpeed = 1.0f;
+bool bLoopSequence = false;
+int iLoopIntervalMs = 500;
+
+bool HandleHotkeyDown(int code) {
+  // The unlock key is tested first: with the lock feature on it wins over any
+  // other hotkey on the same key.
+  if (code == vkUnlock.load() && g_HotkeyLockEnabled.load()) {
+    bool wasUnlocked = g_HotkeysUnlocked.load();
+    g_HotkeysUnlocked.store(!wasUnlocked);
+    if (wasUnlocked) {
+      triggerAutoClickStop.store(true);
+      triggerKeySpamStop.store(true);
+      triggerPlayStop.store(true);
+    }
+    WakeSignalProcessor();
+    return true;
+  }
+  if (g_HotkeyLockEnabled.load() && !g_HotkeysUnlocked.load()) return false;
+
+  std::atomic<bool>* trigger = nullptr;
+  if (code == vkRecord.load())
+    trigger = &triggerRecord;
+  else if (code == vkPlay.load())
+    trigger = &triggerPlay;
+  else if (code == vkAutoClicker.load())
+    trigger = &triggerAutoClicker;
+  else if (code == vkKeySpamHotkey.load())
+    trigger = &triggerKeySpam;
+  if (!trigger) return false;
+  trigger->store(true);
+  WakeSignalProcessor();
+  return true;
+}
+
+void OnHotkeyReleased(int) {}
+
+bool HoldModeAuto() { return false; }
+bool HoldModeKeySpam() { return false; }
+
+void ReassignKey(const std::string& kind) {
+  static const struct {
+    const char* word;
+    int kind;
+  } kKinds[] = {
+      {"rec", kReassignRecord},         {"play", kReassignPlay},
+      {"auto", kReassignAuto},          {"keyspamhotkey", kReassignKeySpamHotkey},
+      {"keyspamtarget", kReassignKeySpamTarget}, {"unlock", kReassignUnlock},
+  };
+  for (const auto& k : kKinds) {
+    if (kind == k.word) {
+      currentReassign.store(k.kind);
+      return;
+    }
+  }
+}
+
+void ResetHotkeys() {
+  vkRecord.store(kDefaultVkRecord);
+  vkPlay.store(kDefaultVkPlay);
+  vkAutoClicker.store(kDefaultVkAutoClicker);
+  vkKeySpamHotkey.store(kDefaultVkKeySpam);
+  vkUnlock.store(kDefaultVkUnlock);
+}
+
+void ResetToolStateForTest() {
+  for (auto* f : {&isRecording, &isPlaying, &isAutoClicking, &isKeySpamming, &isPickingLocation,
+                  &triggerRecord, &triggerPlay, &triggerPlayStop, &triggerAutoClicker,
+                  &triggerAutoClickStart, &triggerAutoClickStop, &triggerKeySpam,
+                  &triggerKeySpamStart, &triggerKeySpamStop, &g_HoldModeAuto, &g_HoldModeKeySpam,
+                  &keySpamChordMode})
+    f->store(false);
+  ResetHotkeys();
+  g_HotkeyLockEnabled.store(true);
+  g_HotkeysUnlocked.store(true);
+  g_HotkeysEnabled.store(true);
+  g_StopToolsWithMacro = true;
+  currentReassign.store(0);
+  capturedReassignKey.store(0);
+  autoClickIntervalHours = autoClickIntervalMins = autoClickIntervalSecs = 0;
+  autoClickIntervalMs = 100;
+  autoClickerButtonIdx = autoClickClickType = 0;
+  autoClickRepeatMode = 1;
+  autoClickRepeatTimes = 10;
+  autoClickLocationMode = 0;
+  autoClickFixedX.store(0);
+  autoClickFixedY.store(0);
+  currentClickCount.store(0);
+  keySpamIntervalHours = keySpamIntervalMins = keySpamIntervalSecs = 0;
+  keySpamIntervalMs = 100;
+  keySpamRepeatMode = 1;
+  keySpamRepeatTimes = 10;
+  for (auto& t : keySpamTargets) t.store(0);
+  keySpamTargets[0].store(32);
+  keySpamTargetCount.store(1);
+  vkKeySpamTarget.store(32);
+  currentKeySpamCount.store(0);
+  bRecordMouseMovement = bRecordMouseClicks = bRecordMouseScroll = bRecordKeyboard = true;
+  bUseRelativeMouse = false;
+  fPlaybackSpeed = 1.0f;
+  bLoopSequence = false;
+  iLoopIntervalMs = 500;
+}
