@@ -7,14 +7,30 @@
 // promise. The handler receives the JSON array of the call's arguments as
 // text. An empty result resolves the promise with `undefined`; any other result
 // must be JSON and resolves it with the parsed value; invalid JSON rejects.
+// Handlers run on the main thread, one at a time.
+//
+// Threads: dispatch, eval, resolve and terminate may be called from any
+// thread; everything else belongs to the main (GTK) thread.
+//
+// Automation: when the process was started by WebKitWebDriver (its command
+// line carries the argument "--automation"), the web context accepts
+// automation sessions and every session's request for a browsing context is
+// answered with this view, which is then created as controlled by automation.
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace webview {
 
-// A text as a quoted JSON string.
+// A text as a JSON string literal: wrapped in double quotes, `"` and `\`
+// escaped, backspace, tab, newline, form feed and carriage return as \b \t \n
+// \f \r, every other byte below 0x20 as \u00XX (lower-case hex), all other
+// bytes (UTF-8 included) unchanged.
 std::string json_escape(const std::string& text);
+
+// True when /proc/self/cmdline holds the argument "--automation" (the way
+// WebKitWebDriver starts a browser binary).
+bool started_for_automation();
 
 enum class Hint { None, Min, Max, Fixed };
 
@@ -24,36 +40,48 @@ class WebView {
   // Async handlers answer later (from any thread) with resolve(id, status, result).
   using AsyncHandler = std::function<void(const std::string& id, const std::string& args)>;
 
-  // Creates the window and the view (developer tools off, page clipboard
-  // access on). When the process was started by WebKitWebDriver the view
-  // accepts automation; ordinary starts are unchanged.
+  // Creates and shows the window and the view (developer tools off, page
+  // clipboard access on). Initialises GTK when that has not been done yet;
+  // throws std::runtime_error when no display can be opened.
   WebView();
+  // Destroys the window and the view. Main thread.
   ~WebView();
   WebView(const WebView&) = delete;
   WebView& operator=(const WebView&) = delete;
 
-  void* window() const;  // the GtkWindow*
-  void* view() const;    // the WebKitWebView*
+  // The GtkWindow* and the WebKitWebView*. Closing the window by the user
+  // ends run() but keeps both alive until the WebView is destroyed; when some
+  // other code destroys the window, both become null.
+  void* window() const;
+  void* view() const;
 
+  // Binding an existing name replaces its handler. A handler that throws
+  // rejects the call with the exception's message.
   void bind(const std::string& name, SyncHandler fn);
   void bind_async(const std::string& name, AsyncHandler fn);
   void unbind(const std::string& name);
-  // Answers an async call; status 0 resolves, anything else rejects. Any thread.
+  // Answers an async call; status 0 resolves, anything else rejects. Any
+  // thread; an id that is unknown (already answered, or its page has gone) is
+  // ignored by the page.
   void resolve(const std::string& id, int status, const std::string& result);
 
   void init(const std::string& js);      // runs at document start in every page
   void eval(const std::string& js);      // posted; dropped before any page began loading
-  void dispatch(std::function<void()> fn);  // any thread; runs on the main loop
+  void dispatch(std::function<void()> fn);  // any thread; runs on the main loop, in order
   void set_title(const std::string& title);
   void set_size(int width, int height, Hint hint = Hint::None);
-  void set_html(const std::string& html);
+  void set_html(const std::string& html);  // no base URI
   void navigate(const std::string& url);
+  // Runs the main loop until terminate() or the window is closed. When
+  // terminate() came first, returns at once.
   void run();
-  void terminate();
+  void terminate();  // any thread
+
+  bool automation() const;  // created as controlled by automation
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace webview
