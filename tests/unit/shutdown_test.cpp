@@ -1,0 +1,40 @@
+// The orderly stop: workers joined, tools stopped, a second call returns at once.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "app/app.h"
+#include "tools/tool_state.h"
+
+namespace {
+
+TEST(ShutDown, StopsToolsJoinsWorkersAndIsIdempotent) {
+  std::string data = testing::TempDir() + "/pmr-shutdown-data";
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  ResetToolStateForTest();
+  g_AppRunning.store(true);
+  StartWorkerThreads();
+  ASSERT_EQ(g_Threads.size(), 4u);
+
+  triggerAutoClickStart.store(true);
+  WakeSignalProcessor();
+  for (int i = 0; i < 200 && !isAutoClicking.load(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(isAutoClicking.load()) << "the signal processor thread applies triggers";
+
+  auto t0 = std::chrono::steady_clock::now();
+  ShutDown();
+  auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_FALSE(g_AppRunning.load());
+  EXPECT_TRUE(g_UpdateInstallCancel.load());
+  EXPECT_FALSE(isAutoClicking.load()) << "shutdown stops the tools before joining";
+  EXPECT_TRUE(g_Threads.empty());
+  EXPECT_LT(took, std::chrono::seconds(3)) << "workers notice shutdown promptly";
+
+  t0 = std::chrono::steady_clock::now();
+  ShutDown();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+}
+
+}  // namespace
