@@ -10,6 +10,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   trap 'kill $xvfb 2>/dev/null || true' EXIT
   for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
   export DISPLAY=:$n
-  echo "No display found: started Xvfb on $DISPLAY (view it with: x11vnc -display $DISPLAY)."
+  echo "No display found: started Xvfb on $DISPLAY; the program runs there."
 fi
 "$exe" "$@"
