@@ -266,6 +266,12 @@ struct WebView::Impl {
     d->stop_requested = true;
     d->Quit();
   }
+  // An automation session closing its browsing context ends the program's loop.
+  static void OnViewClose(WebKitWebView*, gpointer self) {
+    auto* d = static_cast<Impl*>(self);
+    d->stop_requested = true;
+    d->Quit();
+  }
   static WebKitWebView* OnCreateWebView(WebKitAutomationSession*, gpointer self) {
     return static_cast<Impl*>(self)->view;
   }
@@ -298,6 +304,7 @@ WebView::WebView() : impl_(std::make_shared<Impl>()) {
   webkit_settings_set_enable_developer_extras(settings, FALSE);
   webkit_settings_set_javascript_can_access_clipboard(settings, TRUE);
   g_signal_connect(d.view, "load-changed", G_CALLBACK(Impl::OnLoadChanged), &d);
+  if (d.automation) g_signal_connect(d.view, "close", G_CALLBACK(Impl::OnViewClose), &d);
 
   d.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   g_signal_connect_after(d.window, "delete-event", G_CALLBACK(Impl::OnDelete), &d);

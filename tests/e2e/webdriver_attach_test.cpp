@@ -1,0 +1,136 @@
+// A WebDriver session attaches to a program built on the web host: the
+// program is started by WebKitWebDriver with the argument "--automation",
+// and the session reads its page and calls its bound function.
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+const char* const kDriver = "/usr/bin/WebKitWebDriver";
+const std::string kHost = PMR_BINARY_DIR "/tests/e2e/webview_automation_host";
+
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(fd);
+  return port;
+}
+
+size_t Collect(char* data, size_t size, size_t n, void* out) {
+  static_cast<std::string*>(out)->append(data, size * n);
+  return size * n;
+}
+
+// One HTTP request to the driver; the response body, empty on failure.
+std::string Http(const std::string& method, const std::string& url, const std::string& body,
+                 long timeout_s = 60) {
+  std::string out;
+  CURL* c = curl_easy_init();
+  if (!c) return out;
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+  if (method == "POST") curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &out);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT, timeout_s);
+  curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+  if (curl_easy_perform(c) != CURLE_OK) out.clear();
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(c);
+  return out;
+}
+
+std::string Field(const std::string& json, const std::string& key) {
+  const std::string k = "\"" + key + "\":\"";
+  size_t p = json.find(k);
+  if (p == std::string::npos) return {};
+  p += k.size();
+  size_t e = json.find('"', p);
+  return e == std::string::npos ? std::string() : json.substr(p, e - p);
+}
+
+class Driver {
+ public:
+  bool Start() {
+    port_ = FreeLoopbackPort();
+    if (port_ <= 0) return false;
+    std::string port_arg = "--port=" + std::to_string(port_);
+    char* argv[] = {const_cast<char*>(kDriver), port_arg.data(), nullptr};
+    if (posix_spawn(&pid_, kDriver, nullptr, nullptr, argv, environ) != 0) {
+      pid_ = -1;
+      return false;
+    }
+    for (int i = 0; i < 100; ++i) {
+      if (Http("GET", Url("/status"), "", 2).find("\"ready\":true") != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+  ~Driver() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  int port_ = -1;
+  pid_t pid_ = -1;
+};
+
+TEST(WebDriverAttach, SessionDrivesTheHostPage) {
+  ASSERT_EQ(access(kDriver, X_OK), 0) << "WebKitWebDriver is missing (package webkit2gtk-driver)";
+  ASSERT_EQ(access(kHost.c_str(), X_OK), 0) << kHost;
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  Driver driver;
+  ASSERT_TRUE(driver.Start());
+
+  const std::string caps =
+      "{\"capabilities\":{\"alwaysMatch\":{\"webkitgtk:browserOptions\":{\"binary\":\"" + kHost +
+      "\",\"args\":[\"--automation\"]}}}}";
+  const std::string created = Http("POST", driver.Url("/session"), caps);
+  const std::string sid = Field(created, "sessionId");
+  ASSERT_FALSE(sid.empty()) << created;
+  // The browser name a session may ask for is the program's file name.
+  EXPECT_EQ(Field(created, "browserName"), "webview_automation_host") << created;
+
+  const std::string base = "/session/" + sid;
+  EXPECT_EQ(Http("GET", driver.Url(base + "/title"), ""), "{\"value\":\"automation host\"}");
+  EXPECT_EQ(Http("POST", driver.Url(base + "/execute/sync"),
+                 "{\"script\":\"return document.getElementById('msg').textContent + ' ' + "
+                 "typeof hostAdd\",\"args\":[]}"),
+            "{\"value\":\"ready function\"}");
+  EXPECT_EQ(Http("POST", driver.Url(base + "/execute/async"),
+                 "{\"script\":\"const done = arguments[arguments.length - 1]; "
+                 "hostAdd(2, 40).then(done, e => done('rejected ' + e));\",\"args\":[]}"),
+            "{\"value\":42}");
+  EXPECT_EQ(Http("DELETE", driver.Url(base), ""), "{\"value\":null}");
+  curl_global_cleanup();
+}
+
+}  // namespace
