@@ -1,0 +1,305 @@
+#include "tests/support/fake_login1.h"
+
+#include <gio/gio.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "tests/support/process.h"
+
+namespace pmrtest {
+
+// ---- PrivateBus ---------------------------------------------------------------
+
+PrivateBus::~PrivateBus() { Stop(); }
+
+bool PrivateBus::Start(const std::string& tag) {
+  dir_ = MakeTempDir("bus-" + tag);
+  const std::string socket = dir_ + "/bus";
+  const std::string config = dir_ + "/bus.conf";
+  {
+    std::ofstream out(config);
+    out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n"
+           "  <listen>unix:path="
+        << socket
+        << "</listen>\n"
+           "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow user=\"*\"/>\n"
+           "    <allow own=\"*\"/>\n"
+           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+           "    <allow eavesdrop=\"true\"/>\n"
+           "  </policy>\n"
+           "</busconfig>\n";
+  }
+  ChildProcess child = Spawn({"dbus-daemon", "--config-file=" + config, "--nofork"}, {}, false);
+  pid_ = child.pid;
+  if (pid_ <= 0) return false;
+  for (int i = 0; i < 200; ++i) {
+    if (access(socket.c_str(), F_OK) == 0) {
+      address_ = "unix:path=" + socket;
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Stop();
+  return false;
+}
+
+void PrivateBus::Stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    ChildProcess child;
+    child.pid = pid_;
+    WaitFor(child, 5);
+    pid_ = -1;
+  }
+}
+
+namespace {
+
+GDBusConnection* ConnectTo(const std::string& address) {
+  return g_dbus_connection_new_for_address_sync(
+      address.c_str(),
+      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+}
+
+bool OwnName(GDBusConnection* connection, const char* name) {
+  GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", name, 4u),
+                                                G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  if (!reply) return false;
+  guint32 result = 0;
+  g_variant_get(reply, "(u)", &result);
+  g_variant_unref(reply);
+  return result == 1;
+}
+
+constexpr const char* kManagerXml =
+    "<node><interface name='org.freedesktop.login1.Manager'>"
+    "<method name='GetSessionByPID'><arg type='u' direction='in'/><arg type='o' direction='out'/></method>"
+    "</interface></node>";
+constexpr const char* kSessionXml =
+    "<node><interface name='org.freedesktop.login1.Session'>"
+    "<property name='Id' type='s' access='read'/>"
+    "<property name='Active' type='b' access='read'/>"
+    "<property name='LockedHint' type='b' access='read'/>"
+    "<signal name='Lock'/><signal name='Unlock'/>"
+    "</interface></node>";
+
+}  // namespace
+
+// ---- FakeLogin1 -----------------------------------------------------------------
+
+struct FakeLogin1::Impl {
+  Options options;
+  mutable std::mutex mutex;
+  bool active = true;
+  bool locked = false;
+  int getAllCalls = 0;
+  int getSessionCalls = 0;
+
+  GDBusConnection* connection = nullptr;
+  GMainContext* context = nullptr;
+  GMainLoop* loop = nullptr;
+  std::thread thread;
+  std::condition_variable started;
+  bool ready = false;
+  bool ok = false;
+
+  static void OnMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                       GVariant*, GDBusMethodInvocation* invocation, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    if (g_strcmp0(method, "GetSessionByPID") != 0) {
+      g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod", "no");
+      return;
+    }
+    bool answer;
+    {
+      std::lock_guard<std::mutex> lock(self->mutex);
+      ++self->getSessionCalls;
+      answer = self->options.answerGetSessionByPid;
+    }
+    if (answer)
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", kSessionPath));
+    else
+      g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.login1.NoSessionForPID",
+                                                 "PID does not belong to any known session");
+  }
+
+  static GVariant* OnSessionProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name,
+                                     GError**, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    if (g_strcmp0(name, "Active") == 0) {
+      ++self->getAllCalls;  // every GetAll reads each property once
+      return g_variant_new_boolean(self->active);
+    }
+    if (g_strcmp0(name, "LockedHint") == 0) return g_variant_new_boolean(self->locked);
+    return g_variant_new_string("31");
+  }
+
+  static GVariant* OnUserProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                                  GError** error, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    const std::string path = self->options.userDisplayPath;
+    if (path.empty()) {
+      g_set_error_literal(error, G_DBUS_ERROR, G_DBUS_ERROR_FAILED, "no display session");
+      return nullptr;
+    }
+    if (self->options.displayWrongType) return g_variant_new_string(path.c_str());
+    return g_variant_new("(so)", "31", path.c_str());
+  }
+
+  void Run(const std::string& address) {
+    g_main_context_push_thread_default(context);
+    connection = ConnectTo(address);
+    if (connection) {
+      GDBusNodeInfo* manager = g_dbus_node_info_new_for_xml(kManagerXml, nullptr);
+      GDBusNodeInfo* session = g_dbus_node_info_new_for_xml(kSessionXml, nullptr);
+      const std::string userXml = std::string("<node><interface name='org.freedesktop.login1.User'>") +
+                                  "<property name='Display' type='" + (options.displayWrongType ? "s" : "(so)") +
+                                  "' access='read'/></interface></node>";
+      GDBusNodeInfo* user = g_dbus_node_info_new_for_xml(userXml.c_str(), nullptr);
+      static const GDBusInterfaceVTable managerTable = {OnMethod, nullptr, nullptr, {}};
+      static const GDBusInterfaceVTable sessionTable = {nullptr, OnSessionProperty, nullptr, {}};
+      static const GDBusInterfaceVTable userTable = {nullptr, OnUserProperty, nullptr, {}};
+      ok = g_dbus_connection_register_object(connection, "/org/freedesktop/login1", manager->interfaces[0],
+                                             &managerTable, this, nullptr, nullptr) &&
+           g_dbus_connection_register_object(connection, kSessionPath, session->interfaces[0], &sessionTable, this,
+                                             nullptr, nullptr) &&
+           g_dbus_connection_register_object(connection, "/org/freedesktop/login1/user/self", user->interfaces[0],
+                                             &userTable, this, nullptr, nullptr) &&
+           OwnName(connection, "org.freedesktop.login1");
+      g_dbus_node_info_unref(manager);
+      g_dbus_node_info_unref(session);
+      g_dbus_node_info_unref(user);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ready = true;
+    }
+    started.notify_all();
+    if (ok) g_main_loop_run(loop);
+    if (connection) {
+      g_dbus_connection_close_sync(connection, nullptr, nullptr);
+      g_object_unref(connection);
+      connection = nullptr;
+    }
+    g_main_context_pop_thread_default(context);
+  }
+
+  void Emit(const char* iface, const char* member, GVariant* params) {
+    if (connection)
+      g_dbus_connection_emit_signal(connection, nullptr, kSessionPath, iface, member, params, nullptr);
+    else if (params)
+      g_variant_unref(g_variant_ref_sink(params));
+    if (connection) g_dbus_connection_flush_sync(connection, nullptr, nullptr);
+  }
+};
+
+FakeLogin1::FakeLogin1() : impl_(new Impl) {}
+FakeLogin1::~FakeLogin1() { Stop(); }
+
+bool FakeLogin1::Start(const std::string& busAddress, const Options& options) {
+  impl_->options = options;
+  impl_->active = options.active;
+  impl_->locked = options.lockedHint;
+  impl_->context = g_main_context_new();
+  impl_->loop = g_main_loop_new(impl_->context, FALSE);
+  impl_->thread = std::thread([this, busAddress] { impl_->Run(busAddress); });
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  impl_->started.wait(lock, [this] { return impl_->ready; });
+  return impl_->ok;
+}
+
+void FakeLogin1::Stop() {
+  if (!impl_->thread.joinable()) return;
+  // Queued into the fake's context: quits the loop once it runs, also when
+  // it has not started yet.
+  g_main_context_invoke(impl_->context, [](gpointer loop) -> gboolean {
+    g_main_loop_quit(static_cast<GMainLoop*>(loop));
+    return G_SOURCE_REMOVE;
+  }, impl_->loop);
+  impl_->thread.join();
+  g_main_loop_unref(impl_->loop);
+  g_main_context_unref(impl_->context);
+}
+
+void FakeLogin1::SetSession(bool active, bool lockedHint) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->active = active;
+    impl_->locked = lockedHint;
+  }
+  GVariantBuilder changed;
+  g_variant_builder_init(&changed, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&changed, "{sv}", "Active", g_variant_new_boolean(active));
+  g_variant_builder_add(&changed, "{sv}", "LockedHint", g_variant_new_boolean(lockedHint));
+  impl_->Emit("org.freedesktop.DBus.Properties", "PropertiesChanged",
+              g_variant_new("(sa{sv}as)", "org.freedesktop.login1.Session", &changed, nullptr));
+}
+
+void FakeLogin1::EmitLock() { impl_->Emit("org.freedesktop.login1.Session", "Lock", nullptr); }
+void FakeLogin1::EmitUnlock() { impl_->Emit("org.freedesktop.login1.Session", "Unlock", nullptr); }
+void FakeLogin1::EmitSessionSignal(const char* interfaceName, const char* member) {
+  impl_->Emit(interfaceName, member, nullptr);
+}
+
+int FakeLogin1::GetAllCalls() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->getAllCalls;
+}
+
+int FakeLogin1::GetSessionByPidCalls() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->getSessionCalls;
+}
+
+// ---- FakeScreensaver ----------------------------------------------------------------
+
+struct FakeScreensaver::Impl {
+  GDBusConnection* connection = nullptr;
+};
+
+FakeScreensaver::FakeScreensaver() : impl_(new Impl) {}
+FakeScreensaver::~FakeScreensaver() {
+  if (impl_->connection) {
+    g_dbus_connection_close_sync(impl_->connection, nullptr, nullptr);
+    g_object_unref(impl_->connection);
+  }
+}
+
+bool FakeScreensaver::Start(const std::string& busAddress) {
+  impl_->connection = ConnectTo(busAddress);
+  return impl_->connection != nullptr;
+}
+
+void FakeScreensaver::EmitActiveChanged(const char* interfaceName, bool active) {
+  EmitActiveChangedRaw(interfaceName, active ? "(true,)" : "(false,)");
+}
+
+void FakeScreensaver::EmitActiveChangedRaw(const char* interfaceName, const char* variantText) {
+  if (!impl_->connection) return;
+  GVariant* params = g_variant_parse(nullptr, variantText, nullptr, nullptr, nullptr);
+  g_dbus_connection_emit_signal(impl_->connection, nullptr, "/org/freedesktop/ScreenSaver", interfaceName,
+                                "ActiveChanged", params, nullptr);
+  g_dbus_connection_flush_sync(impl_->connection, nullptr, nullptr);
+}
+
+void FakeScreensaver::EmitSignal(const char* path, const char* interfaceName, const char* member) {
+  if (!impl_->connection) return;
+  g_dbus_connection_emit_signal(impl_->connection, nullptr, path, interfaceName, member, nullptr, nullptr);
+  g_dbus_connection_flush_sync(impl_->connection, nullptr, nullptr);
+}
+
+}  // namespace pmrtest
