@@ -1,0 +1,252 @@
+// The native bridge: the table of functions bound into the page, in
+// registration order, and the handlers whose work is done here.
+#include "app/bridge.h"
+
+#include <charconv>
+#include <climits>
+#include <utility>
+
+#include "app/app.h"
+#include "app/bridge_externals.h"
+#include "app/bridge_table.h"
+#include "app/pages.h"
+#include "platform/linux/gtk/webview.h"
+#include "platform/os_window.h"
+#include "state/app_settings.h"
+#include "state/profiles.h"
+#include "state/session_file.h"
+#include "tools/keyspammer.h"
+#include "tools/status_json.h"
+#include "tools/tool_state.h"
+
+std::string ParseJSString(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    if (c != '[' && c != ']' && c != '"') out += c;
+  return out;
+}
+
+bool ParseDecimalInt32(const std::string& text, int& out) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  if (p < end && *p == '+') {
+    ++p;
+    if (p < end && *p == '-') return false;
+  }
+  int v = 0;
+  auto [next, ec] = std::from_chars(p, end, v, 10);
+  if (ec != std::errc() || next != end || next == p) return false;
+  out = v;
+  return true;
+}
+
+bool FirstStringArgument(const std::string& args, std::string& out) {
+  size_t i = 0;
+  auto skipSpace = [&] {
+    while (i < args.size() && (args[i] == ' ' || args[i] == '\t' || args[i] == '\n' || args[i] == '\r')) ++i;
+  };
+  skipSpace();
+  if (i >= args.size() || args[i] != '[') return false;
+  ++i;
+  skipSpace();
+  if (i >= args.size() || args[i] != '"') return false;
+  ++i;
+  std::string s;
+  while (i < args.size()) {
+    char c = args[i++];
+    if (c == '"') {
+      out = std::move(s);
+      return true;
+    }
+    if (c != '\\') {
+      s += c;
+      continue;
+    }
+    if (i >= args.size()) return false;
+    char e = args[i++];
+    switch (e) {
+      case '"': s += '"'; break;
+      case '\\': s += '\\'; break;
+      case '/': s += '/'; break;
+      case 'b': s += '\b'; break;
+      case 'f': s += '\f'; break;
+      case 'n': s += '\n'; break;
+      case 'r': s += '\r'; break;
+      case 't': s += '\t'; break;
+      case 'u': {
+        // Only code points below 0x80 matter for the words compared here;
+        // others are kept as UTF-8.
+        if (i + 4 > args.size()) return false;
+        unsigned cp = 0;
+        auto [next, ec] = std::from_chars(args.data() + i, args.data() + i + 4, cp, 16);
+        if (ec != std::errc() || next != args.data() + i + 4) return false;
+        i += 4;
+        if (cp < 0x80) {
+          s += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+          s += static_cast<char>(0xC0 | (cp >> 6));
+          s += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+          s += static_cast<char>(0xE0 | (cp >> 12));
+          s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          s += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        break;
+      }
+      default: return false;
+    }
+  }
+  return false;
+}
+
+bool BridgeIntArgs(const std::string& args, size_t count, int* out) {
+  std::vector<std::string> f = SplitString(ParseJSString(args), ',');
+  if (f.size() < count) return false;
+  for (size_t i = 0; i < count; ++i)
+    if (!ParseDecimalInt32(f[i], out[i])) return false;
+  return true;
+}
+
+namespace {
+
+std::string LockDragCursor(const std::string& args) {
+  int r[4];
+  if (!BridgeIntArgs(args, 4, r)) return {};
+  int px = 0, py = 0, pw = 0, ph = 0;
+  if (OsGetPageFrame(g_MasterWindow, px, py, pw, ph))
+    OsConfinePointer(px + r[0], py + r[1], px + r[2], py + r[3]);
+  return {};
+}
+
+std::string ResizeWindow(const std::string& args) {
+  int r[2];
+  if (BridgeIntArgs(args, 2, r)) OsResizeWindowClamped(g_MasterWindow, r[0], r[1], false);
+  return {};
+}
+
+std::string LinuxPaste(const std::string& args) {
+  return JsonEscapeForBind(OsReadClipboardText(ParseJSString(args) == "primary"));
+}
+
+std::string OpenLink(const std::string& args) {
+  std::string name = ParseJSString(args);
+  if (name == "docs")
+    OsOpenUrl(kDocsUrl);
+  else if (name == "discord")
+    OsOpenUrl(kCommunityUrl);
+  return {};
+}
+
+void Trigger(std::atomic<bool>& trigger) {
+  trigger.store(true);
+  WakeSignalProcessor();
+}
+
+// A handler that takes no argument and returns nothing.
+template <typename F>
+std::function<std::string(const std::string&)> NoArgs(F f) {
+  return [f](const std::string&) {
+    f();
+    return std::string();
+  };
+}
+
+// A handler that passes the unwrapped argument on and returns nothing.
+template <typename F>
+std::function<std::string(const std::string&)> Unwrapped(F f) {
+  return [f](const std::string& args) {
+    f(ParseJSString(args));
+    return std::string();
+  };
+}
+
+}  // namespace
+
+std::string HandleSetTitleBarColors(void* window, const std::string& args) {
+  std::string text = ParseJSString(args);
+  size_t bar = text.find('|');
+  if (bar == std::string::npos) return {};
+  TitleBarColors colors;
+  if (ParseThemeColor(text.substr(0, bar), colors.background) &&
+      ParseThemeColor(text.substr(bar + 1), colors.foreground))
+    OsSetTitleBarColors(window, colors);
+  return {};
+}
+
+std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
+  std::vector<BridgeBinding> t;
+  auto sync = [&t](const char* name, std::function<std::string(const std::string&)> fn) {
+    t.push_back(BridgeBinding{name, std::move(fn), {}});
+  };
+  sync("setSnapAccent", Unwrapped([](const std::string& s) { DesktopSetSnapAccent(s); }));
+  sync("lockDragCursor", LockDragCursor);
+  sync("unlockDragCursor", NoArgs([] { OsUnconfinePointer(); }));
+  sync("pmrLinuxPaste", LinuxPaste);
+  sync("resizeWindow", ResizeWindow);
+  sync("updateSpammer", Unwrapped([](const std::string& s) { ApplySpammerUpdate(s); }));
+  sync("startSpammer", NoArgs([] { Trigger(triggerAutoClickStart); }));
+  sync("stopSpammer", NoArgs([] { Trigger(triggerAutoClickStop); }));
+  sync("updateKeySpam", Unwrapped([](const std::string& s) { ApplyKeySpamUpdate(s); }));
+  sync("startKeySpam", NoArgs([] { Trigger(triggerKeySpamStart); }));
+  sync("stopKeySpam", NoArgs([] { Trigger(triggerKeySpamStop); }));
+  sync("removeKeySpamTarget", Unwrapped([](const std::string& s) { RemoveKeySpamTarget(s); }));
+  sync("setKeySpamChordMode", Unwrapped([](const std::string& s) { SetKeySpamChordMode(s); }));
+  sync("pickLocation", NoArgs([] { isPickingLocation.store(true); }));
+  sync("getAppSettings", [](const std::string&) {
+    g_MainPageReady.store(true);
+    return BindGetAppSettings();
+  });
+  sync("markWarningSeen", [](const std::string& a) { return BindMarkWarningSeen(ParseJSString(a)); });
+  sync("setAppSetting", [](const std::string& a) { return BindSetAppSetting(ParseJSString(a)); });
+  sync("setPanelOrder", [](const std::string& a) { return BindSetPanelOrder(ParseJSString(a)); });
+  sync("resetHotkeys", NoArgs(ResetHotkeys));
+  sync("openLink", OpenLink);
+  sync("getTrackerStatus", [](const std::string&) { return RunStatusPoll(); });
+  sync("clearProfile", NoArgs(BindClearProfile));
+  sync("addProfile", Unwrapped([](const std::string& s) { BindAddProfile(s); }));
+  sync("deleteProfile", NoArgs(BindDeleteProfile));
+  sync("switchProfile", Unwrapped([](const std::string& s) { BindSwitchProfile(s); }));
+  sync("getProfiles", [](const std::string&) { return BindGetProfiles(); });
+  sync("getSettings", [](const std::string&) { return BuildSettingsJson(); });
+  t.push_back(BridgeBinding{"startUpdate", {}, ctx.startUpdate});
+  sync("reassignKey", Unwrapped([](const std::string& s) { ReassignKey(s); }));
+  sync("pmrMacPermissionStatus", [](const std::string&) { return HandlePermissionStatus(); });
+  sync("pmrMacRequestPermission", [](const std::string& a) {
+    HandleRequestPermission(a);
+    return std::string();
+  });
+  auto dispatch = ctx.dispatch;
+  sync("pmrMacAlert", [dispatch](const std::string& a) {
+    std::string message = ParseJSString(a);
+    // Posted: the modal alert must not run inside the page's call.
+    if (dispatch) dispatch([message] { OsShowAlert(message); });
+    return std::string();
+  });
+  sync("pmrLinuxInstallGnomeHelper", [](const std::string&) { return HandleInstallGnomeHelper(); });
+  sync("pmrMacOpenSoftwareUpdate", NoArgs([] { OsOpenSoftwareUpdate(); }));
+  sync("pmrMacContinue", [ctx](const std::string&) {
+    HandleContinue(ctx);
+    return std::string();
+  });
+  return t;
+}
+
+void BindSetTitleBarColors(webview::WebView& w) {
+  void* window = w.window();
+  w.bind("setTitleBarColors",
+         [window](const std::string& args) { return HandleSetTitleBarColors(window, args); });
+}
+
+void BindBridgeFunctions(webview::WebView& w) {
+  BridgeContext ctx;
+  ctx.dispatch = [&w](std::function<void()> fn) { w.dispatch(std::move(fn)); };
+  ctx.loadMainUi = [&w] { LoadMainUi(w); };
+  ctx.startUpdate = [&w](const std::string& id, const std::string& args) { BindStartUpdate(w, id, args); };
+  for (BridgeBinding& b : BuildBridgeTable(ctx)) {
+    if (b.async)
+      w.bind_async(b.name, std::move(b.async));
+    else
+      w.bind(b.name, std::move(b.sync));
+  }
+}

@@ -1,0 +1,102 @@
+// The input access setup: the privileged script started through pkexec, its
+// state, and the same steps as commands for people who run them by hand.
+#include "platform/linux/input/setup.h"
+
+#include <glib.h>
+#include <sys/wait.h>
+
+#include <atomic>
+
+#include "platform/os_input.h"
+
+const char* const kUdevRules =
+    "# Pellomar: lets the person signed in at this computer use the keyboard and mouse\n"
+    "# devices (hotkeys, macro recording) and the virtual input device (the clicks and key presses\n"
+    "# the app sends). Delete this file to undo.\n"
+    "KERNEL==\"uinput\", SUBSYSTEM==\"misc\", TAG+=\"uaccess\", OPTIONS+=\"static_node=uinput\"\n"
+    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_KEYBOARD}==\"1\", TAG+=\"uaccess\"\n"
+    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_KEY}==\"1\", TAG+=\"uaccess\"\n"
+    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_MOUSE}==\"1\", TAG+=\"uaccess\"\n"
+    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_TOUCHPAD}==\"1\", TAG+=\"uaccess\"\n";
+
+namespace {
+
+std::atomic<int> g_SetupState{kSetupIdle};
+
+void OnSetupExited(GPid pid, gint waitStatus, gpointer) {
+  g_spawn_close_pid(pid);
+  int state = kSetupFailed;
+  if (WIFEXITED(waitStatus)) {
+    int code = WEXITSTATUS(waitStatus);
+    if (code == 0)
+      state = kSetupDone;
+    else if (code == 126)  // pkexec: the authentication dialog was dismissed
+      state = kSetupCancelled;
+  }
+  g_SetupState.store(state);
+}
+
+}  // namespace
+
+std::string InputSetupScript() {
+  std::string s;
+  s += "# Pellomar: one-time keyboard and mouse access\n";
+  s += "set -e\n";
+  s += std::string("cat > ") + kRulesPath + " <<'PMR_RULES'\n";
+  s += kUdevRules;
+  s += "PMR_RULES\n";
+  s += "echo uinput > /etc/modules-load.d/pellomar.conf\n";
+  s += "modprobe uinput || true\n";
+  s += "udevadm control --reload-rules\n";
+  s += "udevadm trigger --action=change --subsystem-match=misc --sysname-match=uinput\n";
+  s += "udevadm trigger --action=change --subsystem-match=input --sysname-match='event*'\n";
+  s += "udevadm settle --timeout=5 || true\n";
+  return s;
+}
+
+void RunInputSetup() {
+  int seen = g_SetupState.load();
+  if (seen == kSetupRunning) return;
+  if (!g_SetupState.compare_exchange_strong(seen, kSetupRunning)) return;
+
+  std::string script = InputSetupScript();
+  gchar* argv[] = {const_cast<gchar*>("pkexec"), const_cast<gchar*>("/bin/sh"),
+                   const_cast<gchar*>("-c"), const_cast<gchar*>(script.c_str()), nullptr};
+  GPid pid = 0;
+  GError* error = nullptr;
+  gboolean started = g_spawn_async(nullptr, argv, nullptr,
+                                   GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+                                   nullptr, nullptr, &pid, &error);
+  if (!started) {
+    if (error) g_error_free(error);
+    g_SetupState.store(kSetupFailed);
+    return;
+  }
+  g_child_watch_add(pid, OnSetupExited, nullptr);
+}
+
+void OsPromptAccessibility() { RunInputSetup(); }
+void OsRequestListenEvent() { RunInputSetup(); }
+
+std::string OsInputSetupState() {
+  switch (g_SetupState.load()) {
+    case kSetupRunning: return "running";
+    case kSetupDone: return "done";
+    case kSetupFailed: return "failed";
+    case kSetupCancelled: return "cancelled";
+    default: return "idle";
+  }
+}
+
+std::string OsInputSetupCommands() {
+  std::string s;
+  s += std::string("sudo tee ") + kRulesPath + " > /dev/null <<'PMR_RULES'\n";
+  s += kUdevRules;
+  s += "PMR_RULES\n";
+  s += "sudo sh -c 'echo uinput > /etc/modules-load.d/pellomar.conf'\n";
+  s += "sudo modprobe uinput\n";
+  s += "sudo udevadm control --reload-rules\n";
+  s += "sudo udevadm trigger --action=change --subsystem-match=misc --sysname-match=uinput\n";
+  s += "sudo udevadm trigger --action=change --subsystem-match=input --sysname-match='event*'\n";
+  return s;
+}

@@ -1,0 +1,295 @@
+// Status JSON, settings JSON, the status poll and the comma lists of the
+// auto clicker and key spammer panels.
+#include "tools/status_json.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <locale>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include "platform/linux/gtk/webview.h"
+#include "platform/os_keys.h"
+#include "state/app_settings.h"
+#include "state/profiles.h"
+#include "state/session_file.h"
+#include "tools/tool_state.h"
+
+std::atomic<bool> g_PanelHoverActive{false};
+
+// Look flags of the app settings.
+extern bool g_SiteDesign;
+extern bool g_DisableAnimations;
+extern bool g_SnapAnimation;
+
+namespace {
+
+const char* Bool(bool v) { return v ? "true" : "false"; }
+
+const char* ReassignWord(int kind) {
+  switch (kind) {
+    case kReassignRecord: return "rec";
+    case kReassignPlay: return "play";
+    case kReassignAuto: return "auto";
+    case kReassignKeySpamHotkey: return "keyspamhotkey";
+    case kReassignKeySpamTarget: return "keyspamtarget";
+    case kReassignUnlock: return "unlock";
+    default: return "";
+  }
+}
+
+std::string KeyNameJson(int vk) { return JsonEscapeForBind(GetKeyName(vk)); }
+
+// Default stream formatting of a double: 6 significant digits, the shorter
+// of fixed and scientific form, no trailing zeros; always with a '.'.
+std::string FormatDouble(double v) {
+  std::ostringstream os;
+  os.imbue(std::locale::classic());
+  os << v;
+  return os.str();
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+int ClampToInt(double v) {
+  if (v >= static_cast<double>(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
+  if (v <= static_cast<double>(std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
+  return static_cast<int>(v);  // truncates toward zero
+}
+
+// Writes `text` as the whole content of `path`; false when the file could
+// not be opened.
+bool ReplaceFileContent(const std::string& path, const std::string& text) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+std::string BuildTrackerStatusJson(const std::string& restore) {
+  const char* state = isRecording.load() ? "Recording" : (isPlaying.load() ? "Playing" : "Idle");
+  size_t count = 0;
+  if (currentProfileIdx >= 0 && static_cast<size_t>(currentProfileIdx) < profiles.size())
+    count = profiles[static_cast<size_t>(currentProfileIdx)].events.size();
+
+  std::string targets = "[";
+  int n = keySpamTargetCount.load();
+  if (n > kKeySpamTargetSlots) n = kKeySpamTargetSlots;
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) targets += ',';
+    targets += KeyNameJson(keySpamTargets[i].load());
+  }
+  targets += ']';
+
+  std::string j;
+  j.reserve(512);
+  j += "{\"state\":\"";
+  j += state;
+  j += "\",\"count\":";
+  j += std::to_string(count);
+  j += ",\"restore\":";
+  j += restore;
+  j += ",\"hkRec\":";
+  j += KeyNameJson(vkRecord.load());
+  j += ",\"hkPlay\":";
+  j += KeyNameJson(vkPlay.load());
+  j += ",\"hkAuto\":";
+  j += KeyNameJson(vkAutoClicker.load());
+  j += ",\"hkKeySpam\":";
+  j += KeyNameJson(vkKeySpamHotkey.load());
+  j += ",\"hkUnlock\":";
+  j += KeyNameJson(vkUnlock.load());
+  j += ",\"lockOn\":";
+  j += Bool(g_HotkeyLockEnabled.load());
+  j += ",\"unlocked\":";
+  j += Bool(g_HotkeysUnlocked.load());
+  j += ",\"keySpamTargets\":";
+  j += targets;
+  j += ",\"keySpamChord\":";
+  j += Bool(keySpamChordMode.load());
+  j += ",\"ksCap\":3";
+  j += ",\"reassigning\":\"";
+  j += ReassignWord(currentReassign.load());
+  j += '"';
+  j += ",\"panelHover\":";
+  j += Bool(g_PanelHoverActive.load());
+  j += ",\"autoClicking\":";
+  j += Bool(isAutoClicking.load());
+  j += ",\"keySpamming\":";
+  j += Bool(isKeySpamming.load());
+  j += ",\"picking\":";
+  j += Bool(isPickingLocation.load());
+  j += ",\"locMode\":";
+  j += std::to_string(autoClickLocationMode);
+  j += ",\"canUndoContinue\":false";
+  j += ",\"siteDesign\":";
+  j += Bool(g_SiteDesign);
+  j += ",\"noAnimations\":";
+  j += Bool(g_DisableAnimations);
+  j += ",\"snapAnimation\":";
+  j += Bool(g_SnapAnimation);
+  j += ",\"profiles\":";
+  j += BuildProfilesJsonLocked();
+  j += '}';
+  return j;
+}
+
+std::string BuildSettingsJson() {
+  struct Member {
+    const char* key;
+    std::string value;
+  };
+  const Member members[] = {
+      {"sh", std::to_string(autoClickIntervalHours)},
+      {"sm", std::to_string(autoClickIntervalMins)},
+      {"ss", std::to_string(autoClickIntervalSecs)},
+      {"sms", std::to_string(autoClickIntervalMs)},
+      {"sbtn", std::to_string(autoClickerButtonIdx)},
+      {"stype", std::to_string(autoClickClickType)},
+      {"rptMode", std::to_string(autoClickRepeatMode)},
+      {"rptTimes", std::to_string(autoClickRepeatTimes)},
+      {"locMode", std::to_string(autoClickLocationMode)},
+      {"fixedX", std::to_string(autoClickFixedX.load())},
+      {"fixedY", std::to_string(autoClickFixedY.load())},
+      {"tmv", Bool(bRecordMouseMovement)},
+      {"tcl", Bool(bRecordMouseClicks)},
+      {"tsc", Bool(bRecordMouseScroll)},
+      {"tke", Bool(bRecordKeyboard)},
+      {"tre", Bool(bUseRelativeMouse)},
+      {"tspd", FormatDouble(static_cast<double>(fPlaybackSpeed))},
+      {"tloop", Bool(bLoopSequence)},
+      {"tloopMs", std::to_string(iLoopIntervalMs)},
+      {"ksh", std::to_string(keySpamIntervalHours)},
+      {"ksm", std::to_string(keySpamIntervalMins)},
+      {"kss", std::to_string(keySpamIntervalSecs)},
+      {"ksms", std::to_string(keySpamIntervalMs)},
+      {"ksRptMode", std::to_string(keySpamRepeatMode)},
+      {"ksRptTimes", std::to_string(keySpamRepeatTimes)},
+      {"holdAuto", Bool(g_HoldModeAuto.load())},
+      {"holdKeySpam", Bool(g_HoldModeKeySpam.load())},
+  };
+  std::string j = "{";
+  bool first = true;
+  for (const Member& m : members) {
+    if (!first) j += ',';
+    first = false;
+    j += '"';
+    j += m.key;
+    j += "\":";
+    j += m.value;
+  }
+  j += '}';
+  return j;
+}
+
+std::string GetPanelSettingsFilePath() { return OsDataDir() + "/panelsettings.txt"; }
+
+void RefreshPanelSettingsFile() {
+  // Main thread only, like every bridge call.
+  static std::string lastWritten;
+  std::string json = BuildSettingsJson();
+  if (json == lastWritten) return;
+  if (ReplaceFileContent(GetPanelSettingsFilePath(), json)) lastWritten = std::move(json);
+}
+
+std::string RunStatusPoll() {
+  std::string status;
+  {
+    std::lock_guard<std::mutex> lock(profileMutex);
+    status = BuildTrackerStatusJson("[]");
+  }
+  RefreshPanelSettingsFile();
+  ReplaceFileContent(GetTrackerStatusFilePath(), status);  // failures ignored
+  return status;
+}
+
+// ---- comma lists -------------------------------------------------------------
+
+double FieldNumber(const std::string& field, double current) {
+  const char* p = field.data();
+  const char* end = p + field.size();
+  while (p < end && IsSpace(*p)) ++p;
+  if (p < end && *p == '+') {  // an explicit plus sign, as strtod accepts
+    ++p;
+    if (p < end && *p == '-') return current;
+  }
+  double v = 0;
+  // from_chars ignores the locale, so "0.5" reads the same under any LC_NUMERIC.
+  auto [next, ec] = std::from_chars(p, end, v, std::chars_format::general);
+  if (ec != std::errc() || next == p) return current;
+  while (next < end && IsSpace(*next)) ++next;
+  if (next != end || !std::isfinite(v)) return current;
+  return v;
+}
+
+int FieldInt(const std::string& field, int current) {
+  return ClampToInt(FieldNumber(field, static_cast<double>(current)));
+}
+
+int FieldCount(const std::string& field, int current) {
+  double v = FieldNumber(field, static_cast<double>(current));
+  if (v > 1e9) return 1000000000;
+  if (v > 0) return static_cast<int>(v);
+  return 0;
+}
+
+void ApplyIntervalFields(const std::string& hours, const std::string& mins,
+                         const std::string& secs, const std::string& ms,
+                         int& outHours, int& outMins, int& outSecs, int& outMs) {
+  auto clamp = [](double v) { return v < 0 ? 0.0 : (v > 1e6 ? 1e6 : v); };
+  double h = clamp(FieldNumber(hours, outHours));
+  double m = clamp(FieldNumber(mins, outMins));
+  double s = clamp(FieldNumber(secs, outSecs));
+  double milli = clamp(FieldNumber(ms, outMs));
+
+  // Each unit keeps its whole part; its fraction becomes milliseconds that
+  // are handed down unit by unit. Nothing is ever carried upward.
+  double* lower[3] = {&m, &s, &milli};
+  const double lowerSize[3] = {60000.0, 1000.0, 1.0};
+  double* units[3] = {&h, &m, &s};
+  const double unitMs[3] = {3600000.0, 60000.0, 1000.0};
+  for (int u = 0; u < 3; ++u) {
+    double whole = std::trunc(*units[u]);
+    double carry = std::round((*units[u] - whole) * unitMs[u]);
+    *units[u] = whole;
+    for (int l = u; l < 3 && carry > 0; ++l) {
+      double q = std::floor(carry / lowerSize[l]);
+      *lower[l] += q;
+      carry -= q * lowerSize[l];
+    }
+  }
+  outHours = static_cast<int>(h);
+  outMins = static_cast<int>(std::trunc(m));
+  outSecs = static_cast<int>(std::trunc(s));
+  outMs = static_cast<int>(std::round(milli));
+}
+
+void ApplySpammerUpdate(const std::string& list) {
+  std::vector<std::string> f = SplitString(list, ',');
+  if (f.size() < 9) return;
+  ApplyIntervalFields(f[0], f[1], f[2], f[3], autoClickIntervalHours, autoClickIntervalMins,
+                      autoClickIntervalSecs, autoClickIntervalMs);
+  autoClickerButtonIdx = FieldInt(f[4], autoClickerButtonIdx);
+  autoClickClickType = FieldInt(f[5], autoClickClickType);
+  autoClickRepeatMode = FieldInt(f[6], autoClickRepeatMode);
+  autoClickRepeatTimes = FieldCount(f[7], autoClickRepeatTimes);
+  autoClickLocationMode = FieldInt(f[8], autoClickLocationMode);
+  SnapshotActiveProfileSettings();
+}
+
+void ApplyKeySpamUpdate(const std::string& list) {
+  std::vector<std::string> f = SplitString(list, ',');
+  if (f.size() < 6) return;
+  ApplyIntervalFields(f[0], f[1], f[2], f[3], keySpamIntervalHours, keySpamIntervalMins,
+                      keySpamIntervalSecs, keySpamIntervalMs);
+  keySpamRepeatMode = FieldInt(f[4], keySpamRepeatMode);
+  keySpamRepeatTimes = FieldCount(f[5], keySpamRepeatTimes);
+  SnapshotActiveProfileSettings();
+}

@@ -1,0 +1,45 @@
+#pragma once
+// What the page polls: the status JSON (tool states, hotkey names, key-spam
+// targets, look flags, the profile list) and the settings JSON (every numeric
+// and boolean tool setting); and the comma lists the page sends back for the
+// auto clicker and the key spammer. Both JSON texts are built by hand with
+// keys in a fixed order and no white space.
+#include <atomic>
+#include <string>
+
+// Set while the pointer hovers a panel of a joined window; reported only.
+extern std::atomic<bool> g_PanelHoverActive;
+
+// The status JSON; `restore` (a JSON array text) is inserted unchanged.
+// The caller holds profileMutex for the whole call.
+std::string BuildTrackerStatusJson(const std::string& restore);
+// The settings JSON. Takes no lock.
+std::string BuildSettingsJson();
+
+// The getTrackerStatus poll: status JSON under the profile lock, the panel
+// settings file when the settings changed, the status file; returns the status.
+std::string RunStatusPoll();
+// Writes the settings JSON to the panel settings file when it differs from
+// the text last written successfully.
+void RefreshPanelSettingsFile();
+std::string GetPanelSettingsFilePath();
+
+// Comma lists of updateSpammer (9 fields) and updateKeySpam (6 fields).
+// Fewer fields change nothing; extra fields are ignored.
+void ApplySpammerUpdate(const std::string& list);
+void ApplyKeySpamUpdate(const std::string& list);
+
+// Field rules of the comma lists (exposed for tests).
+// A finite number using the whole field (surrounding white space allowed),
+// otherwise `current`.
+double FieldNumber(const std::string& field, double current);
+// A number field for an int target: truncated toward zero, clamped to int.
+int FieldInt(const std::string& field, int current);
+// A repeat count: at most 1,000,000,000; zero, negatives and unparsable
+// fields over a non-positive current value become 0.
+int FieldCount(const std::string& field, int current);
+// Hours, minutes, seconds, milliseconds: each clamped to 0..1,000,000, then
+// fractions carried downward only (1.5 h becomes 1 h 30 min).
+void ApplyIntervalFields(const std::string& hours, const std::string& mins,
+                         const std::string& secs, const std::string& ms,
+                         int& outHours, int& outMins, int& outSecs, int& outMs);
