@@ -1,0 +1,167 @@
+// Injection: the two virtual devices the tools act through ("pmr-inject", a
+// keyboard plus relative mouse with wheel, and "pmr-pointer", an absolute
+// pointer), created through uinput and kept for the life of the process.
+#include <fcntl.h>
+#include <linux/input.h>
+#include <linux/uinput.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "platform/linux/input/device_io.h"
+#include "platform/linux/input/input_state.h"
+#include "platform/os_input.h"
+#include "platform/os_keys.h"
+#include "platform/os_shell.h"
+
+std::mutex g_InjectMutex;
+int g_InjectFd = -1;
+int g_PointerFd = -1;
+int g_LastAbsX = -1;
+int g_LastAbsY = -1;
+
+namespace {
+
+constexpr uint16_t kPmrVendor = 0x504D;
+
+input_event Event(int type, int code, int value) {
+  input_event e{};
+  e.type = static_cast<uint16_t>(type);
+  e.code = static_cast<uint16_t>(code);
+  e.value = value;
+  return e;
+}
+
+bool SetUp(int fd, uint16_t product, const char* name, const char* phys) {
+  uinput_setup setup{};
+  setup.id.bustype = BUS_VIRTUAL;
+  setup.id.vendor = kPmrVendor;
+  setup.id.product = product;
+  setup.id.version = 1;
+  std::strncpy(setup.name, name, UINPUT_MAX_NAME_SIZE - 1);
+  setup.ff_effects_max = 0;
+  return IoIoctl(fd, UI_SET_PHYS, phys) >= 0 && IoIoctl(fd, UI_DEV_SETUP, &setup) >= 0 &&
+         IoIoctlInt(fd, UI_DEV_CREATE, 0) >= 0;
+}
+
+bool CreateInjectDevice(int fd) {
+  for (int type : {EV_KEY, EV_REL, EV_SYN})
+    if (IoIoctlInt(fd, UI_SET_EVBIT, type) < 0) return false;
+  for (int code = 1; code <= 766; ++code)
+    if (EvdevToVk(code) != 0 && IoIoctlInt(fd, UI_SET_KEYBIT, code) < 0) return false;
+  for (int code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA})
+    if (IoIoctlInt(fd, UI_SET_KEYBIT, code) < 0) return false;
+  for (int axis : {REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES})
+    if (IoIoctlInt(fd, UI_SET_RELBIT, axis) < 0) return false;
+  return SetUp(fd, 0x5201, "Pellomar virtual input", "pmr-inject");
+}
+
+bool CreatePointerDevice(int fd) {
+  if (IoIoctlInt(fd, UI_SET_EVBIT, EV_ABS) < 0 || IoIoctlInt(fd, UI_SET_EVBIT, EV_KEY) < 0 ||
+      IoIoctlInt(fd, UI_SET_KEYBIT, BTN_LEFT) < 0)
+    return false;
+  for (int axis : {ABS_X, ABS_Y}) {
+    uinput_abs_setup abs{};
+    abs.code = static_cast<uint16_t>(axis);
+    abs.absinfo.value = 0;
+    abs.absinfo.minimum = 0;
+    abs.absinfo.maximum = 65535;
+    if (IoIoctlInt(fd, UI_SET_ABSBIT, axis) < 0 || IoIoctl(fd, UI_ABS_SETUP, &abs) < 0) return false;
+  }
+  return SetUp(fd, 0x5202, "Pellomar virtual pointer", "pmr-pointer");
+}
+
+// Writes events[0..n) plus a SYN_REPORT at events[n] to the injection device.
+void Send(input_event* events, int n) {
+  if (!g_SessionUsable.load()) return;
+  events[n] = input_event{};
+  std::lock_guard<std::mutex> lock(g_InjectMutex);
+  if (g_InjectFd >= 0) (void)InputIo().Write(g_InjectFd, events, sizeof(input_event) * (n + 1));
+}
+
+}  // namespace
+
+bool OsInputInit() {
+  LinuxPointerInit();
+  return EnsureInjectDevice();
+}
+
+bool EnsureInjectDevice() {
+  std::lock_guard<std::mutex> lock(g_InjectMutex);
+  if (g_InjectFd >= 0) return true;
+  int fd = InputIo().Open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (!CreateInjectDevice(fd)) {
+    InputIo().Close(fd);
+    return false;
+  }
+  g_InjectFd = fd;
+  int pfd = InputIo().Open("/dev/uinput", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (pfd >= 0) {
+    if (CreatePointerDevice(pfd)) {
+      g_PointerFd = pfd;
+    } else {
+      InputIo().Close(pfd);
+    }
+  }
+  return true;
+}
+
+void OsMouseButton(int button, bool down, int) {
+  if (!g_SessionUsable.load()) return;
+  const int code = button == 0 ? BTN_LEFT : button == 1 ? BTN_RIGHT : BTN_MIDDLE;
+  input_event events[2] = {Event(EV_KEY, code, down ? 1 : 0), input_event{}};
+  std::lock_guard<std::mutex> lock(g_InjectMutex);
+  if (g_InjectFd >= 0) (void)InputIo().Write(g_InjectFd, events, sizeof events);
+}
+
+void OsMoveMouseTo(int x, int y) {
+  if (!g_SessionUsable.load()) return;
+  int left = 0, top = 0, width = 0, height = 0;
+  if (!Callouts().layoutBox(left, top, width, height)) return;
+  const int ax = ScaleToAbs(x, left, width);
+  const int ay = ScaleToAbs(y, top, height);
+  std::lock_guard<std::mutex> lock(g_InjectMutex);
+  if (g_PointerFd < 0) return;
+  input_event events[5];
+  int n = 0;
+  if (ax == g_LastAbsX && ay == g_LastAbsY) {
+    // The kernel drops an axis value equal to the last one, so the pointer
+    // would not be placed again (the desktop may have moved it meanwhile).
+    events[n++] = Event(EV_ABS, ABS_X, ax == 0 ? ax + 1 : ax - 1);
+    events[n++] = input_event{};
+  }
+  events[n++] = Event(EV_ABS, ABS_X, ax);
+  events[n++] = Event(EV_ABS, ABS_Y, ay);
+  events[n++] = input_event{};
+  (void)InputIo().Write(g_PointerFd, events, sizeof(input_event) * n);
+  g_LastAbsX = ax;
+  g_LastAbsY = ay;
+}
+
+void OsCursorPosition(int& x, int& y) {
+  double px = 0, py = 0;
+  if (Callouts().pointerPosition(px, py)) {
+    x = static_cast<int>(std::lround(px));
+    y = static_cast<int>(std::lround(py));
+  } else {
+    x = 0;
+    y = 0;
+  }
+}
+
+void OsKeyVk(int vk, bool down) {
+  const int code = VkToEvdev(vk);
+  if (code <= 0) return;
+  input_event events[2] = {Event(EV_KEY, code, down ? 1 : 0)};
+  Send(events, 1);
+}
+
+bool OsAccessibilityTrusted() {
+  int fd = InputIo().Open("/dev/uinput", O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  InputIo().Close(fd);
+  return true;
+}
+
+void OsOpenPrivacyPane(const std::string&) {}
