@@ -180,6 +180,7 @@ struct WebView::Impl {
   WebKitUserContentManager* manager = nullptr;
   WebKitWebContext* context = nullptr;
   gulong automation_handler = 0;
+  std::vector<WebKitAutomationSession*> sessions;  // referenced while we answer them
   bool automation = false;
   bool load_begun = false;
   GMainLoop* loop = nullptr;
@@ -276,6 +277,8 @@ struct WebView::Impl {
     return static_cast<Impl*>(self)->view;
   }
   static void OnAutomationStarted(WebKitWebContext*, WebKitAutomationSession* session, gpointer self) {
+    auto* d = static_cast<Impl*>(self);
+    d->sessions.push_back(WEBKIT_AUTOMATION_SESSION(g_object_ref(session)));
     g_signal_connect(session, "create-web-view", G_CALLBACK(OnCreateWebView), self);
   }
 };
@@ -318,6 +321,10 @@ WebView::~WebView() {
   if (!impl_) return;
   Impl& d = *impl_;
   if (d.automation_handler) g_signal_handler_disconnect(d.context, d.automation_handler);
+  for (WebKitAutomationSession* s : d.sessions) {
+    g_signal_handlers_disconnect_by_data(s, &d);
+    g_object_unref(s);
+  }
   if (d.view) g_signal_handlers_disconnect_by_data(d.view, &d);
   if (d.window) {
     g_signal_handlers_disconnect_by_data(d.window, &d);
