@@ -4,19 +4,34 @@
 // Implemented in platform/linux/shell/.
 #include <string>
 
-enum class PointerBackend { None, X11, Gnome, KWin, Hyprland, Portal };
+// The backend chosen once by LinuxPointerInit; the values are stable. (The
+// names avoid Xlib's None macro.)
+enum class PointerBackend { kNone = 0, kX11 = 1, kGnome = 2, kKWin = 3, kHyprland = 4, kPortal = 5 };
 
+// Chooses the backend and starts keeping the layout box. Runs once per
+// process (later calls do nothing); call it on the GTK main thread after GTK
+// has been initialised.
 void LinuxPointerInit();
+// The backend LinuxPointerInit chose (kNone before it ran).
 PointerBackend LinuxPointerBackend();
+// Bounding box of all monitors in desktop coordinates; false (outputs
+// untouched) when there is none.
 bool LinuxLayoutBox(int& x, int& y, int& w, int& h);
+
 bool LinuxPointerPosition(double& x, double& y);
-bool LinuxPointerState(double& x, double& y, bool& pressed);
+bool LinuxPointerState(double& x, double& y, bool& leftDown);
+// Pid of the window under the point, 0 when unknown.
 int LinuxWindowPidAt(double x, double y);
+
+// The program's own top-level window (the frame: outer position and size).
 bool LinuxShellGetFrame(int& x, int& y, int& w, int& h);
 bool LinuxShellMoveFrame(int x, int y);
-bool LinuxShellResizeFrame(int w, int h);
 bool LinuxShellSetAbove(bool above);
-bool LinuxShellIsMaximized();
-void LinuxShellPrepareWindow(void* gtkWindow);
+bool LinuxShellSetRounded(bool rounded);
+bool LinuxShellResizeFrame(int w, int h);
+bool LinuxShellIsMaximized(bool& maximized);
+// x or y equal to the minimum int value means "no position".
+void LinuxShellPrepareWindow(int w, int h, int x, int y);
+
 // "n/a" outside a GNOME Wayland session.
 std::string LinuxGnomeHelperState();

@@ -1,0 +1,5 @@
+#pragma once
+// Screen-cast portal backend: the pointer position from the cursor metadata
+// of a screen-cast stream.
+bool PortalStart();
+bool PortalPointer(double& x, double& y);
