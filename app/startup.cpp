@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "app/app.h"
@@ -119,8 +121,16 @@ int PmrMain(int argc, char** argv) {
 
   StartWorkerThreads();
 
+  std::unique_ptr<webview::WebView> view;
+  try {
+    view = std::make_unique<webview::WebView>();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Pellomar could not open its window: %s\n", e.what());
+    ShutDown();
+    return 1;
+  }
   {
-    webview::WebView w;
+    webview::WebView& w = *view;
     g_MasterWindow = w.window();
     g_MasterEvalFn = [&w](const std::string& js) { w.eval(js); };
     g_MasterDispatchFn = [&w](std::function<void()> fn) { w.dispatch(std::move(fn)); };
@@ -162,9 +172,14 @@ int PmrMain(int argc, char** argv) {
     SaveGeometry();
     g_MasterWindow = nullptr;
     ShutDown();
-    g_MasterEvalFn = nullptr;
-    g_MasterDispatchFn = nullptr;
-  }  // the web view is destroyed here
+    {
+      // The detached update thread reads these under the same lock.
+      std::lock_guard<std::mutex> lock(g_UpdateUiMutex);
+      g_MasterEvalFn = nullptr;
+      g_MasterDispatchFn = nullptr;
+    }
+  }
+  view.reset();
   ShutDown();
   return 0;
 }
