@@ -1,6 +1,34 @@
 #pragma once
+// The key spammer: presses up to three target keys at a set interval, one after
+// another or together as a chord, until stopped or a set number of cycles.
 #include <string>
+
+// The worker loop (thread name "PMR key spammer").
 void KeySpammerThread();
+
+// Releases every target in list order (no recording); used when the spammer stops.
 void ReleaseAllKeySpamTargets();
+
+// Removes the target at `index`; an index outside the list is ignored. Removing
+// the last target while the spammer runs stops it.
+void RemoveKeySpamTargetAt(int index);
+
+// Bridge handlers; the argument is the unwrapped text (ParseJSString).
+// removeKeySpamTarget: the text read as a decimal 32-bit index; a text that is
+// not a number is ignored.
 void RemoveKeySpamTarget(const std::string& indexText);
+// setKeySpamChordMode: chord mode on exactly when the text is "1".
 void SetKeySpamChordMode(const std::string& text);
+
+// One cycle after the running checks: reads the target list once, presses and
+// releases the next target (or all targets as a chord) and counts the cycle.
+// False, with nothing done, when the list is empty. Exposed for tests.
+bool KeySpamCycle();
+
+// The pause after a cycle in milliseconds, from the current settings.
+double KeySpamIntervalMs();
+
+// Index of the next target in sequential mode (kept across runs).
+int KeySpamNextIndex();
+// Puts the rotation back to the first target (tests).
+void ResetKeySpammerForTest();

@@ -1,14 +1,58 @@
 #pragma once
-// Macro recording and the input hooks the capture thread calls.
+// Macro recording: the time base, appending events to the current profile, the
+// tools' own clicks and keys, starting and finishing a recording, and the input
+// hooks the capture thread calls for every key, button, movement and wheel event.
+#include <atomic>
+#include <cstdint>
+
 #include "state/profiles.h"
 
-void BeginRecordingLocked();  // caller holds profileMutex
-void FinishRecording();
+// UnifiedEvent types.
+inline constexpr int32_t kEventMove = 1;
+inline constexpr int32_t kEventButton = 2;
+inline constexpr int32_t kEventKey = 3;
+inline constexpr int32_t kEventWheel = 4;
+
+// Button flags of a type-2 event.
+inline constexpr uint64_t kFlagLeftDown = 2, kFlagLeftUp = 4;
+inline constexpr uint64_t kFlagRightDown = 8, kFlagRightUp = 16;
+inline constexpr uint64_t kFlagMiddleDown = 32, kFlagMiddleUp = 64;
+inline constexpr uint64_t kFlagOtherDown = 128;
+
+// Monotonic clock reading (ns) at the start of the recording.
+extern std::atomic<int64_t> g_RecordStart;
+
+void MarkRecordStartTime();
+double RecordElapsedSeconds();
+
+// Appends one event to the events of the current profile under profileMutex.
+// Dropped when there is no current profile.
 void RecordEvent(const UnifiedEvent& ev);
 
-// Hooks called by the capture thread; true swallows the event.
+// The tools' own output, appended while a recording runs:
+// a click of the auto clicker (type 2; nothing when flags is 0 or mouse-click
+// recording is off) and a key of the key spammer (type 3; nothing for vk <= 0
+// or when keyboard recording is off).
+void RecordToolClick(uint64_t flags, int64_t x, int64_t y);
+void RecordToolKey(int vk, bool down);
+
+// Starts a new recording: empties the current profile's events, marks the start
+// time, sets isRecording. The caller holds profileMutex.
+void BeginRecordingLocked();
+// Normalises the times of the recording just stopped (the earliest becomes 0);
+// takes profileMutex itself. Called after isRecording was cleared.
+void FinishRecording();
+
+// Hooks called by the capture thread; true swallows the event (it is not passed
+// on to the desktop). Codes are VK codes; keys and buttons outside 1..255 are
+// not keys of this system and pass through untouched.
 bool TapKey(int vk, bool down);
 bool TapMouseButton(int button, bool down, double x, double y);
 void TapMouseMove(bool havePosition, double x, double y, long dx, long dy);
 void TapScroll(int wheel);
+// Asks the hooks to forget every held and swallowed key and button before they
+// handle their next event (the session locked; the devices are reopened later).
 void TapRequestReset();
+
+// Forgets the hooks' tracking state at once (tests).
+void ResetInputHooksForTest();

@@ -1,0 +1,230 @@
+// The input hooks: every key, button, movement and wheel event of the desktop
+// passes through here on the capture thread. They capture a key for a waiting
+// reassignment, offer first presses to the hotkey dispatch, remember which
+// presses were swallowed so that the matching release is swallowed too, end a
+// position pick, and record the event while a recording runs.
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "app/app.h"
+#include "platform/os_input.h"
+#include "state/profiles.h"
+#include "tools/recorder.h"
+#include "tools/tool_state.h"
+#include "tools/tool_timing.h"
+
+namespace {
+
+// Tracking tables, touched only by the capture thread. They are indexed by the
+// code itself: only codes 1..255 are tracked (every VK code the capture layer
+// delivers lies there), so a code can never share an entry with another code.
+// Anything outside that range is passed through without touching the tables,
+// the hotkey dispatch or a waiting reassignment; otherwise a stray code could
+// alias a held hotkey's entry (same low 8 bits) and swallow a release whose
+// press reached the desktop, leaving that key held there.
+constexpr int kTableSize = 256;
+std::array<bool, kTableSize> keyHeld{};
+std::array<bool, kTableSize> keySwallowed{};
+std::array<bool, kTableSize> buttonHeld{};
+std::array<bool, kTableSize> buttonSwallowed{};
+std::array<bool, 8> buttonPressDropped{};  // buttons 1..7: press left out of the recording
+double lastCursorX = 0;
+double lastCursorY = 0;
+
+std::atomic<bool> g_ResetTrackers{false};
+
+bool Tracked(int code) { return code >= 1 && code < kTableSize; }
+
+void ClearTablesIfAsked() {
+  if (!g_ResetTrackers.exchange(false)) return;
+  keyHeld.fill(false);
+  keySwallowed.fill(false);
+  buttonHeld.fill(false);
+  buttonSwallowed.fill(false);
+}
+
+// Nearest integer, halves away from zero; saturating, 0 for a value that is not
+// a number.
+int64_t RoundCoord(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9.2e18) return std::numeric_limits<int64_t>::max();
+  if (v <= -9.2e18) return std::numeric_limits<int64_t>::min();
+  return std::llround(v);
+}
+
+int RoundCoord32(double v) {
+  const int64_t r = RoundCoord(v);
+  if (r > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (r < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(r);
+}
+
+bool Recording() { return isRecording.load(); }
+
+}  // namespace
+
+void TapRequestReset() { g_ResetTrackers.store(true); }
+
+void ResetInputHooksForTest() {
+  g_ResetTrackers.store(true);
+  ClearTablesIfAsked();
+  buttonPressDropped.fill(false);
+  lastCursorX = 0;
+  lastCursorY = 0;
+}
+
+bool TapKey(int vk, bool down) {
+  ClearTablesIfAsked();
+  if (!Tracked(vk)) return false;
+
+  if (down) {
+    if (currentReassign.load() != kReassignNone) {
+      capturedReassignKey.store(vk);
+      WakeSignalProcessor();
+      return true;
+    }
+    if (keyHeld[vk]) {
+      // An auto-repeat: it follows the fate of the first press.
+      if (keySwallowed[vk]) return true;
+    } else {
+      keyHeld[vk] = true;
+      if (g_HotkeysEnabled.load() && HandleHotkeyDown(vk)) {
+        keySwallowed[vk] = true;
+        return true;
+      }
+    }
+  } else {
+    keyHeld[vk] = false;
+    if (keySwallowed[vk]) {
+      keySwallowed[vk] = false;
+      OnHotkeyReleased(vk);
+      return true;
+    }
+  }
+
+  if (Recording() && ReadSetting(bRecordKeyboard)) {
+    UnifiedEvent ev;
+    ev.type = kEventKey;
+    ev.time = RecordElapsedSeconds();
+    ev.vk = vk;
+    ev.keyDown = down;
+    RecordEvent(ev);
+  }
+  return false;
+}
+
+bool TapMouseButton(int button, bool down, double x, double y) {
+  ClearTablesIfAsked();
+  if (!Tracked(button)) return false;
+
+  if (down && isPickingLocation.load()) {
+    if (button == 1) {
+      autoClickFixedX.store(RoundCoord32(x));
+      autoClickFixedY.store(RoundCoord32(y));
+      std::atomic_ref<int>(autoClickLocationMode).store(1);
+      isPickingLocation.store(false);
+      SnapshotActiveProfileSettings();
+      return true;
+    }
+    if (button == 2 || button == 4) {
+      isPickingLocation.store(false);
+      return true;
+    }
+  }
+
+  if (down) {
+    const int kind = currentReassign.load();
+    if (kind != kReassignNone && kind != kReassignKeySpamTarget &&
+        !(kind == kReassignUnlock && button == 1)) {
+      capturedReassignKey.store(button);
+      WakeSignalProcessor();
+      return true;
+    }
+    if (!buttonHeld[button]) {
+      buttonHeld[button] = true;
+      if (g_HotkeysEnabled.load() && HandleHotkeyDown(button)) {
+        buttonSwallowed[button] = true;
+        return true;
+      }
+    }
+  } else {
+    buttonHeld[button] = false;
+    if (buttonSwallowed[button]) {
+      buttonSwallowed[button] = false;
+      OnHotkeyReleased(button);
+      return true;
+    }
+  }
+
+  if (!Recording()) return false;
+  if (button >= 1 && button <= 7) {
+    if (down) {
+      const bool own = OsIsOwnWindowAt(x, y);
+      buttonPressDropped[static_cast<size_t>(button)] = own;
+      if (own) return false;
+    } else if (buttonPressDropped[static_cast<size_t>(button)]) {
+      buttonPressDropped[static_cast<size_t>(button)] = false;
+      return false;
+    }
+  }
+
+  if (ReadSetting(bRecordMouseClicks)) {
+    uint64_t flags = 0;
+    switch (button) {
+      case 1: flags = down ? kFlagLeftDown : kFlagLeftUp; break;
+      case 2: flags = down ? kFlagRightDown : kFlagRightUp; break;
+      case 4: flags = down ? kFlagMiddleDown : kFlagMiddleUp; break;
+      default: flags = down ? kFlagOtherDown : 0; break;
+    }
+    if (flags != 0) {
+      UnifiedEvent ev;
+      ev.type = kEventButton;
+      ev.time = RecordElapsedSeconds();
+      ev.x = RoundCoord(x);
+      ev.y = RoundCoord(y);
+      ev.flags = flags;
+      RecordEvent(ev);
+    }
+  }
+  return false;
+}
+
+void TapMouseMove(bool havePosition, double x, double y, long dx, long dy) {
+  if (Recording() && ReadSetting(bRecordMouseMovement)) {
+    if (ReadSetting(bUseRelativeMouse)) {
+      if (dx != 0 || dy != 0) {
+        UnifiedEvent ev;
+        ev.type = kEventMove;
+        ev.time = RecordElapsedSeconds();
+        ev.x = dx;
+        ev.y = dy;
+        RecordEvent(ev);
+      }
+    } else if (havePosition) {
+      const int64_t rx = RoundCoord(x), ry = RoundCoord(y);
+      if (rx != RoundCoord(lastCursorX) || ry != RoundCoord(lastCursorY)) {
+        UnifiedEvent ev;
+        ev.type = kEventMove;
+        ev.time = RecordElapsedSeconds();
+        ev.x = rx;
+        ev.y = ry;
+        RecordEvent(ev);
+      }
+    }
+  }
+  if (havePosition) {
+    lastCursorX = x;
+    lastCursorY = y;
+  }
+}
+
+void TapScroll(int wheel) {
+  if (!Recording() || !ReadSetting(bRecordMouseScroll) || wheel == 0) return;
+  UnifiedEvent ev;
+  ev.type = kEventWheel;
+  ev.time = RecordElapsedSeconds();
+  ev.wheelDelta = wheel;
+  RecordEvent(ev);
+}

@@ -1,0 +1,45 @@
+#include "tools/tool_timing.h"
+
+#include <sched.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cmath>
+#include <mutex>
+
+#include "app/app.h"
+
+double ToolIntervalMs(int hours, int minutes, int seconds, int milliseconds) {
+  const double total = static_cast<double>(hours) * 3600000.0 +
+                       static_cast<double>(minutes) * 60000.0 +
+                       static_cast<double>(seconds) * 1000.0 +
+                       static_cast<double>(milliseconds);
+  if (!(total >= 1.0)) return 1.0;
+  const double whole = std::ceil(total);
+  return whole > kMaxToolIntervalMs ? kMaxToolIntervalMs : whole;
+}
+
+void WaitUntilWoken(WakeEvent& ev) {
+  std::unique_lock<std::mutex> lock(ev.mutex);
+  while (!ev.flag.exchange(false)) {
+    if (!g_AppRunning.load()) return;
+    ev.cv.wait(lock);
+  }
+}
+
+int64_t MonotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+void SleepThenYieldUntil(int64_t sleepUntilNs, int64_t deadlineNs) {
+  if (sleepUntilNs > 0) {
+    timespec until{};
+    until.tv_sec = static_cast<time_t>(sleepUntilNs / 1000000000LL);
+    until.tv_nsec = static_cast<long>(sleepUntilNs % 1000000000LL);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+  }
+  while (MonotonicNs() < deadlineNs) sched_yield();
+}
