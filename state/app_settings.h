@@ -1,32 +1,75 @@
 #pragma once
-// App settings file and the small state files of the data directory.
+// The data directory, the app settings file (behaviour, look, panels, window
+// placement) and the small state files: theme, status, access marker.
+#include <set>
 #include <string>
+#include <vector>
 
+// ---- data directory ------------------------------------------------------------
+// XDG_DATA_HOME when it is set and absolute; else $HOME/.local/share when HOME
+// is set and not empty; else /tmp/.local/share. Read from the environment on
+// every call.
+std::string XdgDataHome();
+// XdgDataHome() + "/Pellomar", worked out once per process; on that first use
+// every missing component is created with mode 0700 and the directory itself
+// is set to 0700.
+std::string OsDataDir();
+// Creates every missing component of `path` (mode 0700, failures ignored),
+// then sets the directory itself to mode 0700.
+void EnsurePrivateDirectory(const std::string& path);
+std::string GetAppSettingsFilePath();    // <data dir>/appsettings.txt
+std::string GetThemeFilePath();          // <data dir>/theme.txt
+std::string GetTrackerStatusFilePath();  // <data dir>/status.txt
+std::string GetAccessMarkerFilePath();   // <data dir>/macpermissions.txt
+
+// ---- app settings ----------------------------------------------------------------
+// (g_HotkeysEnabled, g_HotkeyLockEnabled, g_HotkeysUnlocked and
+// g_StopToolsWithMacro live with the tool state.)
+extern bool g_AlwaysOnTop;
+extern bool g_LaunchOnStartup;
+extern bool g_StartMinimized;
+extern bool g_DisableAnimations;
+extern bool g_SiteDesign;  // the file stores its negation as performanceMode
+extern bool g_SnapAnimation;
+extern bool g_ShowWarnings;
+extern std::set<std::string> g_SeenWarningIds;   // ordered byte-wise
+extern std::set<std::string> g_MinimizedPanels;  // known panel ids only
+extern std::vector<std::string> g_PanelOrder;
 extern bool g_HasSavedWindowPos;
 extern int g_SavedWindowX;
 extern int g_SavedWindowY;
 extern int g_SavedWindowWidth;
 extern int g_SavedWindowHeight;
 extern bool g_SavedMaximized;
-extern bool g_AlwaysOnTop;
-extern bool g_StartMinimized;
-extern bool g_LaunchOnStartup;
-extern std::string g_CurrentTheme;
+extern std::string g_CurrentTheme;  // theme key, "pellomar" until loaded
 
-std::string XdgDataHome();
-std::string OsDataDir();
-std::string GetAppSettingsFilePath();
-std::string GetThemeFilePath();
-std::string GetTrackerStatusFilePath();
+// The six panel ids, exact and case-sensitive.
+bool IsKnownPanelId(const std::string& id);
+// Comma list of panel ids, empty fields skipped; an unknown or repeated id
+// rejects the whole text and leaves `order` untouched.
+bool ParsePanelOrder(const std::string& text, std::vector<std::string>& order);
 
+// A missing file keeps every default; unknown keys and bad lines are skipped.
 void LoadAppSettings();
-void SaveAppSettings();
-std::string LoadThemeFromFile();
-void RememberAccessibilityGranted();
-bool AccessibilityWasGrantedBefore();
+// Rewrites the whole file (atomically); false when it could not be written,
+// in which case the previous file is left whole.
+bool SaveAppSettings();
 
-// Bridge handlers (argument already unwrapped); results as the bridge returns them.
+// ---- small files -------------------------------------------------------------------
+// First line of the theme file; "pellomar" when missing or empty.
+std::string LoadThemeFromFile();
+// Replaces the status file's content with `json` (no line end); failures ignored.
+void SaveTrackerStatusToFile(const std::string& json);
+// The access marker line "accessibilityGranted=<OsBundleIdentifier()>".
+bool AccessibilityWasGrantedBefore();
+void RememberAccessibilityGranted();
+
+// ---- bridge handlers (argument already unwrapped by ParseJSString) --------------
+// The app settings JSON; also sets g_MainPageReady.
 std::string BindGetAppSettings();
 std::string BindMarkWarningSeen(const std::string& id);
 std::string BindSetAppSetting(const std::string& keyAndValue);
 std::string BindSetPanelOrder(const std::string& order);
+
+// Every app setting back to its default (tests).
+void ResetAppSettingsForTest();

@@ -1,6 +1,7 @@
 #pragma once
-// Profiles: a recording plus a snapshot of the tool settings. The list, the
-// current index and the events are guarded by profileMutex.
+// Profiles: a recording plus a snapshot of the auto clicker and key spammer
+// settings. The list, the current index and the events are guarded by
+// profileMutex.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -23,7 +24,7 @@ struct UnifiedEvent {
 
 struct MacroProfile {
   std::string name;
-  std::string settingsLine;
+  std::string settingsLine;  // profile settings line; empty when none stored yet
   std::vector<UnifiedEvent> events;
 };
 
@@ -33,15 +34,30 @@ inline constexpr int kMaxProfiles = 3;
 extern std::vector<MacroProfile> profiles;
 extern int currentProfileIdx;
 extern std::mutex profileMutex;
+// Incremented by every profile operation the page asks for; the page watches it.
 extern std::atomic<int> g_ProfilesRev;
+// Incremented (under profileMutex) whenever the list is replaced or a
+// profile's events are changed other than by appending, so the autosave
+// notices changes that keep the event count. Appends need not touch it.
+extern std::atomic<uint64_t> g_ProfileDataRev;
 
+// Start-up, after the session was loaded: puts the default profile at the
+// front when no profile carries its name; the current profile stays current.
 void EnsureDefaultProfileExists();
+// Stores the current tool settings into the current profile's settings line.
 void SnapshotActiveProfileSettings();
+// Auto clicker and key spammer settings back to their defaults (recorder
+// settings and hotkeys untouched).
 void ResetSpammerKeySpamDefaults();
+// The profile list JSON; the caller holds profileMutex.
 std::string BuildProfilesJsonLocked();
 
-// Bridge handlers (argument already unwrapped); results as the bridge returns them.
+// Bridge handlers (argument already unwrapped by ParseJSString). Every one
+// but BindGetProfiles answers the empty text. All are refused while a
+// recording runs.
 std::string BindGetProfiles();
+// Line breaks in the name become spaces, so a name is always one line of the
+// session file.
 void BindAddProfile(const std::string& name);
 void BindDeleteProfile();
 void BindSwitchProfile(const std::string& indexText);

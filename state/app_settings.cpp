@@ -1,0 +1,276 @@
+// The app settings file and the four app-settings bridge handlers.
+#include "state/app_settings.h"
+
+#include <optional>
+
+#include "app/app.h"
+#include "platform/linux/gtk/webview.h"
+#include "state/atomic_file.h"
+#include "state/number_text.h"
+#include "state/session_file.h"
+#include "tools/tool_state.h"
+
+bool g_AlwaysOnTop = false;
+bool g_LaunchOnStartup = false;
+bool g_StartMinimized = false;
+bool g_DisableAnimations = false;
+bool g_SiteDesign = true;
+bool g_SnapAnimation = true;
+bool g_ShowWarnings = true;
+std::set<std::string> g_SeenWarningIds;
+std::set<std::string> g_MinimizedPanels;
+std::vector<std::string> g_PanelOrder;
+bool g_HasSavedWindowPos = false;
+int g_SavedWindowX = 0;
+int g_SavedWindowY = 0;
+int g_SavedWindowWidth = 420;
+int g_SavedWindowHeight = 560;
+bool g_SavedMaximized = false;
+std::string g_CurrentTheme = "pellomar";
+
+namespace {
+
+const char* const kPanelIds[] = {"panel-ui",      "panel-profile", "panel-spammer",
+                                 "panel-keyspam", "panel-tracker", "panel-flick"};
+
+const char* Bool(bool v) { return v ? "true" : "false"; }
+
+template <typename Container>
+std::string JoinComma(const Container& items) {
+  std::string s;
+  bool first = true;
+  for (const std::string& item : items) {
+    if (!first) s += ',';
+    s += item;
+    first = false;
+  }
+  return s;
+}
+
+// A JSON array of strings. Panel ids are known plain words; warning ids come
+// from the page and the file and are escaped, so an odd id can never make the
+// whole answer unreadable for the page.
+template <typename Container>
+std::string JsonStringArray(const Container& items) {
+  std::string s = "[";
+  bool first = true;
+  for (const std::string& item : items) {
+    if (!first) s += ',';
+    s += JsonEscapeForBind(item);
+    first = false;
+  }
+  return s + "]";
+}
+
+void AppendSetting(std::string& out, const char* key, const std::string& value) {
+  out += key;
+  out += '=';
+  out += value;
+  out += '\n';
+}
+
+std::string BoolText(bool v) { return v ? "1" : "0"; }
+
+}  // namespace
+
+bool IsKnownPanelId(const std::string& id) {
+  for (const char* known : kPanelIds)
+    if (id == known) return true;
+  return false;
+}
+
+bool ParsePanelOrder(const std::string& text, std::vector<std::string>& order) {
+  std::vector<std::string> result;
+  for (const std::string& field : SplitString(text, ',')) {
+    if (field.empty()) continue;
+    if (!IsKnownPanelId(field)) return false;
+    for (const std::string& seen : result)
+      if (seen == field) return false;
+    result.push_back(field);
+  }
+  order = std::move(result);
+  return true;
+}
+
+void LoadAppSettings() {
+  const std::string path = GetAppSettingsFilePath();
+  RemoveStaleTempFiles(path);
+  const std::string data = ReadFile(path);
+  for (const std::string& line : SplitString(data, '\n')) {
+    size_t eq = line.find('=');
+    if (line.empty() || eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    const bool on = value == "1";
+    if (key == "alwaysOnTop") {
+      g_AlwaysOnTop = on;
+    } else if (key == "launchOnStartup") {
+      g_LaunchOnStartup = on;
+    } else if (key == "startMinimized") {
+      g_StartMinimized = on;
+    } else if (key == "hotkeysEnabled") {
+      g_HotkeysEnabled.exchange(on);
+    } else if (key == "hotkeyLockOn") {
+      g_HotkeyLockEnabled.exchange(on);
+    } else if (key == "stopToolsWithMacro") {
+      g_StopToolsWithMacro = on;
+    } else if (key == "disableAnimations") {
+      g_DisableAnimations = on;
+    } else if (key == "performanceMode") {
+      g_SiteDesign = !on;
+    } else if (key == "snapAnimation") {
+      g_SnapAnimation = on;
+    } else if (key == "showWarnings") {
+      g_ShowWarnings = on;
+    } else if (key == "seenWarnings") {
+      for (const std::string& id : SplitString(value, ','))
+        if (!id.empty()) g_SeenWarningIds.insert(id);
+    } else if (key == "minimizedPanels") {
+      for (const std::string& id : SplitString(value, ','))
+        if (IsKnownPanelId(id)) g_MinimizedPanels.insert(id);
+    } else if (key == "panelOrder") {
+      ParsePanelOrder(value, g_PanelOrder);
+    } else if (key == "windowX" || key == "windowY" || key == "windowWidth" || key == "windowHeight") {
+      std::optional<int32_t> v = ParseLeadingInt32(value);
+      if (!v) continue;
+      if (key == "windowX") {
+        g_SavedWindowX = *v;
+        g_HasSavedWindowPos = true;
+      } else if (key == "windowY") {
+        g_SavedWindowY = *v;
+      } else if (key == "windowWidth") {
+        g_SavedWindowWidth = *v;
+      } else {
+        g_SavedWindowHeight = *v;
+      }
+    } else if (key == "windowMaximized") {
+      g_SavedMaximized = on;
+    }
+  }
+}
+
+bool SaveAppSettings() {
+  std::string s;
+  AppendSetting(s, "alwaysOnTop", BoolText(g_AlwaysOnTop));
+  AppendSetting(s, "launchOnStartup", BoolText(g_LaunchOnStartup));
+  AppendSetting(s, "startMinimized", BoolText(g_StartMinimized));
+  AppendSetting(s, "hotkeysEnabled", BoolText(g_HotkeysEnabled.load()));
+  AppendSetting(s, "hotkeyLockOn", BoolText(g_HotkeyLockEnabled.load()));
+  AppendSetting(s, "stopToolsWithMacro", BoolText(g_StopToolsWithMacro));
+  AppendSetting(s, "disableAnimations", BoolText(g_DisableAnimations));
+  AppendSetting(s, "performanceMode", BoolText(!g_SiteDesign));
+  AppendSetting(s, "snapAnimation", BoolText(g_SnapAnimation));
+  AppendSetting(s, "showWarnings", BoolText(g_ShowWarnings));
+  AppendSetting(s, "seenWarnings", JoinComma(g_SeenWarningIds));
+  AppendSetting(s, "minimizedPanels", JoinComma(g_MinimizedPanels));
+  AppendSetting(s, "panelOrder", JoinComma(g_PanelOrder));
+  AppendSetting(s, "windowX", std::to_string(g_SavedWindowX));
+  AppendSetting(s, "windowY", std::to_string(g_SavedWindowY));
+  AppendSetting(s, "windowWidth", std::to_string(g_SavedWindowWidth));
+  AppendSetting(s, "windowHeight", std::to_string(g_SavedWindowHeight));
+  AppendSetting(s, "windowMaximized", BoolText(g_SavedMaximized));
+  return WriteFileAtomically(GetAppSettingsFilePath(), s);
+}
+
+std::string BindGetAppSettings() {
+  g_MainPageReady.store(true);
+  std::string j = "{\"alwaysOnTop\":";
+  j += Bool(g_AlwaysOnTop);
+  j += ",\"launchOnStartup\":";
+  j += Bool(g_LaunchOnStartup);
+  j += ",\"startMinimized\":";
+  j += Bool(g_StartMinimized);
+  j += ",\"hotkeysEnabled\":";
+  j += Bool(g_HotkeysEnabled.load());
+  j += ",\"hotkeyLock\":";
+  j += Bool(g_HotkeyLockEnabled.load());
+  j += ",\"disableAnimations\":";
+  j += Bool(g_DisableAnimations);
+  j += ",\"siteDesign\":";
+  j += Bool(g_SiteDesign);
+  j += ",\"performanceMode\":";
+  j += Bool(!g_SiteDesign);
+  j += ",\"snapAnimation\":";
+  j += Bool(g_SnapAnimation);
+  j += ",\"showWarnings\":";
+  j += Bool(g_ShowWarnings);
+  j += ",\"seenWarnings\":";
+  j += JsonStringArray(g_SeenWarningIds);
+  j += ",\"minimizedPanels\":";
+  j += JsonStringArray(g_MinimizedPanels);
+  j += ",\"panelOrder\":";
+  j += JsonStringArray(g_PanelOrder);
+  j += '}';
+  return j;
+}
+
+std::string BindSetAppSetting(const std::string& keyAndValue) {
+  std::vector<std::string> f = SplitString(keyAndValue, ',');
+  if (f.size() != 2) return {};
+  const std::string& key = f[0];
+  const bool on = f[1] == "1";
+  if (key == "alwaysOnTop") {
+    g_AlwaysOnTop = on;
+    PlatformApplyAlwaysOnTop(on);
+  } else if (key == "launchOnStartup") {
+    g_LaunchOnStartup = on;
+    PlatformApplyLaunchOnStartup(on);
+  } else if (key == "startMinimized") {
+    g_StartMinimized = on;
+  } else if (key == "hotkeysEnabled") {
+    g_HotkeysEnabled.exchange(on);
+  } else if (key == "hotkeyLock") {
+    g_HotkeyLockEnabled.exchange(on);
+    g_HotkeysUnlocked.exchange(true);
+  } else if (key == "stopToolsWithMacro") {
+    g_StopToolsWithMacro = on;
+  } else if (key == "disableAnimations") {
+    g_DisableAnimations = on;
+  } else if (key == "performanceMode") {
+    g_SiteDesign = !on;
+  } else if (key == "snapAnimation") {
+    g_SnapAnimation = on;
+  } else if (key == "showWarnings") {
+    g_ShowWarnings = on;
+  } else if (key.rfind("min:", 0) == 0) {
+    const std::string id = key.substr(4);
+    if (IsKnownPanelId(id)) {
+      if (on)
+        g_MinimizedPanels.insert(id);
+      else
+        g_MinimizedPanels.erase(id);
+    }
+  }
+  SaveAppSettings();
+  return {};
+}
+
+std::string BindMarkWarningSeen(const std::string& id) {
+  if (id.empty() || g_SeenWarningIds.count(id)) return {};
+  g_SeenWarningIds.insert(id);
+  SaveAppSettings();
+  return {};
+}
+
+std::string BindSetPanelOrder(const std::string& order) {
+  if (ParsePanelOrder(order, g_PanelOrder)) SaveAppSettings();
+  return {};
+}
+
+void ResetAppSettingsForTest() {
+  g_AlwaysOnTop = g_LaunchOnStartup = g_StartMinimized = g_DisableAnimations = false;
+  g_SiteDesign = g_SnapAnimation = g_ShowWarnings = true;
+  g_HotkeysEnabled.store(true);
+  g_HotkeyLockEnabled.store(true);
+  g_HotkeysUnlocked.store(true);
+  g_StopToolsWithMacro = true;
+  g_SeenWarningIds.clear();
+  g_MinimizedPanels.clear();
+  g_PanelOrder.clear();
+  g_HasSavedWindowPos = false;
+  g_SavedWindowX = g_SavedWindowY = 0;
+  g_SavedWindowWidth = 420;
+  g_SavedWindowHeight = 560;
+  g_SavedMaximized = false;
+  g_CurrentTheme = "pellomar";
+}

@@ -1,0 +1,216 @@
+// The settings line (36 fields), the profile settings line (20 fields) and the
+// key-spam target list, with tolerant readers for every older field count.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "state/number_text.h"
+#include "state/session_file.h"
+#include "tools/tool_state.h"
+
+namespace {
+
+void AppendInt(std::string& out, long long v) {
+  out += std::to_string(v);
+  out += ',';
+}
+
+// Field i of the settings line that is a plain 32-bit integer: where it goes.
+void StoreSettingsInt(int index, int32_t v) {
+  switch (index) {
+    case 0: autoClickIntervalHours = v; break;
+    case 1: autoClickIntervalMins = v; break;
+    case 2: autoClickIntervalSecs = v; break;
+    case 3: autoClickIntervalMs = v; break;
+    case 4: autoClickerButtonIdx = v; break;
+    case 5: autoClickClickType = v; break;
+    case 6: autoClickRepeatMode = v; break;
+    case 7: autoClickRepeatTimes = v; break;
+    case 8: autoClickLocationMode = v; break;
+    case 9: autoClickFixedX.store(v); break;
+    case 10: autoClickFixedY.store(v); break;
+    case 18: iLoopIntervalMs = v; break;
+    case 19: vkRecord.store(v); break;
+    case 20: vkPlay.store(v); break;
+    case 22: vkAutoClicker.store(v); break;
+    case 23: keySpamIntervalHours = v; break;
+    case 24: keySpamIntervalMins = v; break;
+    case 25: keySpamIntervalSecs = v; break;
+    case 26: keySpamIntervalMs = v; break;
+    case 27: keySpamRepeatMode = v; break;
+    case 28: keySpamRepeatTimes = v; break;
+    case 29: vkKeySpamHotkey.store(v); break;
+    case 30: vkKeySpamTarget.store(v); break;
+    default: break;
+  }
+}
+
+bool* SettingsFlag(int index) {
+  switch (index) {
+    case 11: return &bRecordMouseMovement;
+    case 12: return &bRecordMouseClicks;
+    case 13: return &bRecordMouseScroll;
+    case 14: return &bRecordKeyboard;
+    case 15: return &bUseRelativeMouse;
+    case 17: return &bLoopSequence;
+    default: return nullptr;
+  }
+}
+
+// Reads fields [first, last] of the settings line in order; stops at the
+// first field that is not a number, keeping what was read before it.
+void ReadSettingsFields(const std::vector<std::string>& f, int first, int last) {
+  for (int i = first; i <= last; ++i) {
+    if (i == 21) continue;  // reserved
+    if (bool* flag = SettingsFlag(i)) {
+      *flag = f[static_cast<size_t>(i)] == "1";
+      continue;
+    }
+    if (i == 16) {
+      std::optional<float> speed = ParseLeadingFloat(f[16]);
+      if (!speed) return;
+      fPlaybackSpeed = *speed;
+      continue;
+    }
+    std::optional<int32_t> v = ParseLeadingInt32(f[static_cast<size_t>(i)]);
+    if (!v) return;
+    StoreSettingsInt(i, *v);
+  }
+}
+
+// One target, vkKeySpamTarget, and chord mode off: what a line without a
+// target list means.
+void SingleTargetFromVk() {
+  keySpamTargets[0].store(vkKeySpamTarget.load());
+  keySpamTargetCount.store(1);
+  keySpamChordMode.store(false);
+}
+
+// Auto clicker fields 0 to 10, shared by both lines.
+void AppendAutoClickerFields(std::string& s) {
+  AppendInt(s, autoClickIntervalHours);
+  AppendInt(s, autoClickIntervalMins);
+  AppendInt(s, autoClickIntervalSecs);
+  AppendInt(s, autoClickIntervalMs);
+  AppendInt(s, autoClickerButtonIdx);
+  AppendInt(s, autoClickClickType);
+  AppendInt(s, autoClickRepeatMode);
+  AppendInt(s, autoClickRepeatTimes);
+  AppendInt(s, autoClickLocationMode);
+  AppendInt(s, autoClickFixedX.load());
+  AppendInt(s, autoClickFixedY.load());
+}
+
+void AppendKeySpamIntervalFields(std::string& s) {
+  AppendInt(s, keySpamIntervalHours);
+  AppendInt(s, keySpamIntervalMins);
+  AppendInt(s, keySpamIntervalSecs);
+  AppendInt(s, keySpamIntervalMs);
+  AppendInt(s, keySpamRepeatMode);
+  AppendInt(s, keySpamRepeatTimes);
+}
+
+}  // namespace
+
+std::string SerializeKeySpamTargetList() {
+  std::string s;
+  int count = keySpamTargetCount.load();
+  if (count > kKeySpamTargetSlots) count = kKeySpamTargetSlots;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) s += '|';
+    s += std::to_string(keySpamTargets[i].load());
+  }
+  return s;
+}
+
+bool DeserializeKeySpamTargetList(const std::string& text) {
+  int stored = 0;
+  for (const std::string& entry : SplitString(text, '|')) {
+    if (stored >= kMaxKeySpamTargets) break;
+    std::optional<int32_t> v = ParseLeadingInt32(entry);
+    if (!v) continue;  // entries that are not numbers are skipped
+    keySpamTargets[stored++].store(*v);
+  }
+  keySpamTargetCount.store(stored);
+  return true;
+}
+
+std::string SerializeSettings() {
+  std::string s;
+  s.reserve(160);
+  AppendAutoClickerFields(s);                 // 0-10
+  AppendInt(s, bRecordMouseMovement);         // 11
+  AppendInt(s, bRecordMouseClicks);           // 12
+  AppendInt(s, bRecordMouseScroll);           // 13
+  AppendInt(s, bRecordKeyboard);              // 14
+  AppendInt(s, bUseRelativeMouse);            // 15
+  AppendDefaultFloat(s, static_cast<double>(fPlaybackSpeed));  // 16
+  s += ',';
+  AppendInt(s, bLoopSequence);                // 17
+  AppendInt(s, iLoopIntervalMs);              // 18
+  AppendInt(s, vkRecord.load());              // 19
+  AppendInt(s, vkPlay.load());                // 20
+  AppendInt(s, 0);                            // 21 reserved
+  AppendInt(s, vkAutoClicker.load());         // 22
+  AppendKeySpamIntervalFields(s);             // 23-28
+  AppendInt(s, vkKeySpamHotkey.load());       // 29
+  AppendInt(s, vkKeySpamTarget.load());       // 30
+  s += SerializeKeySpamTargetList();          // 31
+  s += ',';
+  AppendInt(s, keySpamChordMode.load());      // 32
+  AppendInt(s, g_HoldModeAuto.load());        // 33
+  AppendInt(s, g_HoldModeKeySpam.load());     // 34
+  s += std::to_string(vkUnlock.load());       // 35
+  return s;
+}
+
+void DeserializeSettings(const std::string& line) {
+  std::vector<std::string> f = SplitString(line, ',');
+  const size_t n = f.size();
+  if (n < 23) return;
+  ReadSettingsFields(f, 0, 22);
+  if (n >= 31) ReadSettingsFields(f, 23, 30);
+  bool listRead = false;
+  if (n >= 33) {
+    listRead = DeserializeKeySpamTargetList(f[31]);
+    if (listRead) keySpamChordMode.store(f[32] == "1");
+  }
+  if (!listRead) SingleTargetFromVk();
+  if (n >= 35) {
+    g_HoldModeAuto.store(f[33] == "1");
+    g_HoldModeKeySpam.store(f[34] == "1");
+  }
+  if (n >= 36) {
+    if (std::optional<int32_t> v = ParseLeadingInt32(f[35])) vkUnlock.store(*v);
+  }
+}
+
+std::string SerializeProfileSettings() {
+  std::string s;
+  s.reserve(96);
+  AppendAutoClickerFields(s);             // 0-10
+  AppendKeySpamIntervalFields(s);         // 11-16
+  AppendInt(s, vkKeySpamTarget.load());   // 17
+  s += SerializeKeySpamTargetList();      // 18
+  s += ',';
+  s += std::to_string(keySpamChordMode.load() ? 1 : 0);  // 19
+  return s;
+}
+
+void DeserializeProfileSettings(const std::string& line) {
+  std::vector<std::string> f = SplitString(line, ',');
+  if (f.size() < 18) return;
+  // Fields 0-10 match the settings line; 11-16 are its fields 23-28, 17 is 30.
+  for (int i = 0; i < 18; ++i) {
+    std::optional<int32_t> v = ParseLeadingInt32(f[static_cast<size_t>(i)]);
+    if (!v) return;  // keep what was read so far; the targets are left alone
+    StoreSettingsInt(i <= 10 ? i : (i == 17 ? 30 : i + 12), *v);
+  }
+  bool listRead = false;
+  if (f.size() >= 20) {
+    listRead = DeserializeKeySpamTargetList(f[18]);
+    if (listRead) keySpamChordMode.store(f[19] == "1");
+  }
+  if (!listRead) SingleTargetFromVk();
+}
