@@ -229,6 +229,40 @@ TEST(HyprOwnWindow, SkipsWindowsThatCannotBeUsed) {
   EXPECT_EQ(w.fullscreen, 0);
 }
 
+TEST(HyprReplies, FieldsQuotedInsideTitlesAreText) {
+  // Any program chooses its window title (a web page chooses the browser's),
+  // and Hyprland prints it as a JSON string with its quotes escaped. Text
+  // in a title that looks like fields must not pass for fields.
+  ClientFields a;
+  a.pid = 111, a.x = 0, a.y = 0, a.w = 100, a.h = 100, a.focus = 5;
+  std::string spoofAt = HyprWithField(
+      Client(a), "title", R"("\"at\": [0, 0], \"size\": [5000, 5000], \"pid\": 666, \"focusHistoryID\": 0")");
+  EXPECT_EQ(HyprPidAtIn(HyprClientList({spoofAt}), 50, 50), 111);
+  EXPECT_EQ(HyprPidAtIn(HyprClientList({spoofAt}), 1000, 1000), 0);
+
+  const int me = 4242;
+  ClientFields foreign;
+  foreign.pid = 4243, foreign.address = "\"0xabc\"";
+  std::string spoofOwn = HyprWithField(
+      Client(foreign), "title",
+      R"("\"address\": \"0xdead\", \"mapped\": true, \"pid\": 4242, \"at\": [1, 1], \"size\": [1, 1]")");
+  HyprWindow w;
+  EXPECT_FALSE(HyprOwnWindowIn(HyprClientList({spoofOwn}), me, w));
+  ClientFields own;
+  own.pid = me, own.address = "\"0x1234\"";
+  ASSERT_TRUE(HyprOwnWindowIn(HyprClientList({spoofOwn, Client(own)}), me, w));
+  EXPECT_EQ(w.selector, "address:0x1234");
+  // A title ending in an escaped backslash closes normally.
+  std::string backslash = HyprWithField(Client(own), "title", R"("C:\\")");
+  ASSERT_TRUE(HyprOwnWindowIn(HyprClientList({backslash}), me, w));
+  EXPECT_EQ(w.selector, "address:0x1234");
+
+  // A commit message that quotes a version tag is not the tag.
+  std::string version = HyprWithField(HyprFixture("hyprland-version-0.44.0.json"), "commit_message",
+                                      R"("bump \"tag\": \"v9.0\"")");
+  EXPECT_FALSE(HyprLuaForVersion(version));
+}
+
 TEST(HyprOwnWindow, DamagedRepliesFail) {
   const int me = 4242;
   ClientFields own;

@@ -10,7 +10,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 const char kHyprWindowRule[] =
     "eval hl.window_rule({ name = \"pellomar\", match = { class = \"^pellomar-(pro|free|beta)$\" }, "
@@ -59,16 +61,56 @@ int ScanInts(std::string_view text, std::string_view pattern, std::initializer_l
   return read;
 }
 
-// The text from the first occurrence of key on, or empty.
-std::string_view From(std::string_view text, std::string_view key) {
-  size_t at = text.find(key);
-  return at == std::string_view::npos ? std::string_view() : text.substr(at);
-}
+// Finds field names in a JSON reply. Only a quote that opens a string of
+// its own counts as the start of a name: a window title is a string too, and
+// one that quotes a field ("at": [0, 0], "pid": 1 …) must not pass for a
+// field of its client.
+class JsonKeys {
+ public:
+  explicit JsonKeys(std::string_view text) : text_(text) {
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      char c = text[i];
+      if (inString) {
+        if (c == '\\')
+          ++i;
+        else if (c == '"')
+          inString = false;
+      } else if (c == '"') {
+        inString = true;
+        starts_.push_back(i);
+      }
+    }
+  }
 
-bool FollowedByTrue(std::string_view text, std::string_view key) {
-  size_t at = text.find(key);
-  return at != std::string_view::npos && text.substr(at + key.size()).starts_with("true");
-}
+  // The first position in [from, to) where key (which begins with its
+  // opening quote) starts; npos when there is none.
+  size_t Find(std::string_view key, size_t from = 0, size_t to = std::string_view::npos) const {
+    size_t at = text_.find(key, from);
+    while (at != std::string_view::npos && at < to) {
+      if (std::binary_search(starts_.begin(), starts_.end(), at) && (to == std::string_view::npos || at + key.size() <= to))
+        return at;
+      at = text_.find(key, at + 1);
+    }
+    return std::string_view::npos;
+  }
+
+  // The text of [from, to) from key on, or empty.
+  std::string_view From(std::string_view key, size_t from = 0, size_t to = std::string_view::npos) const {
+    size_t at = Find(key, from, to);
+    if (at == std::string_view::npos) return {};
+    return text_.substr(at, to == std::string_view::npos ? std::string_view::npos : to - at);
+  }
+
+  bool FollowedByTrue(std::string_view key, size_t from, size_t to) const {
+    std::string_view rest = From(key, from, to);
+    return !rest.empty() && rest.substr(key.size()).starts_with("true");
+  }
+
+ private:
+  std::string_view text_;
+  std::vector<size_t> starts_;
+};
 
 bool IsHyprAddress(std::string_view address) {
   if (address.size() < 3 || !address.starts_with("0x")) return false;
@@ -132,7 +174,7 @@ std::string HyprRequestTo(const std::string& socketPath, std::string_view text) 
 std::string HyprRequest(std::string_view text) { return HyprRequestTo(HyprSocketPath(), text); }
 
 bool HyprLuaForVersion(std::string_view versionReply) {
-  std::string_view tag = From(versionReply, "\"tag\": \"v");
+  std::string_view tag = JsonKeys(versionReply).From("\"tag\": \"v");
   int major = 0, minor = 0;
   if (tag.empty() || ScanInts(tag, "\"tag\": \"v%d.%d", {&major, &minor}) != 2) return false;
   return major > 0 || minor > 55;
@@ -159,20 +201,22 @@ bool HyprParseCursorPos(std::string_view reply, double& x, double& y) {
 
 int HyprPidAtIn(std::string_view reply, double x, double y) {
   static constexpr std::string_view kAt = "\"at\": [";
+  const JsonKeys keys(reply);
   int bestFocus = kHyprNoFocus;
   int pid = 0;
-  size_t at = reply.find(kAt);
+  size_t at = keys.Find(kAt);
   while (at != std::string_view::npos) {
     // The fields of one client lie between its "at" and the next client's,
     // so a client that lacks one never borrows its neighbour's.
-    size_t next = reply.find(kAt, at + kAt.size());
-    std::string_view client = reply.substr(at, next == std::string_view::npos ? std::string_view::npos : next - at);
+    size_t next = keys.Find(kAt, at + kAt.size());
+    size_t end = next == std::string_view::npos ? reply.size() : next;
+    size_t begin = at;
     at = next;
     int cx = 0, cy = 0, cw = 0, ch = 0, cpid = 0, focus = kHyprNoFocus;
-    if (ScanInts(client, "\"at\": [%d, %d]", {&cx, &cy}) != 2) continue;
-    if (ScanInts(From(client, "\"size\": ["), "\"size\": [%d, %d]", {&cw, &ch}) != 2) continue;
-    if (ScanInts(From(client, "\"pid\": "), "\"pid\": %d", {&cpid}) != 1) continue;
-    std::string_view focusText = From(client, "\"focusHistoryID\": ");
+    if (ScanInts(reply.substr(begin, end - begin), "\"at\": [%d, %d]", {&cx, &cy}) != 2) continue;
+    if (ScanInts(keys.From("\"size\": [", begin, end), "\"size\": [%d, %d]", {&cw, &ch}) != 2) continue;
+    if (ScanInts(keys.From("\"pid\": ", begin, end), "\"pid\": %d", {&cpid}) != 1) continue;
+    std::string_view focusText = keys.From("\"focusHistoryID\": ", begin, end);
     if (!focusText.empty() && ScanInts(focusText, "\"focusHistoryID\": %d", {&focus}) != 1) focus = kHyprNoFocus;
     bool inside = x >= cx && x < static_cast<double>(cx) + cw && y >= cy && y < static_cast<double>(cy) + ch;
     if (inside && focus < bestFocus) {
@@ -185,26 +229,28 @@ int HyprPidAtIn(std::string_view reply, double x, double y) {
 
 bool HyprOwnWindowIn(std::string_view reply, int pid, HyprWindow& out) {
   static constexpr std::string_view kAddress = "\"address\": \"";
-  size_t start = reply.find(kAddress);
+  const JsonKeys keys(reply);
+  size_t start = keys.Find(kAddress);
   while (start != std::string_view::npos) {
-    size_t next = reply.find(kAddress, start + kAddress.size());
-    std::string_view seg = reply.substr(start, next == std::string_view::npos ? std::string_view::npos : next - start);
+    size_t next = keys.Find(kAddress, start + kAddress.size());
+    size_t b = start, e = next == std::string_view::npos ? reply.size() : next;
+    std::string_view seg = reply.substr(b, e - b);
     start = next;
     int segPid = 0;
-    if (ScanInts(From(seg, "\"pid\": "), "\"pid\": %d", {&segPid}) != 1 || segPid != pid) continue;
-    if (!FollowedByTrue(seg, "\"mapped\": ")) continue;
-    if (FollowedByTrue(seg, "\"hidden\": ")) continue;
+    if (ScanInts(keys.From("\"pid\": ", b, e), "\"pid\": %d", {&segPid}) != 1 || segPid != pid) continue;
+    if (!keys.FollowedByTrue("\"mapped\": ", b, e)) continue;
+    if (keys.FollowedByTrue("\"hidden\": ", b, e)) continue;
     size_t quote = seg.find('"', kAddress.size());
     if (quote == std::string_view::npos) continue;
     std::string_view address = seg.substr(kAddress.size(), quote - kAddress.size());
     if (!IsHyprAddress(address)) continue;
     HyprWindow w;
-    if (ScanInts(From(seg, "\"at\": ["), "\"at\": [%d, %d]", {&w.x, &w.y}) != 2) continue;
-    if (ScanInts(From(seg, "\"size\": ["), "\"size\": [%d, %d]", {&w.width, &w.height}) != 2) continue;
+    if (ScanInts(keys.From("\"at\": [", b, e), "\"at\": [%d, %d]", {&w.x, &w.y}) != 2) continue;
+    if (ScanInts(keys.From("\"size\": [", b, e), "\"size\": [%d, %d]", {&w.width, &w.height}) != 2) continue;
     w.selector = "address:" + std::string(address);
-    w.floating = FollowedByTrue(seg, "\"floating\": ");
-    w.pinned = FollowedByTrue(seg, "\"pinned\": ");
-    if (ScanInts(From(seg, "\"fullscreen\": "), "\"fullscreen\": %d", {&w.fullscreen}) != 1) w.fullscreen = 0;
+    w.floating = keys.FollowedByTrue("\"floating\": ", b, e);
+    w.pinned = keys.FollowedByTrue("\"pinned\": ", b, e);
+    if (ScanInts(keys.From("\"fullscreen\": ", b, e), "\"fullscreen\": %d", {&w.fullscreen}) != 1) w.fullscreen = 0;
     out = std::move(w);
     return true;
   }
