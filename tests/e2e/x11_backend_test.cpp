@@ -8,9 +8,11 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/shell/layout_box.h"
@@ -224,6 +226,38 @@ TEST_F(X11Backend, VanishedWindowsAreNoError) {
   double x = 0, y = 0;
   ASSERT_TRUE(LinuxPointerPosition(x, y));
   EXPECT_EQ(x, 42);
+}
+
+TEST_F(X11Backend, QueriesFromSeveralThreadsWhileWindowsComeAndGo) {
+  // The capture thread, the tool threads and the main thread all ask; the
+  // windows under the point appear and vanish meanwhile.
+  session().MovePointer(200, 800);
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0}, pointerFailures{0};
+  std::vector<std::thread> askers;
+  for (int t = 0; t < 3; ++t) {
+    askers.emplace_back([&] {
+      while (!stop.load()) {
+        int pid = LinuxWindowPidAt(210, 810);
+        if (pid != 0 && pid != 6001) ++wrong;
+        double x = 0, y = 0;
+        bool left = false;
+        if (!LinuxPointerState(x, y, left) || x != 200 || y != 800) ++pointerFailures;
+      }
+    });
+  }
+  for (int i = 0; i < 150; ++i) {
+    Window top = session().MapUnmanaged(150, 750, 200, 200);
+    Window child = session().MapChild(session().MapChild(top, 0, 0, 200, 200), 0, 0, 200, 200);
+    session().SetWmState(child);
+    session().SetPid(child, 6001);
+    session().Destroy(top);
+  }
+  stop = true;
+  for (auto& t : askers) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(pointerFailures.load(), 0);
+  EXPECT_EQ(LinuxWindowPidAt(210, 810), 0);
 }
 
 TEST_F(X11Backend, LayoutBoxFollowsTheMonitors) {
