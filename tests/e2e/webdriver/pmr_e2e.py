@@ -134,13 +134,18 @@ class Sim:
 class App:
     """The real program, started by WebKitWebDriver under the simulation."""
 
-    def __init__(self, keyboard=True, mouse=True, uinput=True, env=None, path_prepend=None):
+    def __init__(self, keyboard=True, mouse=True, uinput=True, env=None, path_prepend=None, data_files=None):
         if not BINARY_DIR or not PRELOAD:
             raise RuntimeError("PMR_BINARY_DIR and PMR_SIM_PRELOAD must be set")
         self.home = tempfile.mkdtemp(prefix="pmr-e2e-")
         for sub in (".local/share", ".config", ".cache", "run"):
             os.makedirs(os.path.join(self.home, sub), mode=0o700, exist_ok=True)
         self.data_dir = os.path.join(self.home, ".local/share/Pellomar")
+        if data_files:
+            os.makedirs(self.data_dir, mode=0o700, exist_ok=True)
+            for name, text in data_files.items():
+                with open(os.path.join(self.data_dir, name), "w") as f:
+                    f.write(text)
         self.sock_path = os.path.join(self.home, "sim.sock")
         self.wrapper = os.path.join(self.home, "pellomar")
         extra = dict(env or {})

@@ -1,0 +1,104 @@
+"""The boot page of the real program: shown when input access is missing,
+its buttons, its two kinds, and the way on to the main page."""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pmr_e2e as E  # noqa: E402
+
+
+def fake_pkexec(exit_code):
+    """A directory holding a pkexec that only exits with the given status."""
+    d = tempfile.mkdtemp(prefix="pmr-fake-pkexec-")
+    path = os.path.join(d, "pkexec")
+    with open(path, "w") as f:
+        f.write("#!/bin/sh\necho \"$@\" > '%s/called'\nsleep 0.3\nexit %d\n" % (d, exit_code))
+    os.chmod(path, 0o755)
+    return d
+
+
+class BootPage(unittest.TestCase):
+    def start(self, **kw):
+        self.app = E.App(keyboard=False, mouse=False, uinput=False, **kw)
+        self.addCleanup(self.app.close)
+        self.app.wait_page("setup")
+        E.wait_until(lambda: self.app.js("return document.getElementById('c-input-s').textContent") != "checking…",
+                     what="first permission status")
+
+    def text(self, element_id):
+        return self.app.js("return document.getElementById(arguments[0]).textContent", element_id)
+
+    def visible(self, element_id):
+        return self.app.js("var e = document.getElementById(arguments[0]); return !!e && !e.hidden && "
+                           "getComputedStyle(e).display !== 'none'", element_id)
+
+    def test_permissions_kind_and_setup_button(self):
+        fake = fake_pkexec(126)
+        self.addCleanup(shutil.rmtree, fake, True)
+        self.start(path_prepend=fake)
+        self.assertEqual(self.app.js("return document.documentElement.getAttribute('data-boot-kind')"), "permissions")
+        self.assertFalse(self.visible("reset-card"))
+        self.assertTrue(self.app.js("return document.getElementById('continue').disabled"))
+
+        status = self.app.bridge("pmrMacPermissionStatus")["ok"]
+        self.assertEqual([status[k] for k in ("accessibility", "ready", "setup")], [False, False, "idle"])
+        # The manual commands are on the page, the settings app is named for this desktop.
+        self.assertIn("sudo tee /etc/udev/rules.d/70-pellomar.rules", self.text("commands"))
+        html = self.app.js("return document.documentElement.outerHTML")
+        self.assertNotIn("System Settings", html)
+        self.assertNotIn("__PMR_BOOT_MODE__", html)
+
+        self.assertTrue(self.app.driver.save_screenshot(os.path.join(E.screenshot_dir(), "boot-page.png")))
+
+        # The setup button runs pkexec; a dismissed password window reads "cancelled".
+        self.app.by_id("setup").click()
+        E.wait_until(lambda: os.path.exists(os.path.join(fake, "called")), what="pkexec started")
+        with open(os.path.join(fake, "called")) as f:
+            self.assertTrue(f.read().startswith("/bin/sh -c # Pellomar: one-time keyboard and mouse access"))
+        E.wait_until(lambda: self.app.bridge("pmrMacPermissionStatus")["ok"]["setup"] == "cancelled",
+                     what="setup cancelled")
+        E.wait_until(lambda: "password window was closed" in self.text("setup-msg"), what="cancel message")
+        self.assertEqual(self.text("setup"), "Try again")
+
+        # The injected script keeps the context menu away from the page.
+        self.assertTrue(self.app.js(
+            "var e = new MouseEvent('contextmenu', {bubbles: true, cancelable: true});"
+            "document.body.dispatchEvent(e); return e.defaultPrevented;"))
+
+        # Copy puts the commands on the clipboard; the paste binding reads them back.
+        self.app.js("document.getElementById('manual').open = true;"
+                    "document.getElementById('copy').scrollIntoView({block: 'center'})")
+        self.app.by_id("copy").click()
+        E.wait_until(lambda: self.text("copy-note") == "Copied.", what="copied")
+        pasted = self.app.bridge("pmrLinuxPaste", "clipboard")["ok"]
+        self.assertEqual(pasted.strip(), self.text("commands").strip())
+
+    def test_access_granted_later_continues_to_the_main_page(self):
+        self.start()
+        self.assertFalse(self.app.bridge("pmrMacPermissionStatus")["ok"]["ready"])
+        # The access arrives (as after a successful setup): uinput and a keyboard.
+        self.app.sim.uinput_access(True)
+        self.app.sim.add_keyboard()
+        E.wait_until(lambda: self.app.bridge("pmrMacPermissionStatus")["ok"]["ready"], 20, what="ready")
+        E.wait_until(lambda: not self.app.js("return document.getElementById('continue').disabled"),
+                     what="Continue enabled")
+        self.app.by_id("continue").click()
+        self.app.wait_page("panel-spammer")
+        E.wait_until(lambda: self.app.bridge("getTrackerStatus")["ok"]["hkAuto"] == "F6", what="main page live")
+        # The grant was remembered for the next start.
+        self.assertIn("accessibilityGranted=app.pellomar.free", self.app.data_file("macpermissions.txt"))
+
+    def test_reset_kind_when_access_went_missing(self):
+        # Access was granted on an earlier start (the marker says so) but is
+        # missing now: the page explains that.
+        self.start(data_files={"macpermissions.txt": "accessibilityGranted=app.pellomar.free\n"})
+        self.assertEqual(self.app.js("return document.documentElement.getAttribute('data-boot-kind')"), "reset")
+        E.wait_until(lambda: self.visible("reset-card"), what="reset explanation shown")
+        self.assertIn("set up again", self.text("title"))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
