@@ -2,6 +2,7 @@
 #include "state/number_text.h"
 
 #include <charconv>
+#include <cstdint>
 #include <limits>
 #include <system_error>
 
@@ -76,7 +77,65 @@ std::optional<uint64_t> ParseLeadingUInt64(std::string_view text) {
 std::optional<double> ParseLeadingDouble(std::string_view text) { return ParseFloating<double>(text); }
 std::optional<float> ParseLeadingFloat(std::string_view text) { return ParseFloating<float>(text); }
 
+namespace {
+
+// Fixed-notation values (1e-4 <= |v| < 1e6 after rounding to 6 significant
+// digits) are formatted here directly; recorded times are all of this kind
+// and the general conversion below costs several times as much. Returns
+// false for anything it cannot decide exactly, which then takes that path.
+bool AppendShortFixed(std::string& out, double value) {
+  static const double kPow10[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  if (!(value == value) || value == 0) return false;  // NaN, and zero with its sign
+  const bool negative = value < 0;
+  const double a = negative ? -value : value;
+  if (!(a >= 1e-4 && a < 1e6)) return false;
+  int x = -4;  // decimal exponent: 10^x <= a < 10^(x+1)
+  while (x < 5 && a >= kPow10[x + 5]) ++x;
+  // The six significant digits: a * 10^(5-x), rounded. Both factors are
+  // exact and the product is below 1e6, so it is off by less than 1e-10;
+  // only a result close to a rounding tie is left to the general path.
+  const double m = a * kPow10[5 - x + 4];
+  const double floorM = static_cast<double>(static_cast<int64_t>(m));
+  const double frac = m - floorM;
+  if (frac > 0.5 - 1e-7 && frac < 0.5 + 1e-7) return false;
+  int64_t n = static_cast<int64_t>(floorM) + (frac > 0.5 ? 1 : 0);
+  if (n >= 1000000) {
+    n /= 10;
+    ++x;
+  }
+  if (n < 100000 || x > 5) return false;
+  char digits[6];
+  for (int i = 5; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  }
+  char buf[24];
+  char* p = buf;
+  if (negative) *p++ = '-';
+  if (x >= 0) {
+    for (int i = 0; i <= x; ++i) *p++ = digits[i];
+    int last = 5;
+    while (last > x && digits[last] == '0') --last;
+    if (last > x) {
+      *p++ = '.';
+      for (int i = x + 1; i <= last; ++i) *p++ = digits[i];
+    }
+  } else {
+    *p++ = '0';
+    *p++ = '.';
+    for (int i = -1; i > x; --i) *p++ = '0';
+    int last = 5;
+    while (digits[last] == '0') --last;
+    for (int i = 0; i <= last; ++i) *p++ = digits[i];
+  }
+  out.append(buf, p);
+  return true;
+}
+
+}  // namespace
+
 void AppendDefaultFloat(std::string& out, double value) {
+  if (AppendShortFixed(out, value)) return;
   // A stream's default float output is printf's %g with precision 6, which is
   // what to_chars produces for the general format with precision 6.
   char buf[64];

@@ -2,6 +2,7 @@
 // tolerant loader.
 #include "state/session_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <functional>
@@ -378,6 +379,11 @@ bool LoadSessionState() {
     if (StartsWith(line, kProfilePrefix)) {
       loaded.emplace_back();
       loaded.back().name = std::string(line.substr(kProfilePrefix.size()));
+      // Room for every line up to the next profile, so a long recording is
+      // not copied again and again while it grows.
+      size_t end = rest.find("\nPROFILE:");
+      std::string_view segment = rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
+      loaded.back().events.reserve(static_cast<size_t>(std::count(segment.begin(), segment.end(), '\n')) + 1);
     } else if (StartsWith(line, kProfileSettingsPrefix)) {
       if (!loaded.empty()) loaded.back().settingsLine = std::string(line.substr(kProfileSettingsPrefix.size()));
     } else if (line.empty() || loaded.empty()) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <iomanip>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -111,15 +113,34 @@ TEST(NumberTextTest, DefaultFloatFormatIsTheStreamsDefault) {
                                 1e-5,   0.0001,   123456,   1234567,   1e6,     1e21,
                                 1234.5678, 99999.95, 999999.5, 1e-300, 5e-324, -0.0,
                                 std::numeric_limits<double>::max()};
+  // Values at and next to rounding ties and powers of ten.
+  for (double v : {0.5, 2.5, 1.0000005, 1.0000015, 999999.5, 99999.95, 0.00012345650, 123456.5, 0.0001,
+                   0.00009999995, 9.999995, 1e5, 1e-4, 12345.65, 0.1234565})
+    for (double w : {v, std::nextafter(v, 0.0), std::nextafter(v, 1e300)}) values.push_back(w);
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> mant(-10, 10);
   std::uniform_int_distribution<int> exp10(-12, 12);
-  for (int i = 0; i < 2000; ++i) values.push_back(mant(rng) * std::pow(10.0, exp10(rng)));
+  std::uniform_int_distribution<int64_t> digits(0, 99999999);
+  for (int i = 0; i < 100000; ++i) {
+    values.push_back(mant(rng) * std::pow(10.0, exp10(rng)));
+    // Short decimals, as recorded times are: many sit on a rounding tie.
+    values.push_back(static_cast<double>(digits(rng)) / std::pow(10.0, exp10(rng) + 12));
+  }
+  std::uniform_int_distribution<uint64_t> bits;
+  for (int i = 0; i < 20000; ++i) {
+    uint64_t b = bits(rng);
+    double v;
+    std::memcpy(&v, &b, sizeof v);
+    values.push_back(v);  // any bit pattern: NaN, infinities, denormals
+  }
+  int mismatches = 0;
   for (double v : values) {
     std::ostringstream ref;
     ref << v;
-    EXPECT_EQ(FormatDefaultFloat(v), ref.str()) << v;
+    if (FormatDefaultFloat(v) != ref.str() && ++mismatches <= 10)
+      ADD_FAILURE() << std::setprecision(17) << v << ": " << FormatDefaultFloat(v) << " vs " << ref.str();
   }
+  EXPECT_EQ(mismatches, 0);
   float speed = 0.3f;
   std::ostringstream ref;
   ref << speed;
