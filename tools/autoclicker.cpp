@@ -12,13 +12,35 @@ double AutoClickIntervalMs() {
                         ReadSetting(autoClickIntervalSecs), ReadSetting(autoClickIntervalMs));
 }
 
+namespace {
+
+// The position recorded with the clicks of one step: read once, after the move
+// to the fixed position, and only when a click is actually recorded. Asking the
+// shell for the pointer is a round trip (an X request, a D-Bus call); doing it
+// before every click would lengthen each pause by that much while nothing
+// records the answer.
+struct ClickPosition {
+  bool known = false;
+  int x = 0, y = 0;
+};
+
+void RecordClick(uint64_t flags, ClickPosition& pos) {
+  if (!isRecording.load() || !ReadSetting(bRecordMouseClicks)) return;
+  if (!pos.known) {
+    OsCursorPosition(pos.x, pos.y);
+    pos.known = true;
+  }
+  RecordToolClick(flags, pos.x, pos.y);
+}
+
+}  // namespace
+
 void AutoClickOnce() {
   if (ReadSetting(autoClickLocationMode) == 1) OsMoveMouseTo(autoClickFixedX.load(), autoClickFixedY.load());
 
   const int button = ReadSetting(autoClickerButtonIdx);
   if (button >= 0 && button <= 2) {
-    int x = 0, y = 0;
-    OsCursorPosition(x, y);
+    ClickPosition pos;
     const int clicks = ReadSetting(autoClickClickType) == 1 ? 2 : 1;
     for (int n = 1; n <= clicks; ++n) {
       if (n == 2) {
@@ -26,9 +48,9 @@ void AutoClickOnce() {
         SleepThenYieldUntil(t + kDoubleClickSleepNs, t + kDoubleClickGapNs);
       }
       OsMouseButton(button, true, n);
-      RecordToolClick(kClickPressFlags[button], x, y);
+      RecordClick(kClickPressFlags[button], pos);
       OsMouseButton(button, false, n);
-      RecordToolClick(kClickReleaseFlags[button], x, y);
+      RecordClick(kClickReleaseFlags[button], pos);
     }
   }
   currentClickCount.fetch_add(1);

@@ -1,0 +1,423 @@
+// Precision of the auto clicker and the key spammer, measured through the
+// simulated injection device (every write carries the time the desktop side
+// received it), and side by side the click rate and pause error of
+// `xdotool click --repeat N --delay 1` against a private Xvfb, observed through
+// XInput2 raw button events.
+//
+// The interval is a pause after each click, so the pause is measured from one
+// click's release write to the next click's press write, and the click's own
+// cost from its press write to its release write.
+//
+// Durations: by default a short run (1 ms: 5 s; 10 ms and 100 ms: 10 s each;
+// key spammer: 5 s; xdotool: 3000 clicks). With the argument "--full" (or
+// PMR_BENCH_FULL=1): 1 ms over 10 s, 10 ms and 100 ms over 60 s each, key
+// spammer over 10 s, xdotool 10000 clicks. The durations used are printed too.
+//
+// gtest-free program; figure lines are "name: value".
+#include <fcntl.h>
+#include <linux/input-event-codes.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "platform/os_input.h"
+#include "tests/sim/sim_io.h"
+#include "tools/autoclicker.h"
+#include "tools/keyspammer.h"
+#include "tools/tool_state.h"
+// Xlib last: its macros (None, Bool, Status) clash with names in the headers above.
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+// clang-format on
+
+extern char** environ;
+
+namespace {
+
+int64_t NowNs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return std::nan("");
+  std::sort(v.begin(), v.end());
+  size_t i = static_cast<size_t>(std::ceil(p * static_cast<double>(v.size())));
+  if (i > 0) --i;
+  return v[std::min(i, v.size() - 1)];
+}
+
+// One press or release as it reached the desktop side.
+struct Stamp {
+  int64_t ns;
+  int code;
+  int value;
+};
+
+// Collects the key and button events written to the injection device.
+class InjectLog {
+ public:
+  explicit InjectLog(pmrsim::Kernel& k) : k_(k) {
+    stamps_.reserve(1 << 20);
+    k_.SetDesktopLog(false);
+    k_.SetUinputWriteLog(false);
+    k_.SetDesktopObserver([this](const pmrsim::SeenEvent& s) {
+      if (s.ev.type != EV_KEY || s.phys != "pmr-inject") return;
+      std::lock_guard<std::mutex> lock(mu_);
+      stamps_.push_back(Stamp{s.ns, s.ev.code, s.ev.value});
+    });
+  }
+  ~InjectLog() { k_.SetDesktopObserver(nullptr); }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mu_);
+    stamps_.clear();
+  }
+  std::vector<Stamp> Take() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return stamps_;
+  }
+
+ private:
+  pmrsim::Kernel& k_;
+  std::mutex mu_;
+  std::vector<Stamp> stamps_;
+};
+
+// Press and release times of successive clicks of one button.
+struct Clicks {
+  std::vector<int64_t> press, release;
+};
+
+Clicks PairUp(const std::vector<Stamp>& stamps, int code) {
+  Clicks c;
+  bool down = false;
+  for (const Stamp& s : stamps) {
+    if (s.code != code) continue;
+    if (s.value == 1 && !down) {
+      c.press.push_back(s.ns);
+      down = true;
+    } else if (s.value == 0 && down) {
+      c.release.push_back(s.ns);
+      down = false;
+    }
+  }
+  c.press.resize(c.release.size());
+  return c;
+}
+
+double RatePerSecond(const std::vector<int64_t>& press) {
+  if (press.size() < 2) return 0;
+  return static_cast<double>(press.size() - 1) / (static_cast<double>(press.back() - press.front()) / 1e9);
+}
+
+// |pause - interval| in microseconds for every pause between two clicks.
+std::vector<double> PauseErrorsUs(const Clicks& c, double intervalMs) {
+  std::vector<double> out;
+  for (size_t i = 0; i + 1 < c.press.size(); ++i) {
+    const double pauseUs = static_cast<double>(c.press[i + 1] - c.release[i]) / 1e3;
+    out.push_back(std::fabs(pauseUs - intervalMs * 1e3));
+  }
+  return out;
+}
+
+std::vector<double> CostsUs(const Clicks& c) {
+  std::vector<double> out;
+  for (size_t i = 0; i < c.press.size(); ++i) out.push_back(static_cast<double>(c.release[i] - c.press[i]) / 1e3);
+  return out;
+}
+
+// Runs one tool's worker loop for `seconds` between a start and a stop request;
+// returns the time between the two requests in seconds.
+double RunTool(void (*loop)(), WakeEvent& wake, std::atomic<int>& runCounter, std::atomic<bool>& startTrigger,
+               std::atomic<bool>& stopTrigger, double seconds) {
+  g_AppRunning.store(true);
+  runCounter.store(-1);
+  std::thread worker(loop);
+  while (runCounter.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const int64_t t0 = NowNs();
+  startTrigger.store(true);
+  ProcessSignals();
+  std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds));
+  stopTrigger.store(true);
+  ProcessSignals();
+  const int64_t t1 = NowNs();
+  g_AppRunning.store(false);
+  wake.Wake();
+  worker.join();
+  g_AppRunning.store(true);
+  return static_cast<double>(t1 - t0) / 1e9;
+}
+
+struct ClickRun {
+  Clicks clicks;
+  double seconds = 0;
+};
+
+ClickRun RunClicker(InjectLog& log, int intervalMs, double seconds) {
+  ResetToolStateForTest();
+  autoClickIntervalMs = intervalMs;
+  autoClickRepeatMode = 1;
+  log.Clear();
+  ClickRun r;
+  r.seconds = RunTool(AutoClickerThread, g_AutoClickWake, currentClickCount, triggerAutoClickStart,
+                      triggerAutoClickStop, seconds);
+  r.clicks = PairUp(log.Take(), BTN_LEFT);
+  return r;
+}
+
+// ---- xdotool under a private Xvfb, observed through XInput2 raw events -----
+
+class Xvfb {
+ public:
+  bool Start() {
+    int n = 300 + static_cast<int>(getpid() % 300);
+    for (;; ++n) {
+      std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+      std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      struct stat st;
+      if (stat(sock.c_str(), &st) != 0 && stat(lock.c_str(), &st) != 0) break;
+    }
+    display_ = ":" + std::to_string(n);
+    std::vector<std::string> args = {"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    const int rc = posix_spawnp(&pid_, "Xvfb", &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) {
+      pid_ = -1;
+      return false;
+    }
+    const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+    for (int i = 0; i < 200; ++i) {
+      struct stat st;
+      if (stat(sock.c_str(), &st) == 0) {
+        if (Display* d = XOpenDisplay(display_.c_str())) {
+          XCloseDisplay(d);
+          return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
+  }
+  ~Xvfb() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// Listens for raw button events of button 1 on every master device; each is
+// stamped with the monotonic clock when it arrives.
+class RawButtonListener {
+ public:
+  bool Open(const std::string& display) {
+    dpy_ = XOpenDisplay(display.c_str());
+    if (!dpy_) return false;
+    int event, error;
+    if (!XQueryExtension(dpy_, "XInputExtension", &opcode_, &event, &error)) return false;
+    int major = 2, minor = 2;
+    if (XIQueryVersion(dpy_, &major, &minor) != Success) return false;
+    unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(mask, XI_RawButtonPress);
+    XISetMask(mask, XI_RawButtonRelease);
+    XIEventMask em{XIAllMasterDevices, static_cast<int>(sizeof mask), mask};
+    XISelectEvents(dpy_, DefaultRootWindow(dpy_), &em, 1);
+    XSync(dpy_, False);
+    thread_ = std::thread([this] { Loop(); });
+    return true;
+  }
+  ~RawButtonListener() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+    if (dpy_) XCloseDisplay(dpy_);
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return stamps_.size();
+  }
+  std::vector<Stamp> Take() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return stamps_;
+  }
+
+ private:
+  void Loop() {
+    pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
+    while (!stop_.load()) {
+      if (!XPending(dpy_)) {
+        poll(&p, 1, 50);
+        continue;
+      }
+      XEvent ev;
+      XNextEvent(dpy_, &ev);
+      const int64_t ns = NowNs();
+      XGenericEventCookie* cookie = &ev.xcookie;
+      if (cookie->type != GenericEvent || cookie->extension != opcode_ || !XGetEventData(dpy_, cookie)) continue;
+      if (cookie->evtype == XI_RawButtonPress || cookie->evtype == XI_RawButtonRelease) {
+        auto* raw = static_cast<XIRawEvent*>(cookie->data);
+        if (raw->detail == 1) {
+          std::lock_guard<std::mutex> lock(mu_);
+          stamps_.push_back(Stamp{ns, 1, cookie->evtype == XI_RawButtonPress ? 1 : 0});
+        }
+      }
+      XFreeEventData(dpy_, cookie);
+    }
+  }
+
+  Display* dpy_ = nullptr;
+  int opcode_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mu_;
+  std::vector<Stamp> stamps_;
+};
+
+// Runs xdotool; returns false when it could not be run.
+bool RunXdotool(const std::string& display, int repeat, int delayMs, Clicks& out) {
+  RawButtonListener listener;
+  if (!listener.Open(display)) return false;
+  std::vector<std::string> args = {"xdotool", "click", "--repeat", std::to_string(repeat),
+                                   "--delay", std::to_string(delayMs), "1"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envs;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0) envs.emplace_back(*e);
+  envs.push_back("DISPLAY=" + display);
+  std::vector<char*> envp;
+  for (auto& e : envs) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, "xdotool", nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+  // Let the last events arrive.
+  size_t seen = 0;
+  for (int i = 0; i < 40; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    size_t now = listener.Count();
+    if (now == seen && now >= static_cast<size_t>(2 * repeat)) break;
+    seen = now;
+  }
+  out = PairUp(listener.Take(), 1);
+  return !out.press.empty();
+}
+
+void Print(const char* name, double value, int decimals = 1) {
+  if (std::isnan(value))
+    std::printf("%s: nan\n", name);
+  else
+    std::printf("%s: %.*f\n", name, decimals, value);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool full = false;
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--full") == 0) full = true;
+  if (const char* e = std::getenv("PMR_BENCH_FULL"); e && std::strcmp(e, "1") == 0) full = true;
+  const double s1 = full ? 10 : 5, sLong = full ? 60 : 10, sSpam = full ? 10 : 5;
+  const int xdoRepeat = full ? 10000 : 3000;
+
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  pmrsim::SimScope sim;
+  if (!EnsureInjectDevice()) {
+    std::fprintf(stderr, "clicker: the injection device could not be created\n");
+    return 1;
+  }
+  InjectLog log(sim.kernel);
+
+  Print("bench_duration_s_1ms", s1, 0);
+  Print("bench_duration_s_10ms_100ms", sLong, 0);
+
+  // 1 ms: rate, pause error, click cost.
+  ClickRun r1 = RunClicker(log, 1, s1);
+  const double rate1 = RatePerSecond(r1.clicks.press);
+  const std::vector<double> err1 = PauseErrorsUs(r1.clicks, 1);
+  const std::vector<double> cost1 = CostsUs(r1.clicks);
+  Print("clicks_per_s_1ms", rate1);
+  Print("click_pause_error_p50_us_1ms", Percentile(err1, 0.50));
+  Print("click_pause_error_p99_us_1ms", Percentile(err1, 0.99));
+  Print("click_pause_error_max_us_1ms", err1.empty() ? std::nan("") : *std::max_element(err1.begin(), err1.end()));
+  Print("click_cost_p50_us", Percentile(cost1, 0.50));
+  Print("click_cost_p99_us", Percentile(cost1, 0.99));
+
+  // 10 ms and 100 ms: clicks made against duration / interval.
+  for (int ms : {10, 100}) {
+    ClickRun r = RunClicker(log, ms, sLong);
+    const double expected = r.seconds * 1000.0 / ms;
+    const std::string name = "click_count_ratio_" + std::to_string(ms) + "ms";
+    Print(name.c_str(), static_cast<double>(r.clicks.press.size()) / expected, 4);
+  }
+
+  // Key spammer at 1 ms with three targets, in turn.
+  {
+    ResetToolStateForTest();
+    ResetKeySpammerForTest();
+    keySpamTargets[0].store('A');
+    keySpamTargets[1].store('B');
+    keySpamTargets[2].store('C');
+    keySpamTargetCount.store(3);
+    keySpamIntervalMs = 1;
+    log.Clear();
+    RunTool(KeySpammerThread, g_KeySpamWake, currentKeySpamCount, triggerKeySpamStart, triggerKeySpamStop, sSpam);
+    std::vector<int64_t> presses;
+    for (const Stamp& s : log.Take())
+      if (s.value == 1 && (s.code == KEY_A || s.code == KEY_B || s.code == KEY_C)) presses.push_back(s.ns);
+    Print("bench_duration_s_keyspam", sSpam, 0);
+    Print("keyspam_cycles_per_s_1ms", RatePerSecond(presses));
+  }
+
+  // xdotool, the same job done the usual way.
+  double xRate = std::nan(""), xErr = std::nan("");
+  {
+    Xvfb x;
+    Clicks xc;
+    if (x.Start() && RunXdotool(x.display(), xdoRepeat, 1, xc)) {
+      xRate = RatePerSecond(xc.press);
+      xErr = Percentile(PauseErrorsUs(xc, 1), 0.99);
+    } else {
+      std::fprintf(stderr, "clicker: xdotool under Xvfb could not be measured\n");
+    }
+  }
+  Print("xdotool_clicks", static_cast<double>(xdoRepeat), 0);
+  Print("xdotool_clicks_per_s_1ms", xRate);
+  Print("xdotool_error_p99_us_1ms", xErr);
+  Print("clicks_per_s_ratio_vs_xdotool_1ms", rate1 / xRate, 3);
+  Print("pause_error_p99_ratio_xdotool_vs_pmr_1ms", xErr / Percentile(err1, 0.99), 1);
+  return 0;
+}

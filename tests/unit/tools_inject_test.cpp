@@ -1,0 +1,260 @@
+// The tools' output as the desktop receives it: the auto clicker's and the key
+// spammer's writes on the simulated injection devices ("pmr-inject",
+// "pmr-pointer"), one frame per write, with nothing left held after any stop.
+// Also a hotkey pressed on a simulated keyboard, through the real capture and
+// the real hooks, starting and stopping the clicker.
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include "platform/linux/input/input_state.h"
+#include "platform/os_input.h"
+#include "tests/sim/input_harness.h"
+#include "tools/autoclicker.h"
+#include "tools/tool_timing.h"
+#include "tools_test_util.h"
+
+namespace {
+
+using pmrsim::Triple;
+using toolstest::WaitFor;
+
+class ToolsInjectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    toolstest::ResetAll();
+    ASSERT_TRUE(EnsureInjectDevice());
+  }
+  void TearDown() override { toolstest::ResetAll(); }
+
+  std::vector<std::vector<input_event>> Writes(const char* phys) {
+    auto n = h.k().NodeByPhys(phys);
+    return n ? n->uinputWrites : std::vector<std::vector<input_event>>{};
+  }
+  // Writes to the injection device that carry `code`, as (code, value) pairs.
+  std::vector<std::pair<int, int>> KeyWrites(std::initializer_list<int> codes) {
+    std::vector<std::pair<int, int>> out;
+    for (const auto& w : Writes("pmr-inject"))
+      for (const auto& e : w)
+        if (e.type == EV_KEY)
+          for (int c : codes)
+            if (e.code == c) out.emplace_back(e.code, e.value);
+    return out;
+  }
+  // Codes held down on a node now.
+  std::vector<int> HeldOn(const char* phys) {
+    std::vector<int> out;
+    auto n = h.k().NodeByPhys(phys);
+    if (!n) return out;
+    for (int c = 0; c < KEY_CNT; ++c)
+      if (n->keyState.test(static_cast<size_t>(c))) out.push_back(c);
+    return out;
+  }
+
+  static void Trigger(std::atomic<bool>& t) {
+    t.store(true);
+    ProcessSignals();
+  }
+
+  pmrsim::InputHarness h;
+};
+
+std::vector<std::pair<int, int>> Pairs(int code, int clicks) {
+  std::vector<std::pair<int, int>> out;
+  for (int i = 0; i < clicks; ++i) {
+    out.emplace_back(code, 1);
+    out.emplace_back(code, 0);
+  }
+  return out;
+}
+
+TEST_F(ToolsInjectTest, EachClickIsAPressFrameAndAReleaseFrameOfTheChosenButton) {
+  struct Case {
+    int button;
+    int code;
+  } cases[] = {{0, BTN_LEFT}, {1, BTN_RIGHT}, {2, BTN_MIDDLE}};
+  toolstest::WorkerThread worker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  for (const auto& c : cases) {
+    size_t before = Writes("pmr-inject").size();
+    autoClickerButtonIdx = c.button;
+    autoClickRepeatMode = 0;
+    autoClickRepeatTimes = 10;
+    autoClickIntervalMs = 1;
+    Trigger(triggerAutoClickStart);
+    ASSERT_TRUE(WaitFor([] { return !isAutoClicking.load() && currentClickCount.load() == 0; }));
+    auto writes = Writes("pmr-inject");
+    std::vector<std::vector<Triple>> frames;
+    for (size_t i = before; i < writes.size(); ++i) frames.push_back(pmrsim::Triples(writes[i]));
+    ASSERT_EQ(frames.size(), 20u) << c.button;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const std::vector<Triple> expect = {{EV_KEY, c.code, i % 2 == 0 ? 1 : 0}, {EV_SYN, SYN_REPORT, 0}};
+      EXPECT_EQ(frames[i], expect) << c.button << " write " << i;
+    }
+    EXPECT_TRUE(HeldOn("pmr-inject").empty());
+  }
+}
+
+TEST_F(ToolsInjectTest, StopMidDoubleClickCompletesItAndLeavesNothingPressed) {
+  autoClickClickType = 1;
+  autoClickIntervalSecs = 3600;
+  toolstest::WorkerThread worker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  Trigger(triggerAutoClickStart);
+  // The first click of the double click is out; the second follows 15 ms later.
+  ASSERT_TRUE(WaitFor([&] { return KeyWrites({BTN_LEFT}).size() >= 2; }));
+  Trigger(triggerAutoClickStop);
+  ASSERT_TRUE(WaitFor([&] { return KeyWrites({BTN_LEFT}).size() >= 5; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  auto w = KeyWrites({BTN_LEFT});
+  EXPECT_EQ(std::count(w.begin(), w.end(), std::make_pair(BTN_LEFT, 1)), 2) << "the double click completes";
+  EXPECT_EQ(w.back(), std::make_pair(BTN_LEFT, 0));
+  EXPECT_TRUE(HeldOn("pmr-inject").empty());
+  EXPECT_FALSE(isAutoClicking.load());
+}
+
+TEST_F(ToolsInjectTest, FixedPositionMovesThePointerBeforeEveryClick) {
+  // A 1920 x 1080 layout at the origin: (100, 200) is the centre of its pixel,
+  // ((2*100+1) * 65536) / (2*1920) = 3430 and ((2*200+1) * 65536) / (2*1080) = 12166.
+  toolstest::StartRecording();
+  h.hooks.havePosition = true;
+  h.hooks.px = 100;
+  h.hooks.py = 200;
+  autoClickLocationMode = 1;
+  autoClickFixedX.store(100);
+  autoClickFixedY.store(200);
+  autoClickRepeatMode = 0;
+  autoClickRepeatTimes = 3;
+  autoClickIntervalMs = 1;
+  toolstest::WorkerThread worker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  const int64_t t0 = MonotonicNs();
+  Trigger(triggerAutoClickStart);
+  ASSERT_TRUE(WaitFor([] { return !isAutoClicking.load() && currentClickCount.load() == 0; }));
+
+  // Merge both devices' desktop events in order of arrival.
+  std::vector<std::string> order;
+  for (const auto& s : h.k().Desktop()) {
+    if (s.ns < t0) continue;
+    if (s.phys == "pmr-pointer" && s.ev.type == EV_ABS)
+      order.push_back((s.ev.code == ABS_X ? "x" : "y") + std::to_string(s.ev.value));
+    if (s.phys == "pmr-inject" && s.ev.type == EV_KEY) order.push_back(s.ev.value ? "press" : "release");
+  }
+  // The first move writes both axes; a move to the same point again is a
+  // nudge frame followed by the real one, so the desktop sees the point anew.
+  const std::vector<std::string> expect = {"x3430", "y12166", "press", "release",
+                                           "x3429", "x3430", "press", "release",
+                                           "x3429", "x3430", "press", "release"};
+  EXPECT_EQ(order, expect);
+  // Recorded clicks carry the position read after the move.
+  auto ev = toolstest::Events();
+  ASSERT_EQ(ev.size(), 6u);
+  for (const auto& e : ev) {
+    EXPECT_EQ(e.x, 100);
+    EXPECT_EQ(e.y, 200);
+  }
+}
+
+TEST_F(ToolsInjectTest, NoPointerQueryPerClickWhileNothingRecords) {
+  autoClickRepeatMode = 0;
+  autoClickRepeatTimes = 5;
+  autoClickIntervalMs = 1;
+  toolstest::WorkerThread worker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  Trigger(triggerAutoClickStart);
+  ASSERT_TRUE(WaitFor([] { return !isAutoClicking.load() && currentClickCount.load() == 0; }));
+  EXPECT_EQ(KeyWrites({BTN_LEFT}).size(), 10u);
+  EXPECT_EQ(h.hooks.positionQueries, 0);
+}
+
+TEST_F(ToolsInjectTest, KeySpammerWritesItsCyclesAndReleasesOnEveryStop) {
+  const int A = 65, B = 66, C = 67;
+  keySpamTargets[0].store(A);
+  keySpamTargets[1].store(B);
+  keySpamTargets[2].store(C);
+  keySpamTargetCount.store(3);
+  keySpamIntervalMs = 1;
+  keySpamRepeatMode = 0;
+  keySpamRepeatTimes = 4;
+  toolstest::WorkerThread worker(KeySpammerThread, g_KeySpamWake, currentKeySpamCount);
+  auto idle = [] { return !isKeySpamming.load() && currentKeySpamCount.load() == 0; };
+
+  // In turn, then the releases of every target when the count is reached.
+  Trigger(triggerKeySpamStart);
+  ASSERT_TRUE(WaitFor(idle));
+  std::vector<std::pair<int, int>> expect = {{KEY_A, 1}, {KEY_A, 0}, {KEY_B, 1}, {KEY_B, 0}, {KEY_C, 1},
+                                             {KEY_C, 0}, {KEY_A, 1}, {KEY_A, 0}, {KEY_A, 0}, {KEY_B, 0},
+                                             {KEY_C, 0}};
+  EXPECT_EQ(KeyWrites({KEY_A, KEY_B, KEY_C}), expect);
+  EXPECT_TRUE(HeldOn("pmr-inject").empty());
+
+  // As a chord, stopped by request: the stop releases every target.
+  size_t before = KeyWrites({KEY_A, KEY_B, KEY_C}).size();
+  keySpamChordMode.store(true);
+  keySpamRepeatMode = 1;
+  keySpamIntervalSecs = 3600;
+  Trigger(triggerKeySpamStart);
+  ASSERT_TRUE(WaitFor([&] { return KeyWrites({KEY_A, KEY_B, KEY_C}).size() >= before + 6; }));
+  Trigger(triggerKeySpamStop);
+  ASSERT_TRUE(WaitFor(idle));
+  auto w = KeyWrites({KEY_A, KEY_B, KEY_C});
+  std::vector<std::pair<int, int>> tail(w.begin() + static_cast<long>(before), w.end());
+  expect = {{KEY_A, 1}, {KEY_B, 1}, {KEY_C, 1}, {KEY_A, 0}, {KEY_B, 0}, {KEY_C, 0}, {KEY_A, 0}, {KEY_B, 0}, {KEY_C, 0}};
+  EXPECT_EQ(tail, expect);
+  EXPECT_TRUE(HeldOn("pmr-inject").empty());
+}
+
+// F6 on a simulated keyboard, through the real capture and the real hooks:
+// swallowed, and the clicker starts; F6 again stops it with nothing held.
+TEST(ToolsThroughCapture, HotkeyOnAKeyboardTogglesTheClicker) {
+  toolstest::ResetAll();
+  pmrsim::SimScope sim;
+  ResetInputForTest();
+  pmrsim::DeviceDesc keyboard = pmrsim::BasicKeyboard();
+  keyboard.phys = "usb-sim-kbd/input0";
+  const std::string kbd = sim.kernel.AddDevice(keyboard);
+  ASSERT_FALSE(kbd.empty());
+  ASSERT_TRUE(EnsureInjectDevice());
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(sim.kernel.WaitNodes(
+      [&](const std::vector<pmrsim::NodeInfo>& nodes) {
+        for (const auto& n : nodes)
+          if (n.node == kbd && n.exists && n.grabbed) return true;
+        return false;
+      },
+      5000));
+  autoClickIntervalMs = 5;
+  g_AppRunning.store(true);
+  toolstest::WorkerThread clicker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  std::thread signals([] {
+    while (g_AppRunning.load()) {
+      ProcessSignals();
+      std::unique_lock<std::mutex> lock(g_SignalWake.mutex);
+      g_SignalWake.cv.wait(lock, [] { return g_SignalWake.flag.exchange(false) || !g_AppRunning.load(); });
+    }
+  });
+  auto clicks = [&] {
+    int n = 0;
+    for (const auto& s : sim.kernel.Desktop())
+      if (s.phys == "pmr-inject" && s.ev.type == EV_KEY && s.ev.code == BTN_LEFT && s.ev.value == 1) ++n;
+    return n;
+  };
+  sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 1, true));
+  sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 0, true));
+  EXPECT_TRUE(WaitFor([&] { return clicks() >= 5; }, 10));
+  sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 1, true));
+  sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 0, true));
+  EXPECT_TRUE(WaitFor([] { return !isAutoClicking.load(); }, 10));
+  const int made = clicks();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(clicks(), made) << "no click after the stop";
+  for (const auto& s : sim.kernel.Desktop())
+    EXPECT_FALSE(s.ev.type == EV_KEY && s.ev.code == KEY_F6) << "the hotkey never reaches the desktop";
+  auto inject = sim.kernel.NodeByPhys("pmr-inject");
+  ASSERT_TRUE(inject);
+  EXPECT_FALSE(inject->keyState.test(BTN_LEFT));
+
+  g_AppRunning.store(false);
+  g_SignalWake.Wake();
+  signals.join();
+  OsStopInputTap();
+  ResetInputForTest();
+  g_AppRunning.store(true);
+}
+
+}  // namespace
