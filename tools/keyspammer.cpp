@@ -3,12 +3,11 @@
 
 #include <array>
 #include <atomic>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <optional>
 
 #include "app/app.h"
 #include "platform/os_input.h"
+#include "state/number_text.h"
 #include "state/profiles.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
@@ -124,13 +123,7 @@ void RemoveKeySpamTargetAt(int index) {
 }
 
 void RemoveKeySpamTarget(const std::string& indexText) {
-  if (indexText.empty()) return;
-  const char* begin = indexText.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(begin, &end, 10);
-  if (end == begin || *end != '\0' || errno == ERANGE || value < INT_MIN || value > INT_MAX) return;
-  RemoveKeySpamTargetAt(static_cast<int>(value));
+  if (const std::optional<int32_t> index = ParseLeadingInt32(indexText)) RemoveKeySpamTargetAt(*index);
 }
 
 void SetKeySpamChordMode(const std::string& text) {

@@ -257,4 +257,61 @@ TEST(ToolsThroughCapture, HotkeyOnAKeyboardTogglesTheClicker) {
   g_AppRunning.store(true);
 }
 
+
+// Enter and keypad Enter share one VK code, so the hooks cannot tell them
+// apart. Whatever order they come in, with the hotkey lock switching between
+// their presses, no key may stay held on the desktop.
+TEST(ToolsThroughCapture, KeysSharingAVkCodeNeverStayHeld) {
+  toolstest::ResetAll();
+  pmrsim::SimScope sim;
+  ResetInputForTest();
+  pmrsim::DeviceDesc keyboard = pmrsim::BasicKeyboard();
+  keyboard.phys = "usb-sim-kbd/input0";
+  const std::string kbd = sim.kernel.AddDevice(keyboard);
+  ASSERT_TRUE(EnsureInjectDevice());
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(sim.kernel.WaitNodes(
+      [&](const std::vector<pmrsim::NodeInfo>& nodes) {
+        for (const auto& n : nodes)
+          if (n.node == kbd && n.exists && n.grabbed) return true;
+        return false;
+      },
+      5000));
+  vkAutoClicker.store(13);         // Enter is the clicker's hotkey
+  g_HotkeysUnlocked.store(false);  // the hotkeys are locked for now
+  auto twinSaw = [&](int code, int value) {
+    int n = 0;
+    for (const auto& s : sim.kernel.Desktop())
+      if (s.phys == "pmr-twin" && s.ev.type == EV_KEY && s.ev.code == code && s.ev.value == value) ++n;
+    return n;
+  };
+  auto key = [&](int code, int value) { sim.kernel.Emit(kbd, pmrsim::KeyFrame(code, value, true)); };
+
+  key(KEY_ENTER, 1);  // locked: reaches the desktop
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_ENTER, 1) == 1; }, 5));
+  g_HotkeysUnlocked.store(true);
+  key(KEY_KPENTER, 1);  // looks like a repeat of the held VK code: passes
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_KPENTER, 1) == 1; }, 5));
+  key(KEY_KPENTER, 0);
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_KPENTER, 0) == 1; }, 5));
+  key(KEY_KPENTER, 1);  // a first press again: the hotkey, swallowed
+  ASSERT_TRUE(WaitFor([] { return triggerAutoClicker.load(); }, 5));
+  key(KEY_ENTER, 0);  // Enter's press reached the desktop, so must its release
+  EXPECT_TRUE(WaitFor([&] { return twinSaw(KEY_ENTER, 0) == 1; }, 5));
+  key(KEY_KPENTER, 0);
+  key(KEY_A, 1);
+  key(KEY_A, 0);
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_A, 0) == 1; }, 5));
+
+  std::optional<pmrsim::NodeInfo> twin;
+  for (const auto& n : sim.kernel.Nodes())
+    if (n.phys == "pmr-twin") twin = n;
+  ASSERT_TRUE(twin);
+  EXPECT_FALSE(twin->keyState.test(KEY_ENTER));
+  EXPECT_FALSE(twin->keyState.test(KEY_KPENTER));
+  OsStopInputTap();
+  ResetInputForTest();
+  toolstest::ResetAll();
+}
+
 }  // namespace
