@@ -346,6 +346,7 @@ namespace {
   int x, y, w, h;
   if (!LinuxLayoutBox(x, y, w, h) || w != 1920 || h != 1080) backend = 101;
   if (hyprland && (fake->Requests().empty() || fake->Requests()[0] != "j/version")) backend = 102;
+  delete fake;
   _exit(backend);
 }
 
