@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include <functional>
+
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "tests/sim/input_harness.h"
@@ -197,6 +199,60 @@ TEST_F(ToolsInjectTest, KeySpammerWritesItsCyclesAndReleasesOnEveryStop) {
   expect = {{KEY_A, 1}, {KEY_B, 1}, {KEY_C, 1}, {KEY_A, 0}, {KEY_B, 0}, {KEY_C, 0}, {KEY_A, 0}, {KEY_B, 0}, {KEY_C, 0}};
   EXPECT_EQ(tail, expect);
   EXPECT_TRUE(HeldOn("pmr-inject").empty());
+}
+
+// Leaving play, stopping a recording and locking the hotkeys each stop both
+// running tools in the same pass, and nothing stays held on the desktop.
+TEST_F(ToolsInjectTest, StopToolsPathsLeaveNothingHeld) {
+  struct Case {
+    const char* what;
+    std::function<void()> before;  // puts the recorder in the state to leave
+    std::function<void()> stop;
+  } cases[] = {
+      {"leaving play", [] { Trigger(triggerPlay); }, [] { Trigger(triggerPlay); }},
+      {"stopping a recording", [] { Trigger(triggerRecord); }, [] { Trigger(triggerRecord); }},
+      {"locking the hotkeys", [] {}, [] {
+         EXPECT_TRUE(TapKey(vkUnlock.load(), true));
+         ProcessSignals();
+         EXPECT_TRUE(TapKey(vkUnlock.load(), false));
+       }},
+  };
+  keySpamTargets[0].store(65);
+  keySpamTargets[1].store(66);
+  keySpamTargetCount.store(2);
+  keySpamChordMode.store(true);
+  keySpamIntervalMs = 1;
+  autoClickIntervalMs = 1;
+  toolstest::WorkerThread clicker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  toolstest::WorkerThread spammer(KeySpammerThread, g_KeySpamWake, currentKeySpamCount);
+  for (const auto& c : cases) {
+    g_HotkeysUnlocked.store(true);
+    c.before();
+    Trigger(triggerAutoClickStart);
+    Trigger(triggerKeySpamStart);
+    const size_t mark = KeyWrites({BTN_LEFT, KEY_A}).size();
+    ASSERT_TRUE(WaitFor([&] { return KeyWrites({BTN_LEFT, KEY_A}).size() >= mark + 8; })) << c.what;
+    g_PlaybackWake.flag.store(false);
+    c.stop();
+    EXPECT_FALSE(isAutoClicking.load()) << c.what;
+    EXPECT_FALSE(isKeySpamming.load()) << c.what;
+    EXPECT_FALSE(isPlaying.load()) << c.what;
+    EXPECT_FALSE(isRecording.load()) << c.what;
+    ASSERT_TRUE(WaitFor([] { return currentClickCount.load() == 0 && currentKeySpamCount.load() == 0; })) << c.what;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(HeldOn("pmr-inject").empty()) << c.what;
+  }
+  // Nothing waits on the playback wake: the last one is still pending.
+  isPlaying.store(true);
+  Trigger(triggerPlay);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(g_PlaybackWake.flag.load());
+  // Leaving play released the left and right buttons.
+  auto w = KeyWrites({BTN_LEFT, BTN_RIGHT});
+  ASSERT_GE(w.size(), 2u);
+  const std::vector<std::pair<int, int>> last(w.end() - 2, w.end());
+  const std::vector<std::pair<int, int>> released = {{BTN_LEFT, 0}, {BTN_RIGHT, 0}};
+  EXPECT_EQ(last, released);
 }
 
 // F6 on a simulated keyboard, through the real capture and the real hooks:
