@@ -183,7 +183,15 @@ void PrepareOwnTitleBar(GtkWindow* window) {
   if (!layout || (!std::strstr(layout, "minimize") && !std::strstr(layout, "maximize")))
     gtk_header_bar_set_decoration_layout(header, ":minimize,maximize,close");
   g_free(layout);
-  g_object_bind_property(window, "title", bar, "title", G_BINDING_SYNC_CREATE);
+  // GTK copies a header bar's title into its window: only real changes are
+  // passed on, or the two would echo each other forever.
+  gtk_header_bar_set_title(header, gtk_window_get_title(window));
+  g_signal_connect_object(window, "notify::title", G_CALLBACK(+[](GtkWindow* w, GParamSpec*, gpointer bar) {
+                            const gchar* title = gtk_window_get_title(w);
+                            if (g_strcmp0(title, gtk_header_bar_get_title(GTK_HEADER_BAR(bar))) != 0)
+                              gtk_header_bar_set_title(GTK_HEADER_BAR(bar), title);
+                          }),
+                          bar, GConnectFlags(0));
   gtk_window_set_titlebar(window, bar);
   gtk_widget_show(bar);
 }
