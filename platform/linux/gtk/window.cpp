@@ -338,10 +338,18 @@ void OsMoveWindowFrame(void* handle, int x, int y) {
   }
   GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window));
   const Extents e = FrameExtents(gdkWindow);
-  if (gdkWindow)
-    gdk_window_move(gdkWindow, x - e.left, y - e.top);
-  else
+  if (!gdkWindow) {
     gtk_window_move(window, x - e.left, y - e.top);
+    return;
+  }
+  // A window manager that draws its own frame around the window places that
+  // frame at the requested point; the part reported as the frame above then
+  // sits lower and further right by the decoration. Asking for the point
+  // less that decoration makes a move land where the frame is read back.
+  int ox = 0, oy = 0, rx = 0, ry = 0;
+  gdk_window_get_origin(gdkWindow, &ox, &oy);
+  gdk_window_get_root_origin(gdkWindow, &rx, &ry);
+  gdk_window_move(gdkWindow, x - e.left - (ox - rx), y - e.top - (oy - ry));
 }
 
 void OsBringToFront(void* handle) {
