@@ -2,6 +2,10 @@
 // auto clicker and key spammer panels.
 #include "tools/status_json.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -62,12 +66,24 @@ int ClampToInt(double v) {
 }
 
 // Writes `text` as the whole content of `path`; false when the file could
-// not be opened.
+// not be opened. The text is written over the old content and the file then
+// cut to its length: truncating first makes ext4 flush the file to disk on
+// close (its replace-by-truncate safeguard), which would cost milliseconds and
+// a disk write on every poll.
 bool ReplaceFileContent(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (::ftruncate(fd, static_cast<off_t>(done)) != 0) {
+    // The content is complete; a longer old tail could not be cut.
+  }
+  ::close(fd);
   return true;
 }
 
