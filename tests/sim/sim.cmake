@@ -14,7 +14,8 @@ add_library(pmr_sim_preload MODULE ${PMR_SIM_DIR}/preload.cpp)
 target_link_libraries(pmr_sim_preload PRIVATE pmr_simkernel ${CMAKE_DL_LIBS})
 set_target_properties(pmr_sim_preload PROPERTIES PREFIX "lib" OUTPUT_NAME "pmrsim_preload")
 
-add_library(pmr_sim STATIC ${PMR_SIM_DIR}/sim_io.cpp ${PMR_SIM_DIR}/sim_control.cpp)
+add_library(pmr_sim STATIC ${PMR_SIM_DIR}/sim_io.cpp ${PMR_SIM_DIR}/sim_control.cpp
+  ${PMR_SIM_DIR}/input_harness.cpp)
 target_link_libraries(pmr_sim PUBLIC pmr_simkernel pmr_core)
 target_compile_definitions(pmr_sim PUBLIC
   PMR_SIM_PRELOAD="$<TARGET_FILE:pmr_sim_preload>"

@@ -825,7 +825,7 @@ Kernel::NodeRec* Kernel::FindLocked(const std::string& node) {
   return it == active_.end() ? nullptr : it->second;
 }
 
-std::string Kernel::AddDevice(const DeviceDesc& desc) {
+std::string Kernel::AddDevice(const DeviceDesc& desc, bool read, bool write) {
   std::lock_guard<std::mutex> lock(mu_);
   int num = 0;
   for (;; ++num) {
@@ -842,6 +842,8 @@ std::string Kernel::AddDevice(const DeviceDesc& desc) {
   rec->desc.events.clear();
   rec->leds = desc.ledState;
   rec->sws = desc.swState;
+  rec->canRead = read;
+  rec->canWrite = write;
   NodeRec* n = rec.get();
   all_.push_back(std::move(rec));
   active_[n->name] = n;
@@ -965,11 +967,22 @@ bool Kernel::DesktopWriteLed(const std::string& node, int code, int value) {
 }
 
 bool Kernel::WaitDesktop(const std::function<bool(const std::vector<SeenEvent>&)>& pred, int timeoutMs) {
-  std::unique_lock<std::mutex> lock(mu_);
+  // The predicate runs without the lock, so it may ask the kernel again.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (pred(desktop_)) return true;
-    if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return pred(desktop_);
+    std::vector<SeenEvent> copy;
+    uint64_t seq;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      copy = desktop_;
+      seq = seq_;
+    }
+    if (pred(copy)) return true;
+    std::unique_lock<std::mutex> lock(mu_);
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    changed_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(20)),
+                        [&] { return seq_ != seq; });
   }
 }
 

@@ -165,7 +165,8 @@ class Kernel {
   // ---- test side: devices --------------------------------------------------
   // Plugs a device in; returns its node name ("event3"). The lowest free number
   // is used, as the kernel does.
-  std::string AddDevice(const DeviceDesc& desc);
+  // `read`/`write` say what the user may do with it from the start.
+  std::string AddDevice(const DeviceDesc& desc, bool read = true, bool write = true);
   // The hardware reports events (a frame is delivered at its SYN_REPORT).
   // Recorded streams pass through as they are; the device's key, LED, switch
   // and axis state follow them.

@@ -165,3 +165,14 @@ bool OsAccessibilityTrusted() {
 }
 
 void OsOpenPrivacyPane(const std::string&) {}
+
+void ResetInputForTest() {
+  std::lock_guard<std::mutex> lock(g_InjectMutex);
+  if (g_InjectFd >= 0) InputIo().Close(g_InjectFd);
+  if (g_PointerFd >= 0) InputIo().Close(g_PointerFd);
+  g_InjectFd = g_PointerFd = -1;
+  g_LastAbsX = g_LastAbsY = -1;
+  g_SessionUsable.store(true);
+  g_GrabBroken.store(false);
+  g_BusySinceNs.store(0);
+}

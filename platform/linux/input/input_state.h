@@ -46,3 +46,8 @@ int64_t SteadyNowNs();
 int ScaleToAbs(int v, int origin, int extent);
 // The mouse-button VK code of an evdev button code 272..278, else 0.
 int ButtonVkOfCode(int code);
+
+// Closes the injection devices and puts the module's state back to its
+// initial values, so that a test can start over with a fresh simulated
+// kernel. Only while the capture is stopped.
+void ResetInputForTest();
