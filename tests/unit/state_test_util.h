@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -39,6 +40,16 @@ inline const std::string& TestDataHome() {
     ::setenv("XDG_DATA_HOME", h.c_str(), 1);
     return h;
   }();
+  // Removed when the test program ends (not by forked children).
+  static const struct Cleanup {
+    pid_t owner = ::getpid();
+    ~Cleanup() {
+      if (::getpid() == owner && !std::getenv("PMR_DATADIR_PROBE")) {
+        std::error_code ec;
+        std::filesystem::remove_all(home, ec);
+      }
+    }
+  } cleanup;
   return home;
 }
 inline const bool kDataHomeReady = !TestDataHome().empty();
