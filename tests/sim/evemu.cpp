@@ -209,6 +209,14 @@ std::vector<std::vector<input_event>> SplitFrames(const std::vector<input_event>
   return frames;
 }
 
+std::string FixturePath(const std::string& rel) {
+#ifdef PMR_SIM_FIXTURES_DIR
+  return std::string(PMR_SIM_FIXTURES_DIR) + "/" + rel;
+#else
+  return "../shared/fixtures/" + rel;
+#endif
+}
+
 input_event Ev(int type, int code, int value) {
   input_event e{};
   e.type = static_cast<__u16>(type);

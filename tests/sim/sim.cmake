@@ -9,6 +9,8 @@ add_library(pmr_simkernel STATIC
   ${PMR_SIM_DIR}/sim_kernel.cpp ${PMR_SIM_DIR}/evemu.cpp ${PMR_SIM_DIR}/sim_server.cpp)
 target_include_directories(pmr_simkernel PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(pmr_simkernel PUBLIC Threads::Threads)
+target_compile_definitions(pmr_simkernel PUBLIC
+  PMR_SIM_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/../shared/fixtures")
 
 add_library(pmr_sim_preload MODULE ${PMR_SIM_DIR}/preload.cpp)
 target_link_libraries(pmr_sim_preload PRIVATE pmr_simkernel ${CMAKE_DL_LIBS})
@@ -19,7 +21,6 @@ add_library(pmr_sim STATIC ${PMR_SIM_DIR}/sim_io.cpp ${PMR_SIM_DIR}/sim_control.
 target_link_libraries(pmr_sim PUBLIC pmr_simkernel pmr_core)
 target_compile_definitions(pmr_sim PUBLIC
   PMR_SIM_PRELOAD="$<TARGET_FILE:pmr_sim_preload>"
-  PMR_SIM_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/../shared/fixtures"
   PMR_SIM_BINARY_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies(pmr_sim pmr_sim_preload)
 

@@ -56,14 +56,6 @@ int SimDeviceIo::InotifyAddWatch(int fd, const char* path, uint32_t mask) {
   return ::inotify_add_watch(fd, k_.MapPath(path).c_str(), mask);
 }
 
-std::string FixturePath(const std::string& rel) {
-#ifdef PMR_SIM_FIXTURES_DIR
-  return std::string(PMR_SIM_FIXTURES_DIR) + "/" + rel;
-#else
-  return "../shared/fixtures/" + rel;
-#endif
-}
-
 DeviceDesc Fixture(const std::string& rel, const std::string& phys) {
   DeviceDesc d;
   std::string err;

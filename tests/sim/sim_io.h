@@ -48,8 +48,6 @@ class SimScope {
   InputDeviceIo* prev_;
 };
 
-// The path of a fixture file (PMR_FIXTURES_DIR + "/" + rel).
-std::string FixturePath(const std::string& rel);
 // Loads an evemu fixture and gives it a physical path (recordings have none).
 DeviceDesc Fixture(const std::string& rel, const std::string& phys = "usb-sim/input0");
 

@@ -70,6 +70,9 @@ bool LoadEvemu(const std::string& path, DeviceDesc& out, std::string* error = nu
 // incomplete frame is returned as it is).
 std::vector<std::vector<input_event>> SplitFrames(const std::vector<input_event>& events);
 
+// The path of a file of the shared fixtures ("input/<name>.evemu").
+std::string FixturePath(const std::string& rel);
+
 input_event Ev(int type, int code, int value);
 // One key event followed by SYN_REPORT.
 std::vector<input_event> KeyFrame(int code, int value, bool withScan = false);
