@@ -388,3 +388,52 @@ TEST(Capture, ListenPermission) {
   OsStopInputTap();  // already stopped
   EXPECT_FALSE(g_TapRunning.load());
 }
+
+// With the program's own hooks: F6 is the auto clicker's hotkey; its press,
+// repeats and release never reach the desktop, the toggle trigger is set,
+// and typing passes.
+TEST(Capture, RealHooksSwallowTheHotkey) {
+  InputHarness h;
+  h.UseRealHooks();
+  std::string kbd = h.AddFixture("input/keyboard-usb-lenovo-compact.evemu", "usb-kbd/input0");
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(kbd));
+  const uint64_t mark = h.k().DesktopSeq();
+  h.k().Emit(kbd, KeyFrame(KEY_F6, 1, true));
+  h.k().Emit(kbd, {Ev(EV_KEY, KEY_F6, 2), Ev(EV_SYN, SYN_REPORT, 1)});
+  h.k().Emit(kbd, KeyFrame(KEY_F6, 0, true));
+  h.k().Emit(kbd, KeyFrame(KEY_K, 1, true));
+  h.k().Emit(kbd, KeyFrame(KEY_K, 0, true));
+  ASSERT_TRUE(h.WaitSeen([&](const auto&) { return h.k().Desktop(mark).size() >= 6; }));
+  h.Settle(50);
+  for (const auto& s : h.k().Desktop(mark)) EXPECT_NE(s.ev.code, KEY_F6);
+  EXPECT_EQ(h.k().Desktop(mark).size(), 6u);
+  EXPECT_TRUE(triggerAutoClicker.load());
+}
+
+// The same Enter / keypad Enter sequence as the fault test, with the
+// program's hooks and the hotkeys switched on half-way.
+TEST(Capture, RealHooksSharedVkCodeCannotStickAKey) {
+  InputHarness h;
+  h.UseRealHooks();
+  vkAutoClicker.store(13);
+  g_HotkeysEnabled.store(false);
+  std::string kbd = h.Add(BasicKeyboard("Kbd"));
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(kbd));
+  auto step = [&](int code, int value) {
+    h.k().Emit(kbd, KeyFrame(code, value));
+    h.Settle(60);
+  };
+  step(KEY_ENTER, 1);
+  step(KEY_KPENTER, 1);
+  step(KEY_KPENTER, 0);
+  g_HotkeysEnabled.store(true);
+  step(KEY_KPENTER, 1);
+  step(KEY_ENTER, 0);
+  step(KEY_KPENTER, 0);
+  auto twin = h.Twin("Kbd");
+  ASSERT_TRUE(twin);
+  EXPECT_TRUE(twin->keyState.none());
+  EXPECT_TRUE(triggerAutoClicker.load());  // the keypad Enter press was the hotkey
+}

@@ -6,6 +6,8 @@
 
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
+#include "tools/recorder.h"
+#include "tools/tool_state.h"
 
 namespace pmrsim {
 namespace {
@@ -67,6 +69,8 @@ int FakePidAt(double, double) {
 }
 
 const InputCallouts kFake = {&FakeKey, &FakeButton, &FakeMove, &FakeScroll, &FakePosition, &FakeLayout, &FakePidAt};
+const InputCallouts kRealHooks = {&TapKey,       &TapMouseButton, &TapMouseMove, &TapScroll,
+                                  &FakePosition, &FakeLayout,     &FakePidAt};
 
 }  // namespace
 
@@ -94,8 +98,16 @@ InputHarness::InputHarness() {
 InputHarness::~InputHarness() {
   OsStopInputTap();
   ResetInputForTest();
+  ResetToolStateForTest();
+  ResetInputHooksForTest();
   SetInputCalloutsForTest(nullptr);
   g_Fake = nullptr;
+}
+
+void InputHarness::UseRealHooks() {
+  ResetToolStateForTest();
+  ResetInputHooksForTest();
+  SetInputCalloutsForTest(&kRealHooks);
 }
 
 std::string InputHarness::AddFixture(const std::string& file, const std::string& phys) {

@@ -48,6 +48,9 @@ class InputHarness {
   InputHarness& operator=(const InputHarness&) = delete;
 
   Kernel& k() { return sim.kernel; }
+  // The program's own recording hooks (tools/) instead of the fake ones; the
+  // pointer backend stays fake.
+  void UseRealHooks();
   std::string Add(const DeviceDesc& d) { return sim.kernel.AddDevice(d); }
   std::string AddFixture(const std::string& file, const std::string& phys);
   // Waits until the node is grabbed (or not grabbed) by a descriptor.
