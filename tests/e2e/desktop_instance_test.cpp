@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>  // before Xlib, whose macros clash with it
 #include <fcntl.h>
 #include <signal.h>
+#include <curl/curl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -282,6 +287,99 @@ TEST_F(InstanceTest, MovedWindowIsSavedAfterTheMoveAndRestoredOnTheNextStart) {
   std::map<std::string, std::string> after = Settings(settings);
   EXPECT_EQ(after["windowX"], moved["windowX"]);
   EXPECT_EQ(after["windowY"], moved["windowY"]);
+}
+
+// ---- An alert open while the program is told to stop ---------------------------
+// The alert is opened by the page itself (its pmrMacAlert call), driven
+// through a WebDriver session of WebKitWebDriver.
+
+size_t Collect(char* data, size_t size, size_t n, void* out) {
+  static_cast<std::string*>(out)->append(data, size * n);
+  return size * n;
+}
+
+std::string Http(const std::string& method, const std::string& url, const std::string& body) {
+  std::string out;
+  CURL* c = curl_easy_init();
+  if (!c) return out;
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
+  if (method == "POST") curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &out);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT, 60L);
+  curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+  if (curl_easy_perform(c) != CURLE_OK) out.clear();
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(c);
+  return out;
+}
+
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(fd);
+  return port;
+}
+
+TEST_F(InstanceTest, TerminationWhileAnAlertIsOpenEndsTheAlertAndExitsCleanly) {
+  const char* driverPath = "/usr/bin/WebKitWebDriver";
+  ASSERT_EQ(access(driverPath, X_OK), 0) << "WebKitWebDriver is missing (package webkit2gtk-driver)";
+  // The program is the driver's child; once the driver is gone it becomes
+  // this process's, so that its exit status can be read.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const int port = FreeLoopbackPort();
+  ASSERT_GT(port, 0);
+  pmrtest::ChildProcess driver = pmrtest::Spawn({driverPath, "--port=" + std::to_string(port)}, env, false);
+  started.push_back(driver);
+  const std::string base = "http://127.0.0.1:" + std::to_string(port);
+  ASSERT_TRUE(WaitUntil([&] { return Http("GET", base + "/status", "").find("\"ready\":true") != std::string::npos; },
+                        10000));
+  const std::string created =
+      Http("POST", base + "/session",
+           "{\"capabilities\":{\"alwaysMatch\":{\"webkitgtk:browserOptions\":{\"binary\":\"" +
+               pmrtest::ProgramPath() + "\",\"args\":[\"--automation\"]}}}}");
+  const size_t at = created.find("\"sessionId\":\"");
+  ASSERT_NE(at, std::string::npos) << created;
+  const std::string sid = created.substr(at + 13, created.find('"', at + 13) - at - 13);
+  const int pid = std::stoi("0" + Slurp(data + "/instance.lock"));
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitUntil([&] { return CatchesSignals(pid); }, 20000));
+
+  const std::string ran = Http("POST", base + "/session/" + sid + "/execute/sync",
+                               "{\"script\":\"setTimeout(function () { pmrMacAlert('Profile saved.'); }, 0); "
+                               "return typeof pmrMacAlert;\",\"args\":[]}");
+  EXPECT_EQ(ran, "{\"value\":\"function\"}");
+  auto alerts = [] {
+    std::string out;
+    pmrtest::Run({"xdotool", "search", "--onlyvisible", "--name", "^Pellomar$"}, &out, {}, 10);
+    return out;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return !alerts().empty(); }, 10000));
+
+  // The driver goes away first (the program stays), then the program is told to stop.
+  Terminate(driver, SIGKILL);
+  ASSERT_EQ(kill(pid, 0), 0);
+  pmrtest::ChildProcess program;
+  program.pid = pid;
+  std::remove((data + "/appsettings.txt").c_str());
+  kill(pid, SIGTERM);
+  const int status = pmrtest::WaitFor(program, 20);
+  EXPECT_TRUE(ExitedZero(status)) << status;
+  EXPECT_TRUE(alerts().empty());
+  std::map<std::string, std::string> kv = Settings(data + "/appsettings.txt");
+  EXPECT_EQ(kv["windowWidth"], "420");
+  EXPECT_EQ(kv["windowHeight"], "560");
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 }  // namespace
