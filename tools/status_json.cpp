@@ -25,11 +25,6 @@
 
 std::atomic<bool> g_PanelHoverActive{false};
 
-// Look flags of the app settings.
-extern bool g_SiteDesign;
-extern bool g_DisableAnimations;
-extern bool g_SnapAnimation;
-
 namespace {
 
 const char* Bool(bool v) { return v ? "true" : "false"; }
@@ -222,7 +217,7 @@ std::string RunStatusPoll() {
     status = BuildTrackerStatusJson("[]");
   }
   RefreshPanelSettingsFile();
-  ReplaceFileContent(GetTrackerStatusFilePath(), status);  // failures ignored
+  SaveTrackerStatusToFile(status);  // failures ignored
   return status;
 }
 

@@ -17,10 +17,6 @@
 #include "tools_test_util.h"
 #include "platform/os_keys.h"
 
-extern bool g_SiteDesign;
-extern bool g_DisableAnimations;
-extern bool g_SnapAnimation;
-
 namespace {
 
 // The data directory is worked out once per process: point it at a private
