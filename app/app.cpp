@@ -2,9 +2,11 @@
 // from background threads, the orderly stop and the small shared helpers.
 #include "app/app.h"
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/os_input.h"
 #include "platform/os_window.h"
@@ -97,9 +99,19 @@ void PlatformApplyLaunchOnStartup(bool on) { OsApplyLaunchAtLogin(on); }
 void PlatformMouseButtonUp(int button) { OsMouseButton(button, false, 1); }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string data;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    data.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return data;
 }

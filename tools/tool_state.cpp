@@ -28,7 +28,7 @@ std::atomic<int> vkUnlock{kDefaultVkUnlock};
 std::atomic<bool> g_HotkeyLockEnabled{true};
 std::atomic<bool> g_HotkeysUnlocked{true};
 std::atomic<bool> g_HotkeysEnabled{true};
-bool g_StopToolsWithMacro = true;
+std::atomic<bool> g_StopToolsWithMacro{true};
 std::atomic<bool> g_HoldModeAuto{false};
 std::atomic<bool> g_HoldModeKeySpam{false};
 

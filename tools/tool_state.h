@@ -40,7 +40,7 @@ extern std::atomic<int> vkUnlock;
 extern std::atomic<bool> g_HotkeyLockEnabled;
 extern std::atomic<bool> g_HotkeysUnlocked;
 extern std::atomic<bool> g_HotkeysEnabled;
-extern bool g_StopToolsWithMacro;
+extern std::atomic<bool> g_StopToolsWithMacro;  // written by the main thread, read by the signal processor
 extern std::atomic<bool> g_HoldModeAuto;
 extern std::atomic<bool> g_HoldModeKeySpam;
 
