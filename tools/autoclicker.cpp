@@ -1,18 +1,31 @@
 // The auto clicker thread.
 #include "tools/autoclicker.h"
 
+#include <cstdint>
+
 #include "app/app.h"
 #include "platform/os_input.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
 
+namespace {
+
+// Recorded flags of the clicked button, by button index 0 left, 1 right,
+// 2 middle.
+constexpr uint64_t kClickPressFlags[3] = {2, 8, 32};
+constexpr uint64_t kClickReleaseFlags[3] = {4, 16, 64};
+
+// The gap between the two clicks of a double click: sleep to 13 ms after the
+// first release, then yield until 15 ms.
+constexpr int64_t kDoubleClickSleepNs = 13000000;
+constexpr int64_t kDoubleClickGapNs = 15000000;
+
+// The pause after a click in milliseconds, from the current settings.
 double AutoClickIntervalMs() {
   return ToolIntervalMs(ReadSetting(autoClickIntervalHours), ReadSetting(autoClickIntervalMins),
                         ReadSetting(autoClickIntervalSecs), ReadSetting(autoClickIntervalMs));
 }
-
-namespace {
 
 // The position recorded with the clicks of one step: read once, after the move
 // to the fixed position, and only when a click is actually recorded. Asking the
@@ -33,8 +46,8 @@ void RecordClick(uint64_t flags, ClickPosition& pos) {
   RecordToolClick(flags, pos.x, pos.y);
 }
 
-}  // namespace
-
+// One step after the running checks: moves to the fixed position when set,
+// makes the click (or double click) and counts it.
 void AutoClickOnce() {
   if (ReadSetting(autoClickLocationMode) == 1) OsMoveMouseTo(autoClickFixedX.load(), autoClickFixedY.load());
 
@@ -55,6 +68,8 @@ void AutoClickOnce() {
   }
   currentClickCount.fetch_add(1);
 }
+
+}  // namespace
 
 void AutoClickerThread() {
   while (g_AppRunning.load()) {

@@ -44,38 +44,38 @@ void PressAndRecord(int vk, bool down) {
   RecordToolKey(vk, down);
 }
 
-}  // namespace
-
 double KeySpamIntervalMs() {
   return ToolIntervalMs(ReadSetting(keySpamIntervalHours), ReadSetting(keySpamIntervalMins),
                         ReadSetting(keySpamIntervalSecs), ReadSetting(keySpamIntervalMs));
 }
 
-int KeySpamNextIndex() { return g_NextTarget.load(); }
-void ResetKeySpammerForTest() { g_NextTarget.store(0); }
-
-void ReleaseAllKeySpamTargets() { ReleaseTargets(SnapshotTargets()); }
-
+// One cycle after the running checks: reads the target list once, presses and
+// releases the next target (or all targets as a chord) and counts the cycle.
+// False, with nothing done, when the list is empty.
 bool KeySpamCycle() {
   const TargetSnapshot s = SnapshotTargets();
   if (s.count <= 0) return false;
-  {
-    int next = g_NextTarget.load();
-    if (next < 0 || next >= s.count) next = 0;
-    if (keySpamChordMode.load()) {
-      for (int i = 0; i < s.count; ++i) PressAndRecord(s.vk[static_cast<size_t>(i)], true);
-      for (int i = 0; i < s.count; ++i) PressAndRecord(s.vk[static_cast<size_t>(i)], false);
-    } else {
-      const int vk = s.vk[static_cast<size_t>(next)];
-      PressAndRecord(vk, true);
-      PressAndRecord(vk, false);
-      next = (next + 1) % s.count;
-    }
-    g_NextTarget.store(next);
+  int next = g_NextTarget.load();
+  if (next < 0 || next >= s.count) next = 0;
+  if (keySpamChordMode.load()) {
+    for (int i = 0; i < s.count; ++i) PressAndRecord(s.vk[static_cast<size_t>(i)], true);
+    for (int i = 0; i < s.count; ++i) PressAndRecord(s.vk[static_cast<size_t>(i)], false);
+  } else {
+    const int vk = s.vk[static_cast<size_t>(next)];
+    PressAndRecord(vk, true);
+    PressAndRecord(vk, false);
+    next = (next + 1) % s.count;
   }
+  g_NextTarget.store(next);
   currentKeySpamCount.fetch_add(1);
   return true;
 }
+
+}  // namespace
+
+void ResetKeySpammerForTest() { g_NextTarget.store(0); }
+
+void ReleaseAllKeySpamTargets() { ReleaseTargets(SnapshotTargets()); }
 
 void KeySpammerThread() {
   while (g_AppRunning.load()) {

@@ -3,7 +3,7 @@
 // another or together as a chord, until stopped or a set number of cycles.
 #include <string>
 
-// The worker loop (thread name "PMR key spammer").
+// The worker loop (thread "PMR key spammer"); runs until shutdown.
 void KeySpammerThread();
 
 // Releases every target in list order (no recording); used when the spammer stops.
@@ -20,15 +20,5 @@ void RemoveKeySpamTarget(const std::string& indexText);
 // setKeySpamChordMode: chord mode on exactly when the text is "1".
 void SetKeySpamChordMode(const std::string& text);
 
-// One cycle after the running checks: reads the target list once, presses and
-// releases the next target (or all targets as a chord) and counts the cycle.
-// False, with nothing done, when the list is empty. Exposed for tests.
-bool KeySpamCycle();
-
-// The pause after a cycle in milliseconds, from the current settings.
-double KeySpamIntervalMs();
-
-// Index of the next target in sequential mode (kept across runs).
-int KeySpamNextIndex();
 // Puts the rotation back to the first target (tests).
 void ResetKeySpammerForTest();
