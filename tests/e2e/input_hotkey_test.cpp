@@ -50,6 +50,8 @@ TEST(InputEndToEnd, F6IsSwallowedTypingPassesAndTogglesTheAutoClicker) {
       },
       20000))
       << prog.Stderr();
+  // The capture looks at the key state once more right after grabbing.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_TRUE(sim.NodeByPhys("pmr-inject"));
   ASSERT_TRUE(sim.NodeByPhys("pmr-pointer"));
 

@@ -423,7 +423,8 @@ TEST(Capture, RealHooksSharedVkCodeCannotStickAKey) {
   ASSERT_TRUE(h.WaitGrabbed(kbd));
   auto step = [&](int code, int value) {
     h.k().Emit(kbd, KeyFrame(code, value));
-    h.Settle(60);
+    EXPECT_TRUE(h.k().WaitDrained(kbd, 3000));
+    h.Settle(30);
   };
   step(KEY_ENTER, 1);
   step(KEY_KPENTER, 1);

@@ -296,7 +296,8 @@ TEST(Fault, SharedVkCodeCannotStickAKey) {
   auto step = [&](int code, int value) {
     uint64_t mark = h.k().DesktopSeq();
     h.k().Emit(kbd, KeyFrame(code, value));
-    h.Settle(60);
+    EXPECT_TRUE(h.k().WaitDrained(kbd, 3000));
+    h.Settle(30);
     return mark;
   };
   step(KEY_ENTER, 1);    // forwarded

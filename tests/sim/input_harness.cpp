@@ -115,13 +115,17 @@ std::string InputHarness::AddFixture(const std::string& file, const std::string&
 }
 
 bool InputHarness::WaitGrabbed(const std::string& node, bool grabbed, int timeoutMs) {
-  return sim.kernel.WaitNodes(
-      [&](const std::vector<NodeInfo>& nodes) {
-        for (const NodeInfo& n : nodes)
-          if (n.node == node && n.exists) return n.grabbed == grabbed;
-        return false;
-      },
-      timeoutMs);
+  auto state = [&](const std::vector<NodeInfo>& nodes) {
+    for (const NodeInfo& n : nodes)
+      if (n.node == node && n.exists) return n.grabbed == grabbed;
+    return false;
+  };
+  if (!sim.kernel.WaitNodes(state, timeoutMs)) return false;
+  // The capture checks the key state once more right after grabbing and lets
+  // go if a key went down meanwhile; events sent in that instant would meet a
+  // grab about to be undone. Give the check time to finish.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return sim.kernel.WaitNodes(state, timeoutMs);
 }
 
 std::optional<NodeInfo> InputHarness::Twin(const std::string& name) {
@@ -137,7 +141,10 @@ std::vector<SeenEvent> InputHarness::SeenFrom(const std::string& phys, uint64_t 
   return out;
 }
 
-void InputHarness::Settle(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void InputHarness::Settle(int ms) {
+  for (const NodeInfo& n : sim.kernel.Nodes()) sim.kernel.WaitDrained(n.node, 3000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 std::vector<Triple> Triples(const std::vector<input_event>& evs) {
   std::vector<Triple> t;

@@ -62,8 +62,8 @@ class InputHarness {
   bool WaitSeen(const std::function<bool(const std::vector<SeenEvent>&)>& pred, int timeoutMs = 3000) {
     return sim.kernel.WaitDesktop(pred, timeoutMs);
   }
-  // Waits until the capture thread has nothing left to read: every reader
-  // buffer of the simulation is empty.
+  // Waits until every reader has read what was sent to it, then `ms` more
+  // for the capture thread to act on it.
   void Settle(int ms = 150);
 
   SimScope sim;

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace pmrsim {
 
@@ -1047,6 +1048,22 @@ bool Kernel::WaitNodes(const std::function<bool(const std::vector<NodeInfo>&)>& 
       lock.unlock();
       return pred(Nodes(true));
     }
+  }
+}
+
+bool Kernel::WaitDrained(const std::string& node, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      NodeRec* n = FindLocked(node);
+      if (!n) return false;
+      bool empty = true;
+      for (Client* c : n->clients) empty &= c->q.empty();
+      if (empty) return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 

@@ -213,6 +213,8 @@ class Kernel {
   // Waits until pred(Nodes(true)) holds.
   bool WaitNodes(const std::function<bool(const std::vector<NodeInfo>&)>& pred, int timeoutMs);
   int OpenDescriptors();  // descriptors the program holds open on the simulation
+  // Waits until every reader of the node has read all its events.
+  bool WaitDrained(const std::string& node, int timeoutMs);
 
  private:
   struct Client;
