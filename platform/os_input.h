@@ -3,28 +3,33 @@
 // swallowing, the one-time access setup. Implemented in platform/linux/input/.
 #include <string>
 
-// Injection.
-bool OsInputInit();
-bool EnsureInjectDevice();
+// Injection: "pmr-inject" (keys, buttons, relative motion, wheel) and
+// "pmr-pointer" (absolute pointer), created once and kept for the life of the
+// process. Every operation but OsCursorPosition is dropped while the session
+// is locked; all are silent no-ops without the devices.
+bool OsInputInit();         // startup: the pointer backend, then EnsureInjectDevice()
+bool EnsureInjectDevice();  // true when the injection device exists
+// button 0 left, 1 right, anything else middle; clickNumber is ignored here.
 void OsMouseButton(int button, bool down, int clickNumber);
-void OsMoveMouseTo(int x, int y);
-void OsCursorPosition(int& x, int& y);
-void OsKeyVk(int vk, bool down);
-bool OsAccessibilityTrusted();
-void OsOpenPrivacyPane(const std::string& which);
+void OsMoveMouseTo(int x, int y);          // desktop coordinates
+void OsCursorPosition(int& x, int& y);     // (0, 0) when no backend can tell
+void OsKeyVk(int vk, bool down);           // nothing for a VK code without evdev code
+bool OsAccessibilityTrusted();             // /dev/uinput can be opened for writing
+void OsOpenPrivacyPane(const std::string& which);  // nothing on this platform
 
-// Capture.
-bool OsStartInputTap();
-void OsStopInputTap();
-bool OsListenEventAllowed();
-void LinuxInputSetSessionUsable(bool usable);
-void OsInputTapOnSessionLocked();
+// Capture: the "PMR input tap" and "PMR input dog" threads.
+bool OsStartInputTap();       // true if running afterwards
+void OsStopInputTap();        // stops and joins both threads; releases and destroys twins
+bool OsListenEventAllowed();  // a keyboard that is not the program's own can be read
+void LinuxInputSetSessionUsable(bool usable);  // session monitor: locked/inactive = false
+void OsInputTapOnSessionLocked();              // the lifecycle hooks' session-locked hook
+// Whether the left mouse button is still held, from the devices themselves.
 struct LinuxButtonWatch;
-LinuxButtonWatch* LinuxButtonWatchStart();
-bool LinuxButtonWatchReleased(LinuxButtonWatch* watch);
-void LinuxButtonWatchStop(LinuxButtonWatch* watch);
-bool OsIsOwnWindowAt(double x, double y);
-std::string ExecutableOf(int pid);
+LinuxButtonWatch* LinuxButtonWatchStart();  // null when the left button is not held
+bool LinuxButtonWatchReleased(LinuxButtonWatch* watch);  // true for null
+void LinuxButtonWatchStop(LinuxButtonWatch* watch);      // null is ignored
+bool OsIsOwnWindowAt(double x, double y);  // the window there belongs to this program
+std::string ExecutableOf(int pid);         // target of /proc/<pid>/exe, empty if unreadable
 
 // Access setup.
 void RunInputSetup();

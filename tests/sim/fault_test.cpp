@@ -10,6 +10,8 @@
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
 #include "tests/sim/input_harness.h"
+#include "app/app.h"
+#include "tools/recorder.h"
 #include "tools/tool_state.h"
 
 using namespace pmrsim;
@@ -429,4 +431,19 @@ TEST(BadInput, MisbehavingReadersAndCodes) {
   EXPECT_TRUE(g_TapRunning.load());
   OsStopInputTap();
   EXPECT_EQ(h.k().OpenDescriptors(), 2);
+}
+
+// The session-locked hook forgets what the hooks were holding (a hotkey held
+// as the session locks is not swallowed afterwards) and wakes the signal
+// processor; no tool reports hold mode here, so nothing is stopped.
+TEST(Fault, SessionLockedHookResetsTheHooks) {
+  InputHarness h;
+  h.UseRealHooks();
+  EXPECT_TRUE(TapKey(kVkF6, true));  // the auto clicker's hotkey: swallowed and remembered
+  g_SignalWake.flag.store(false);
+  OsInputTapOnSessionLocked();
+  EXPECT_TRUE(g_SignalWake.flag.load());
+  EXPECT_FALSE(triggerAutoClickStop.load());
+  EXPECT_FALSE(triggerKeySpamStop.load());
+  EXPECT_FALSE(TapKey(kVkF6, false));  // its release is no longer taken for the hotkey's
 }
