@@ -167,6 +167,10 @@ bool SimControl::DesktopWriteLed(const std::string& node, int code, int value) {
   return Ok("led " + node + " " + std::to_string(code) + " " + std::to_string(value)).has_value();
 }
 
+bool SimControl::SetClientBufferSize(size_t events) {
+  return Ok("buffer " + std::to_string(events)).has_value();
+}
+
 std::vector<SeenEvent> SimControl::Desktop(uint64_t since) {
   std::vector<SeenEvent> out;
   std::vector<std::string> r = Command("desktop " + std::to_string(since));

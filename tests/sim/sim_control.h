@@ -64,6 +64,7 @@ class SimControl {
   bool SetReadFault(const std::string& node, const std::string& fault);  // none|one|truncated|eagain
   bool FailUinputCreate(const std::string& phys);                        // "off" clears
   bool DesktopWriteLed(const std::string& node, int code, int value);
+  bool SetClientBufferSize(size_t events);  // 0: the kernel's estimate
 
   // The desktop side.
   std::vector<SeenEvent> Desktop(uint64_t since = 0);

@@ -140,6 +140,12 @@ void HandleCommand(Kernel& k, const std::string& line, std::vector<std::string>&
     in >> node >> code >> value;
     return k.DesktopWriteLed(node, code, value) ? ok() : err("no such node");
   }
+  if (cmd == "buffer") {  // buffer <events>
+    size_t n = 0;
+    in >> n;
+    k.SetClientBufferSize(n);
+    return ok();
+  }
   if (cmd == "seq") return ok(std::to_string(k.DesktopSeq()));
   if (cmd == "desktop") {  // desktop [since]: seq ns node type code value origin phys name
     uint64_t since = 0;
