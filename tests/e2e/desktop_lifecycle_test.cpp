@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/linux/gtk/gtk_internal.h"
+#include "platform/linux/input/input_state.h"
 #include "platform/os_window.h"
 #include "state/app_settings.h"
 #include "tests/support/fake_login1.h"
@@ -262,8 +263,10 @@ TEST_F(LifecycleTest, SessionWatchFollowsTheBusesOfTheEnvironment) {
   const int before = counts.locked;
   g_Login1->EmitLock();
   ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.locked == before + 1; }, 3000));
+  EXPECT_FALSE(g_SessionUsable.load());  // the input layer was told
   g_Login1->SetSession(true, false);
   ASSERT_TRUE(pmrtest::SpinUntil([] { return pmrgtk::g_Session.usable; }, 3000));
+  EXPECT_TRUE(g_SessionUsable.load());
   pmrtest::FakeScreensaver screensaver;
   ASSERT_TRUE(screensaver.Start(g_SessionBus->Address()));
   screensaver.EmitActiveChanged("org.gnome.ScreenSaver", true);

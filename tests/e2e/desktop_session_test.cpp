@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/linux/gtk/gtk_internal.h"
+#include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "tests/support/fake_login1.h"
 #include "tests/support/gtk_test_env.h"
@@ -83,10 +84,12 @@ TEST_F(SessionWatchTest, LockThenScreensaverThenUnlockReportsEachTransitionOnce)
   EXPECT_TRUE(pmrgtk::g_Session.usable);
   EXPECT_TRUE(g_Reports.empty());
 
+  EXPECT_TRUE(g_SessionUsable.load());
   login1.EmitLock();
   ASSERT_TRUE(Until([] { return !g_Reports.empty(); }));
   EXPECT_EQ(g_Reports, std::vector<bool>{false});
   EXPECT_EQ(lockedCalls, 1);
+  EXPECT_FALSE(g_SessionUsable.load());  // what the input layer now holds
 
   screensaver.EmitActiveChanged("org.gnome.ScreenSaver", true);
   ASSERT_TRUE(Until([] { return pmrgtk::g_Session.screensaverActive; }));
@@ -104,9 +107,11 @@ TEST_F(SessionWatchTest, LockThenScreensaverThenUnlockReportsEachTransitionOnce)
   Settle();
   EXPECT_FALSE(pmrgtk::g_Session.usable);
   EXPECT_EQ(g_Reports.size(), 1u);
+  EXPECT_FALSE(g_SessionUsable.load());
 
   screensaver.EmitActiveChanged("org.freedesktop.ScreenSaver", false);
   ASSERT_TRUE(Until([] { return g_Reports.size() == 2; }));
+  EXPECT_TRUE(g_SessionUsable.load());
   EXPECT_EQ(g_Reports, (std::vector<bool>{false, true}));
   EXPECT_EQ(lockedCalls, 1);
   EXPECT_TRUE(pmrgtk::g_Session.usable);
