@@ -1051,6 +1051,15 @@ bool Kernel::WaitNodes(const std::function<bool(const std::vector<NodeInfo>&)>& 
   }
 }
 
+size_t Kernel::Unread(const std::string& node) {
+  std::lock_guard<std::mutex> lock(mu_);
+  NodeRec* n = FindLocked(node);
+  size_t total = 0;
+  if (n)
+    for (Client* c : n->clients) total += c->q.size();
+  return total;
+}
+
 bool Kernel::WaitDrained(const std::string& node, int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {

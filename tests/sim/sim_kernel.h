@@ -213,6 +213,8 @@ class Kernel {
   // Waits until pred(Nodes(true)) holds.
   bool WaitNodes(const std::function<bool(const std::vector<NodeInfo>&)>& pred, int timeoutMs);
   int OpenDescriptors();  // descriptors the program holds open on the simulation
+  // Events queued for the node's readers and not read yet.
+  size_t Unread(const std::string& node);
   // Waits until every reader of the node has read all its events.
   bool WaitDrained(const std::string& node, int timeoutMs);
 
