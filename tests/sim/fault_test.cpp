@@ -447,3 +447,23 @@ TEST(Fault, SessionLockedHookResetsTheHooks) {
   EXPECT_FALSE(triggerKeySpamStop.load());
   EXPECT_FALSE(TapKey(kVkF6, false));  // its release is no longer taken for the hotkey's
 }
+
+// A keyboard unplugged and another plugged in under the same node name before
+// the capture looked: the newcomer is still picked up.
+TEST(Fault, ReplugUnderTheSameNodeName) {
+  InputHarness h;
+  h.hooks.stallVk = kVkF7;
+  h.hooks.stallMs = 300;
+  std::string other = h.Add(Keyboard("Other", "usb-other/input0"));
+  std::string kbd = h.Add(Keyboard("Old", "usb-old/input0"));
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(kbd));
+  h.k().Emit(other, KeyFrame(KEY_F7, 1));  // keeps the capture thread busy for a moment
+  h.k().Emit(other, KeyFrame(KEY_F7, 0));
+  ASSERT_TRUE(h.k().WaitDrained(other, 3000));
+  ASSERT_TRUE(h.k().Unplug(kbd));
+  ASSERT_EQ(h.Add(Keyboard("New", "usb-new/input0")), kbd);
+  ASSERT_TRUE(h.WaitGrabbed(kbd));
+  EXPECT_TRUE(h.Twin("New"));
+  EXPECT_FALSE(h.Twin("Old"));
+}

@@ -541,12 +541,11 @@ void Capture::Run() {
       Device& d = *devices_[i];
       const short tr = pollFds_[3 + 2 * i].revents;
       const short dr = pollFds_[2 + 2 * i].revents;
+      const std::string path = d.path;
       if (d.twinFd >= 0 && (tr & POLLIN)) ReadTwin(d);
       if (d.fd >= 0 && (dr & POLLIN)) ReadDevice(d);
-      if (d.fd >= 0 && (dr & (POLLERR | POLLHUP | POLLNVAL))) {
-        lost.push_back(d.path);
-        CloseDevice(d);
-      }
+      if (d.fd >= 0 && (dr & (POLLERR | POLLHUP | POLLNVAL))) CloseDevice(d);
+      if (d.fd < 0) lost.push_back(path);
     }
     devices_.erase(std::remove_if(devices_.begin(), devices_.end(), [](const auto& d) { return d->path.empty(); }),
                    devices_.end());
