@@ -112,6 +112,7 @@ input_event Event(int type, int code, int value) {
 
 struct Device {
   std::string path;
+  std::string closedPath;  // the path it had, once closed
   int fd = -1;
   bool wantsGrab = false;
   bool grabbed = false;
@@ -232,6 +233,7 @@ void CloseDevice(Device& d) {
   }
   InputIo().Close(d.fd);
   d.fd = -1;
+  d.closedPath = std::move(d.path);
   d.path.clear();
 }
 
@@ -541,11 +543,10 @@ void Capture::Run() {
       Device& d = *devices_[i];
       const short tr = pollFds_[3 + 2 * i].revents;
       const short dr = pollFds_[2 + 2 * i].revents;
-      const std::string path = d.path;
       if (d.twinFd >= 0 && (tr & POLLIN)) ReadTwin(d);
       if (d.fd >= 0 && (dr & POLLIN)) ReadDevice(d);
       if (d.fd >= 0 && (dr & (POLLERR | POLLHUP | POLLNVAL))) CloseDevice(d);
-      if (d.fd < 0) lost.push_back(path);
+      if (d.fd < 0) lost.push_back(d.closedPath);
     }
     devices_.erase(std::remove_if(devices_.begin(), devices_.end(), [](const auto& d) { return d->path.empty(); }),
                    devices_.end());
