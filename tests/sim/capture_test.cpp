@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 
 #include "platform/linux/input/input_state.h"
@@ -437,4 +438,47 @@ TEST(Capture, RealHooksSharedVkCodeCannotStickAKey) {
   ASSERT_TRUE(twin);
   EXPECT_TRUE(twin->keyState.none());
   EXPECT_TRUE(triggerAutoClicker.load());  // the keypad Enter press was the hotkey
+}
+
+// The twin copies the source: event types in a fixed order, keys, axes with
+// their ranges, misc codes, lights, properties, name and id; its phys marks it
+// as the program's own. The grab waits 300 ms after opening.
+TEST(Capture, TwinCopiesTheSourceAndGrabWaits) {
+  InputHarness h;
+  DeviceDesc src = Fixture("input/keyboard-with-pointer-logitech-k400plus.evemu", "usb-k400/input0");
+  src.props.set(INPUT_PROP_POINTER);
+  std::string node = h.Add(src);
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return h.Twin(src.name).has_value(); }, 3000));
+  const auto twinSeen = std::chrono::steady_clock::now();
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return h.k().Node(node)->grabbed; }, 3000));
+  EXPECT_GE(std::chrono::steady_clock::now() - twinSeen, std::chrono::milliseconds(250));
+  auto twin = h.Twin(src.name);
+  ASSERT_TRUE(twin);
+  EXPECT_EQ(twin->phys, "pmr-twin");
+  EXPECT_EQ(twin->name, src.name);
+  EXPECT_EQ(twin->id.bustype, src.id.bustype);
+  EXPECT_EQ(twin->id.vendor, src.id.vendor);
+  EXPECT_EQ(twin->id.product, src.id.product);
+  EXPECT_EQ(twin->id.version, src.id.version);
+  std::vector<unsigned long> types;
+  for (const auto& c : twin->uinputCalls)
+    if (c.first == UI_SET_EVBIT) types.push_back(c.second);
+  EXPECT_EQ(types, (std::vector<unsigned long>{EV_SYN, EV_KEY, EV_REL, EV_ABS, EV_MSC, EV_LED, EV_REP}));
+  const DeviceDesc& t = twin->desc;
+  EXPECT_EQ(t.key, src.key);
+  EXPECT_EQ(t.rel, src.rel);
+  EXPECT_EQ(t.abs, src.abs);
+  EXPECT_EQ(t.msc, src.msc);
+  EXPECT_EQ(t.led, src.led);
+  EXPECT_EQ(t.props, src.props);
+  EXPECT_TRUE(t.ev.test(EV_REP));
+  for (int a = 0; a < ABS_CNT; ++a) {
+    if (!src.abs.test(a)) continue;
+    EXPECT_EQ(t.absinfo[a].minimum, src.absinfo[a].minimum);
+    EXPECT_EQ(t.absinfo[a].maximum, src.absinfo[a].maximum);
+    EXPECT_EQ(t.absinfo[a].fuzz, src.absinfo[a].fuzz);
+    EXPECT_EQ(t.absinfo[a].flat, src.absinfo[a].flat);
+    EXPECT_EQ(t.absinfo[a].resolution, src.absinfo[a].resolution);
+  }
 }
