@@ -134,14 +134,16 @@ TEST(Fault, StalledCaptureThreadReleasesGrabs) {
   ASSERT_TRUE(h.WaitGrabbed(kbd));
   ASSERT_TRUE(h.WaitGrabbed(ms));
   testing::internal::CaptureStderr();
-  const auto t0 = std::chrono::steady_clock::now();
   h.k().Emit(kbd, KeyFrame(KEY_F7, 1));
+  // The frame's handling begins (and stalls) when the capture thread gets to it.
+  int64_t busySince = 0;
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return (busySince = g_BusySinceNs.load()) != 0; }, 3000));
   ASSERT_TRUE(h.k().WaitNodes(
       [&](const auto&) { return !h.k().Node(kbd)->grabbed && !h.k().Node(ms)->grabbed; }, 3000));
-  const auto released = std::chrono::steady_clock::now() - t0;
-  EXPECT_GE(released, std::chrono::milliseconds(1000));
-  // 1.25 s, plus what a loaded machine may add to a thread's wake-up.
-  EXPECT_LE(released, std::chrono::milliseconds(1250 + 200));
+  const int64_t releasedNs = SteadyNowNs() - busySince;
+  EXPECT_GE(releasedNs, 1'000'000'000);
+  // 1.25 s, plus what a loaded machine may add to a sleeping thread's wake-up.
+  EXPECT_LE(releasedNs, 1'250'000'000 + 200'000'000);
   // While the thread is stuck, typing reaches the desktop from the devices.
   h.k().Emit(kbd, KeyFrame(KEY_Q, 1));
   h.k().Emit(kbd, KeyFrame(KEY_Q, 0));
@@ -202,7 +204,14 @@ TEST(Fault, DeviceTakenByAnotherGrabber) {
   ASSERT_TRUE(h.k().GrabByOther(kbd, true));
   testing::internal::CaptureStderr();
   ASSERT_TRUE(OsStartInputTap());
-  h.Settle(600);
+  // The twin is made, the grab refused, the twin destroyed.
+  EXPECT_TRUE(h.k().WaitNodes(
+      [&](const std::vector<NodeInfo>& nodes) {
+        for (const auto& n : nodes)
+          if (n.phys == "pmr-twin" && n.name == "Kbd" && !n.exists) return true;
+        return false;
+      },
+      5000));
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "PMR input: /dev/input/" + kbd +
                      " is taken by another program; its hotkeys will not be swallowed\n");
@@ -226,7 +235,8 @@ TEST(Fault, TwinCreationFails) {
   std::string kbd = h.Add(Keyboard("Kbd", "usb-kbd/input0"));
   testing::internal::CaptureStderr();
   ASSERT_TRUE(OsStartInputTap());
-  h.Settle(600);
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return h.k().Node(kbd)->openCount == 1; }, 3000));
+  h.Settle(400);
   h.k().Emit(kbd, KeyFrame(KEY_F6, 1));
   h.k().Emit(kbd, KeyFrame(KEY_F6, 0));
   h.Settle();
@@ -378,7 +388,9 @@ TEST(BadInput, OddCapabilities) {
   for (auto& c : cases) nodes.push_back(h.Add(c.desc));
   ASSERT_TRUE(h.k().AddDevice(BasicKeyboard("Plain")) != "");
   ASSERT_TRUE(OsStartInputTap());
-  h.Settle(700);
+  for (size_t i = 0; i < cases.size(); ++i)
+    if (cases[i].twin) ASSERT_TRUE(h.WaitGrabbed(nodes[i])) << cases[i].what;
+  h.Settle(400);
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].what);
     auto n = h.k().Node(nodes[i]);
