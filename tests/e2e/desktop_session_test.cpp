@@ -63,10 +63,20 @@ class SessionWatchTest : public ::testing::Test {
     for (GDBusConnection* c : {system, session})
       if (c) clients.push_back(c);
     pmrgtk::StartSessionWatch(system, session);
+    // The watch subscribes with match rules sent ahead of any later message on
+    // the same connection: one round trip per connection guarantees the buses
+    // route the signals a test emits next.
+    for (GDBusConnection* c : clients) {
+      GVariant* r = g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "GetId", nullptr, nullptr,
+                                                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+      if (r) g_variant_unref(r);
+    }
+    Settle();
   }
 
   // Lets the main context deliver what the buses carry.
-  bool Until(const std::function<bool()>& cond) { return pmrtest::SpinUntil(cond, 3000); }
+  bool Until(const std::function<bool()>& cond) { return pmrtest::SpinUntil(cond, 10000); }
   void Settle() { pmrtest::SpinFor(250); }
 
   PrivateBus systemBus, sessionBus;
