@@ -99,7 +99,9 @@ TEST(Capture, FixtureDevicesAreClassifiedAndForwardedUnchanged) {
       EXPECT_EQ(Triples(direct), Triples(frames[0]));
       start = 1;
     }
-    if (kFixtures[d].role == Role::Grabbed) ASSERT_TRUE(h.WaitGrabbed(nodes[d]));
+    if (kFixtures[d].role == Role::Grabbed) {
+      ASSERT_TRUE(h.WaitGrabbed(nodes[d]));
+    }
     std::vector<input_event> rest;
     for (size_t f = start; f < frames.size(); ++f) rest.insert(rest.end(), frames[f].begin(), frames[f].end());
     const uint64_t mark = h.k().DesktopSeq();

@@ -389,7 +389,9 @@ TEST(BadInput, OddCapabilities) {
   ASSERT_TRUE(h.k().AddDevice(BasicKeyboard("Plain")) != "");
   ASSERT_TRUE(OsStartInputTap());
   for (size_t i = 0; i < cases.size(); ++i)
-    if (cases[i].twin) ASSERT_TRUE(h.WaitGrabbed(nodes[i])) << cases[i].what;
+    if (cases[i].twin) {
+      ASSERT_TRUE(h.WaitGrabbed(nodes[i])) << cases[i].what;
+    }
   h.Settle(400);
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].what);

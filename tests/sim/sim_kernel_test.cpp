@@ -94,7 +94,9 @@ TEST(Evemu, FixturesParseWithTheirQuirks) {
     EXPECT_EQ(static_cast<int>(d.events.size()), c.events);
     EXPECT_EQ(d.id.bustype, c.bus);
     EXPECT_EQ(d.key.test(KEY_A), c.hasKeyA);
-    if (c.firstAbs >= 0) EXPECT_TRUE(d.abs.test(c.firstAbs));
+    if (c.firstAbs >= 0) {
+      EXPECT_TRUE(d.abs.test(c.firstAbs));
+    }
     // Times are relative to the first event, whatever the recording used.
     EXPECT_EQ(d.events.front().input_event_sec, 0);
     for (size_t i = 1; i < d.events.size(); ++i) {
