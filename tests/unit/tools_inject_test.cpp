@@ -201,6 +201,37 @@ TEST_F(ToolsInjectTest, KeySpammerWritesItsCyclesAndReleasesOnEveryStop) {
   EXPECT_TRUE(HeldOn("pmr-inject").empty());
 }
 
+// The target list changes in the middle of a chord (the page removes the first
+// target): the cycle still releases exactly the keys it pressed.
+TEST_F(ToolsInjectTest, ListChangedMidChordLeavesNoKeyHeld) {
+  toolstest::StartRecording();
+  keySpamTargets[0].store(65);
+  keySpamTargets[1].store(66);
+  keySpamTargets[2].store(67);
+  keySpamTargetCount.store(3);
+  keySpamChordMode.store(true);
+  keySpamIntervalSecs = 3600;
+  toolstest::WorkerThread spammer(KeySpammerThread, g_KeySpamWake, currentKeySpamCount);
+  {
+    // Recording the first press needs the profile lock: holding it stops the
+    // spammer right after its first key went down.
+    std::unique_lock<std::mutex> lock(profileMutex);
+    Trigger(triggerKeySpamStart);
+    ASSERT_TRUE(WaitFor([&] { return !KeyWrites({KEY_A}).empty(); }));
+    keySpamTargets[0].store(66);
+    keySpamTargets[1].store(67);
+    keySpamTargets[2].store(0);
+    keySpamTargetCount.store(2);
+  }
+  ASSERT_TRUE(WaitFor([&] { return KeyWrites({KEY_A, KEY_B, KEY_C}).size() >= 6; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::vector<std::pair<int, int>> expect = {{KEY_A, 1}, {KEY_B, 1}, {KEY_C, 1},
+                                                   {KEY_A, 0}, {KEY_B, 0}, {KEY_C, 0}};
+  EXPECT_EQ(KeyWrites({KEY_A, KEY_B, KEY_C}), expect);
+  EXPECT_TRUE(HeldOn("pmr-inject").empty());
+  Trigger(triggerKeySpamStop);
+}
+
 // Leaving play, stopping a recording and locking the hotkeys each stop both
 // running tools in the same pass, and nothing stays held on the desktop.
 TEST_F(ToolsInjectTest, StopToolsPathsLeaveNothingHeld) {
