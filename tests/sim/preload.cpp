@@ -53,7 +53,10 @@ __attribute__((constructor)) void SimInit() {
   unsetenv("PMR_SIM_SOCKET");
   unsetenv("PMR_SIM_WAIT");
   unsetenv("LD_PRELOAD");
-  g_Kernel = new pmrsim::Kernel();
+  // The simulation's files live beside the socket, in the test's private
+  // directory, which the test removes whatever way the program ends.
+  const size_t slash = path.rfind('/');
+  g_Kernel = new pmrsim::Kernel(slash == std::string::npos || slash == 0 ? "/tmp" : path.substr(0, slash));
   g_Server = new pmrsim::SimServer(*g_Kernel, path);
   if (!g_Server->Start()) {
     std::fprintf(stderr, "pmrsim: cannot listen on %s\n", path.c_str());

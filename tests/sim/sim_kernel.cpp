@@ -129,9 +129,9 @@ struct Kernel::Handle {
   std::unique_ptr<Uinput> uinput;
 };
 
-Kernel::Kernel() {
-  char tmpl[] = "/tmp/pmrsim-XXXXXX";
-  if (!mkdtemp(tmpl)) {
+Kernel::Kernel(const std::string& parentDir) {
+  std::string tmpl = (parentDir.empty() ? std::string("/tmp") : parentDir) + "/pmrsim-XXXXXX";
+  if (!mkdtemp(tmpl.data())) {
     std::perror("pmrsim: mkdtemp");
     std::abort();
   }

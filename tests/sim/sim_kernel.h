@@ -145,7 +145,9 @@ struct UinputSetupInfo {
 
 class Kernel {
  public:
-  Kernel();
+  // The mirror directory is made under `parentDir` (default /tmp) and removed
+  // with the kernel.
+  explicit Kernel(const std::string& parentDir = "/tmp");
   ~Kernel();
   Kernel(const Kernel&) = delete;
   Kernel& operator=(const Kernel&) = delete;
