@@ -7,17 +7,19 @@
 #include <utility>
 
 #include "app/app.h"
-#include "app/bridge_externals.h"
 #include "app/bridge_table.h"
 #include "app/pages.h"
 #include "platform/linux/gtk/webview.h"
+#include "platform/os_overlay.h"
 #include "platform/os_window.h"
+#include "snap/desktop_windows.h"
 #include "state/app_settings.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/keyspammer.h"
 #include "tools/status_json.h"
 #include "tools/tool_state.h"
+#include "update/update.h"
 
 std::string ParseJSString(const std::string& text) {
   std::string out;

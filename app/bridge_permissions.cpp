@@ -1,7 +1,6 @@
 // The boot page's bindings: permission status, permission request, GNOME
 // helper install and the continue step.
 #include "app/app.h"
-#include "app/bridge_externals.h"
 #include "app/bridge_table.h"
 #include "platform/linux/gtk/webview.h"
 #include "platform/os_input.h"

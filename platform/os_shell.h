@@ -35,3 +35,5 @@ void LinuxShellPrepareWindow(int w, int h, int x, int y);
 
 // "n/a" outside a GNOME Wayland session.
 std::string LinuxGnomeHelperState();
+// Installs or updates the GNOME Shell helper from the resource directory.
+bool LinuxGnomeInstallHelper(const std::string& resourceDir);

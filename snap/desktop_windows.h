@@ -9,3 +9,5 @@ void DesktopWindowsStart(void* window, bool master,
                          std::function<void()> terminate);
 void DesktopWindowsCheckSnap();
 void DesktopWindowsStop();
+// Accent colour text from the page: "colour;text colour;animated".
+void DesktopSetSnapAccent(const std::string& spec);

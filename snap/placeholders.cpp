@@ -5,3 +5,4 @@ void DesktopWindowsStart(void*, bool, std::function<void(const std::string&)>,
                          std::function<void(std::function<void()>)>, std::function<void()>) {}
 void DesktopWindowsCheckSnap() {}
 void DesktopWindowsStop() {}
+void DesktopSetSnapAccent(const std::string&) {}

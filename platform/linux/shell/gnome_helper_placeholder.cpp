@@ -13,3 +13,6 @@ std::string LinuxGnomeHelperState() {
   if (!wayland || !*wayland || !gnome) return "n/a";
   return "missing";
 }
+
+// Nothing to install until the helper itself is part of the program.
+bool LinuxGnomeInstallHelper(const std::string&) { return false; }
