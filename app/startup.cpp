@@ -34,8 +34,7 @@ void SignalProcessorThread() {
   SetThreadName("PMR signals");
   while (g_AppRunning.load()) {
     ProcessSignals();
-    std::unique_lock<std::mutex> lock(g_SignalWake.mutex);
-    g_SignalWake.cv.wait(lock, [] { return g_SignalWake.flag.exchange(false) || !g_AppRunning.load(); });
+    WaitUntilWoken(g_SignalWake);
   }
 }
 

@@ -18,12 +18,6 @@ void WakeEvent::Wake() {
 
 namespace {
 
-int64_t MonotonicNowNs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 // ms * 1e6 ns, truncated, saturating: an absurdly long interval means "until
 // woken", never an overflow into an immediate return.
 int64_t DurationNs(double ms) {
@@ -36,15 +30,29 @@ int64_t DurationNs(double ms) {
 
 }  // namespace
 
+int64_t MonotonicNs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+void WaitUntilWoken(WakeEvent& ev) {
+  std::unique_lock<std::mutex> lock(ev.mutex);
+  while (!ev.flag.exchange(false)) {
+    if (!g_AppRunning.load()) return;
+    ev.cv.wait(lock);
+  }
+}
+
 void WaitIntervalOrWake(WakeEvent& ev, double ms) {
-  const int64_t start = MonotonicNowNs();
+  const int64_t start = MonotonicNs();
   const int64_t deadline = start + DurationNs(ms);
   const int64_t early = deadline - 500000;
 
-  if (MonotonicNowNs() < early) {
+  if (MonotonicNs() < early) {
     std::unique_lock<std::mutex> lock(ev.mutex);
-    const auto steadyNow = std::chrono::steady_clock::now();
-    const auto earlyPoint = steadyNow + std::chrono::nanoseconds(early - MonotonicNowNs());
+    // steady_clock reads CLOCK_MONOTONIC, so the early point converts exactly.
+    const std::chrono::steady_clock::time_point earlyPoint{std::chrono::nanoseconds(early)};
     for (;;) {
       if (ev.flag.exchange(false)) return;
       if (!g_AppRunning.load()) return;
@@ -54,7 +62,7 @@ void WaitIntervalOrWake(WakeEvent& ev, double ms) {
     if (ev.flag.exchange(false)) return;
     if (!g_AppRunning.load()) return;
   }
-  while (MonotonicNowNs() < deadline) {
+  while (MonotonicNs() < deadline) {
     if (ev.flag.exchange(false)) return;
     if (!g_AppRunning.load()) return;
     sched_yield();

@@ -3,6 +3,7 @@
 // ends the next wait at once.
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 struct WakeEvent {
@@ -17,3 +18,9 @@ struct WakeEvent {
 // Sleeps on the condition variable until 0.5 ms before the deadline and yields for
 // the rest, so short intervals stay accurate.
 void WaitIntervalOrWake(WakeEvent& ev, double ms);
+
+// Waits until the flag of `ev` is consumed or shutdown has begun (no timeout).
+void WaitUntilWoken(WakeEvent& ev);
+
+// Monotonic clock in nanoseconds.
+int64_t MonotonicNs();

@@ -19,20 +19,6 @@ double ToolIntervalMs(int hours, int minutes, int seconds, int milliseconds) {
   return whole > kMaxToolIntervalMs ? kMaxToolIntervalMs : whole;
 }
 
-void WaitUntilWoken(WakeEvent& ev) {
-  std::unique_lock<std::mutex> lock(ev.mutex);
-  while (!ev.flag.exchange(false)) {
-    if (!g_AppRunning.load()) return;
-    ev.cv.wait(lock);
-  }
-}
-
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 void SleepThenYieldUntil(int64_t sleepUntilNs, int64_t deadlineNs) {
   if (sleepUntilNs > 0) {
     timespec until{};

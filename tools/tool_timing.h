@@ -19,12 +19,6 @@ inline constexpr double kMaxToolIntervalMs = 1e12;
 // kMaxToolIntervalMs.
 double ToolIntervalMs(int hours, int minutes, int seconds, int milliseconds);
 
-// Waits until the flag of `ev` is consumed or shutdown has begun (no timeout).
-void WaitUntilWoken(WakeEvent& ev);
-
-// Monotonic clock in nanoseconds.
-int64_t MonotonicNs();
-
 // Sleeps until `sleepUntilNs` (absolute, monotonic; a sleep interrupted by a
 // signal is resumed), then yields the processor until `deadlineNs` has passed.
 void SleepThenYieldUntil(int64_t sleepUntilNs, int64_t deadlineNs);
