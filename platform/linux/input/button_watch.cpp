@@ -12,6 +12,15 @@
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 
+namespace {
+
+bool LeftHeldOn(int fd) {
+  unsigned char state[(KEY_CNT + 7) / 8] = {};
+  return IoIoctl(fd, EVIOCGKEY(sizeof state), state) >= 0 && (state[BTN_LEFT / 8] >> (BTN_LEFT % 8) & 1);
+}
+
+}  // namespace
+
 struct LinuxButtonWatch {
   std::vector<int> fds;
   bool released = false;
@@ -43,9 +52,7 @@ LinuxButtonWatch* LinuxButtonWatchStart() {
       InputIo().Close(fd);
       continue;
     }
-    unsigned char state[(KEY_CNT + 7) / 8] = {};
-    if (IoIoctl(fd, EVIOCGKEY(sizeof state), state) >= 0 && (state[BTN_LEFT / 8] >> (BTN_LEFT % 8) & 1))
-      held = true;
+    if (LeftHeldOn(fd)) held = true;
     w->fds.push_back(fd);
   }
   if (!held) {
@@ -57,15 +64,25 @@ LinuxButtonWatch* LinuxButtonWatchStart() {
 
 bool LinuxButtonWatchReleased(LinuxButtonWatch* w) {
   if (!w) return true;
+  bool dropped = false;
   for (int fd : w->fds) {
     input_event evs[32];
     // Bounded, so a device that never runs dry cannot hold the caller.
     for (int reads = 0; reads < 64; ++reads) {
       ssize_t n = InputIo().Read(fd, evs, sizeof evs);
       if (n <= 0) break;
-      for (size_t i = 0; i < static_cast<size_t>(n) / sizeof(input_event); ++i)
+      for (size_t i = 0; i < static_cast<size_t>(n) / sizeof(input_event); ++i) {
         if (evs[i].type == EV_KEY && evs[i].code == BTN_LEFT && evs[i].value == 0) w->released = true;
+        if (evs[i].type == EV_SYN && evs[i].code == SYN_DROPPED) dropped = true;
+      }
     }
+  }
+  // A full buffer may have swallowed the release (a fast mouse fills it in
+  // a few milliseconds): then the devices' key state tells.
+  if (dropped && !w->released) {
+    bool held = false;
+    for (int fd : w->fds) held = held || LeftHeldOn(fd);
+    if (!held) w->released = true;
   }
   return w->released;
 }
