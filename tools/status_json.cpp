@@ -45,7 +45,10 @@ std::string KeyNameJson(int vk) { return JsonEscapeForBind(GetKeyName(vk)); }
 
 // Default stream formatting of a double: 6 significant digits, the shorter
 // of fixed and scientific form, no trailing zeros; always with a '.'.
-std::string FormatDouble(double v) {
+// A value that is not finite (a hand-edited session file can hold "nan" or
+// "inf") has no JSON form: it is written as `fallback` so the text stays valid.
+std::string FormatDouble(double v, double fallback) {
+  if (!std::isfinite(v)) v = fallback;
   std::ostringstream os;
   os.imbue(std::locale::classic());
   os << v;
@@ -174,7 +177,7 @@ std::string BuildSettingsJson() {
       {"tsc", Bool(bRecordMouseScroll)},
       {"tke", Bool(bRecordKeyboard)},
       {"tre", Bool(bUseRelativeMouse)},
-      {"tspd", FormatDouble(static_cast<double>(fPlaybackSpeed))},
+      {"tspd", FormatDouble(static_cast<double>(fPlaybackSpeed), 1.0)},
       {"tloop", Bool(bLoopSequence)},
       {"tloopMs", std::to_string(iLoopIntervalMs)},
       {"ksh", std::to_string(keySpamIntervalHours)},
@@ -235,7 +238,7 @@ double FieldNumber(const std::string& field, double current) {
   // from_chars ignores the locale, so "0.5" reads the same under any LC_NUMERIC.
   auto [next, ec] = std::from_chars(p, end, v, std::chars_format::general);
   if (ec != std::errc() || next == p) return current;
-  while (next < end && IsSpace(*next)) ++next;
+  while (next < end && *next == ' ') ++next;  // only spaces may trail
   if (next != end || !std::isfinite(v)) return current;
   return v;
 }

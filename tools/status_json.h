@@ -30,7 +30,7 @@ void ApplySpammerUpdate(const std::string& list);
 void ApplyKeySpamUpdate(const std::string& list);
 
 // Field rules of the comma lists (exposed for tests).
-// A finite number using the whole field (surrounding white space allowed),
+// A finite number using the whole field (leading white space and trailing spaces allowed),
 // otherwise `current`.
 double FieldNumber(const std::string& field, double current);
 // A number field for an int target: truncated toward zero, clamped to int.
