@@ -64,7 +64,8 @@ int ClampToInt(double v) {
 }
 
 // Writes `text` as the whole content of `path`; false when the file could
-// not be opened. The text is written over the old content and the file then
+// not be opened or not all of the text was written (a full disk), so the
+// caller tries again. The text is written over the old content and the file then
 // cut to its length: truncating first makes ext4 flush the file to disk on
 // close (its replace-by-truncate safeguard), which would cost milliseconds and
 // a disk write on every poll.
@@ -82,7 +83,7 @@ bool ReplaceFileContent(const std::string& path, const std::string& text) {
     // The content is complete; a longer old tail could not be cut.
   }
   ::close(fd);
-  return true;
+  return done == text.size();
 }
 
 }  // namespace
