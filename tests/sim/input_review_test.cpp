@@ -1,12 +1,97 @@
-// Corner cases of the input layer found in review: events lost to a full
-// reader buffer.
+// Corner cases of the input layer: events lost to a full reader buffer, and
+// the watchdog's reach over everything a frame calls out to.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "tests/sim/input_harness.h"
+#include "tools/tool_state.h"
 
 using namespace pmrsim;
+
+namespace {
+
+// Which call out of the capture blocks (once) for longer than the watchdog
+// allows.
+enum class Stall { None, MoveHook, ScrollHook, PositionQuery };
+std::atomic<Stall> g_Stall{Stall::None};
+std::atomic<bool> g_Stalling{false};
+
+void StallIf(Stall where) {
+  Stall expected = where;
+  if (!g_Stall.compare_exchange_strong(expected, Stall::None)) return;
+  g_Stalling.store(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+  g_Stalling.store(false);
+}
+
+const InputCallouts kStallingCallouts = {
+    [](int, bool) { return false; },
+    [](int, bool, double, double) { return false; },
+    [](bool, double, double, long, long) { StallIf(Stall::MoveHook); },
+    [](int) { StallIf(Stall::ScrollHook); },
+    [](double& x, double& y) {
+      StallIf(Stall::PositionQuery);
+      x = 10;
+      y = 20;
+      return true;
+    },
+    [](int& x, int& y, int& w, int& h) {
+      x = y = 0;
+      w = 1920;
+      h = 1080;
+      return true;
+    },
+    [](double, double) { return 0; },
+};
+
+}  // namespace
+
+// The movement and wheel hooks may wait for the profile lock, and recorded
+// absolute motion asks the pointer backend: a block in any of them must not
+// leave the desktop without its mouse.
+TEST(Watchdog, CoversEveryCallOfAFrame) {
+  struct Case {
+    const char* what;
+    Stall stall;
+    bool recordAbsolute;
+  };
+  const Case cases[] = {
+      {"movement hook", Stall::MoveHook, false},
+      {"wheel hook", Stall::ScrollHook, false},
+      {"position query for recorded motion", Stall::PositionQuery, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InputHarness h;
+    SetInputCalloutsForTest(&kStallingCallouts);
+    DeviceDesc m = BasicMouse("Mouse");
+    m.phys = "usb-mouse/input0";
+    std::string mouse = h.Add(m);
+    h.Add(BasicKeyboard());
+    ASSERT_TRUE(OsStartInputTap());
+    ASSERT_TRUE(h.WaitGrabbed(mouse));
+    isRecording.store(c.recordAbsolute);
+    bUseRelativeMouse = false;
+    testing::internal::CaptureStderr();
+    g_Stall.store(c.stall);
+    h.k().Emit(mouse, {Ev(EV_REL, REL_X, 4), Ev(EV_SYN, SYN_REPORT, 0)});
+    ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return g_Stalling.load(); }, 3000));
+    // Released while the call is still blocked.
+    EXPECT_TRUE(h.k().WaitNodes([&](const auto&) { return !h.k().Node(mouse)->grabbed; }, 1500));
+    EXPECT_TRUE(g_Stalling.load()) << "released only after the call returned";
+    ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return !g_Stalling.load(); }, 3000));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("PMR input: the input thread stalled; keyboard and mouse released\n"), std::string::npos)
+        << err;
+    OsStopInputTap();
+    isRecording.store(false);
+  }
+}
 
 // A left-button release lost to an overflowing reader buffer must still end
 // the watch, or the button would count as held for good.

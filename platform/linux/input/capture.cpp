@@ -465,7 +465,6 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
       out_.push_back(ev);
     }
   }
-  g_BusySinceNs.store(0);
   if (forward) {
     if (swallowed)
       out_.erase(std::remove_if(out_.begin(), out_.end(),
@@ -490,6 +489,10 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
     hooks.tapMouseMove(valid, mx, my, dx, dy);
   }
   hooks.tapScroll(d.hiResWheel ? hiRes : notches * 120);
+  // Only now: the movement and wheel hooks may wait for the profile lock and
+  // recorded motion asks the pointer backend, so the watchdog must see those
+  // waits as well.
+  g_BusySinceNs.store(0);
 }
 
 void Capture::Run() {
