@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <chrono>
 #include <thread>
 
@@ -119,4 +120,43 @@ TEST(ButtonWatch, ReleaseLostToOverflowIsFoundFromTheKeyState) {
   h.k().Emit(mouse, {Ev(EV_REL, REL_X, 3), Ev(EV_SYN, SYN_REPORT, 0)});
   EXPECT_TRUE(LinuxButtonWatchReleased(w));
   LinuxButtonWatchStop(w);
+}
+
+// A key or button the tools hold when the session locks is let go on the
+// injection device; nothing new is pressed or moved while locked.
+TEST(Inject, LockedSessionLetsOnlyReleasesThrough) {
+  InputHarness h;
+  ASSERT_TRUE(EnsureInjectDevice());
+  const std::string inject = h.k().NodeByPhys("pmr-inject")->node;
+  const std::string pointer = h.k().NodeByPhys("pmr-pointer")->node;
+  OsKeyVk(65, true);
+  OsMouseButton(0, true, 1);
+  LinuxInputSetSessionUsable(false);
+  const size_t pointerWrites = h.k().Node(pointer)->uinputWrites.size();
+  OsKeyVk(66, true);
+  OsMouseButton(1, true, 1);
+  OsMoveMouseTo(100, 100);
+  OsKeyVk(65, false);
+  OsMouseButton(0, false, 1);
+  LinuxInputSetSessionUsable(true);
+  const std::vector<std::vector<Triple>> expected = {
+      {{EV_KEY, KEY_A, 1}, {EV_SYN, SYN_REPORT, 0}},
+      {{EV_KEY, BTN_LEFT, 1}, {EV_SYN, SYN_REPORT, 0}},
+      {{EV_KEY, KEY_A, 0}, {EV_SYN, SYN_REPORT, 0}},
+      {{EV_KEY, BTN_LEFT, 0}, {EV_SYN, SYN_REPORT, 0}},
+  };
+  std::vector<std::vector<Triple>> writes;
+  const auto injectWrites = h.k().Node(inject)->uinputWrites;
+  for (const auto& w : injectWrites) writes.push_back(Triples(w));
+  EXPECT_EQ(writes, expected);
+  EXPECT_EQ(h.k().Node(pointer)->uinputWrites.size(), pointerWrites);
+  // The desktop holds nothing of the tools'.
+  std::set<int> held;
+  const auto seen = h.SeenFrom("pmr-inject");
+  for (const auto& s : seen) {
+    if (s.ev.type != EV_KEY) continue;
+    if (s.ev.value) held.insert(s.ev.code);
+    else held.erase(s.ev.code);
+  }
+  EXPECT_TRUE(held.empty());
 }

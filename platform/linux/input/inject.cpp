@@ -71,9 +71,17 @@ bool CreatePointerDevice(int fd) {
   return SetUp(fd, 0x5202, "Pellomar virtual pointer", "pmr-pointer");
 }
 
+// While the session is locked or inactive only releases go out: a key or
+// button the tools held when the lock came must not stay down (the lock
+// screen would repeat it), and a release of something not held is dropped by
+// the kernel anyway.
+bool Allowed(bool down) { return !down || g_SessionUsable.load(); }
+
 // Writes events[0..n) plus a SYN_REPORT at events[n] to the injection device.
 void Send(input_event* events, int n) {
-  if (!g_SessionUsable.load()) return;
+  bool down = false;
+  for (int i = 0; i < n; ++i) down = down || events[i].value != 0;
+  if (!Allowed(down)) return;
   events[n] = input_event{};
   std::lock_guard<std::mutex> lock(g_InjectMutex);
   if (g_InjectFd >= 0) (void)InputIo().Write(g_InjectFd, events, sizeof(input_event) * (n + 1));
@@ -108,7 +116,7 @@ bool EnsureInjectDevice() {
 }
 
 void OsMouseButton(int button, bool down, int) {
-  if (!g_SessionUsable.load()) return;
+  if (!Allowed(down)) return;
   const int code = button == 0 ? BTN_LEFT : button == 1 ? BTN_RIGHT : BTN_MIDDLE;
   input_event events[2] = {Event(EV_KEY, code, down ? 1 : 0), input_event{}};
   std::lock_guard<std::mutex> lock(g_InjectMutex);
