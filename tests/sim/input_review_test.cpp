@@ -2,6 +2,7 @@
 // the watchdog's reach over everything a frame calls out to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <chrono>
@@ -159,4 +160,34 @@ TEST(Inject, LockedSessionLetsOnlyReleasesThrough) {
     else held.erase(s.ev.code);
   }
   EXPECT_TRUE(held.empty());
+}
+
+// A hotkey released while the reader overflowed: the hooks learn of the
+// release, so the next press of the hotkey works again.
+TEST(Capture, HotkeyReleaseLostToOverflowReachesTheHooks) {
+  InputHarness h;
+  h.UseRealHooks();
+  DeviceDesc kd = BasicKeyboard("Kbd");
+  kd.phys = "usb-kbd/input0";
+  std::string kbd = h.Add(kd);
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(kbd));
+  const uint64_t mark = h.k().DesktopSeq();
+  h.k().Emit(kbd, KeyFrame(KEY_F6, 1));
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return triggerAutoClicker.load(); }, 3000));
+  triggerAutoClicker.store(false);
+  ASSERT_TRUE(h.k().EmitLost(kbd, {Ev(EV_KEY, KEY_F6, 0), Ev(EV_SYN, SYN_REPORT, 0)}));
+  h.k().Emit(kbd, KeyFrame(KEY_K, 1));
+  h.k().Emit(kbd, KeyFrame(KEY_K, 0));
+  ASSERT_TRUE(h.WaitSeen([&](const auto&) {
+    const auto seen = h.k().Desktop(mark);
+    return std::any_of(seen.begin(), seen.end(),
+                       [](const SeenEvent& s) { return s.ev.code == KEY_K && s.ev.value == 0; });
+  }));
+  h.k().Emit(kbd, KeyFrame(KEY_F6, 1));
+  EXPECT_TRUE(h.k().WaitNodes([&](const auto&) { return triggerAutoClicker.load(); }, 2000));
+  h.k().Emit(kbd, KeyFrame(KEY_F6, 0));
+  h.Settle(50);
+  for (const auto& s : h.k().Desktop(mark)) EXPECT_NE(s.ev.code, KEY_F6);
+  OsStopInputTap();
 }

@@ -122,6 +122,9 @@ struct Device {
   bool dropped = false;
   std::vector<input_event> pending;
   std::bitset<kCodes> down;
+  // Codes whose press the hooks swallowed and whose release has not come yet:
+  // after lost events their release must still reach the hooks.
+  std::bitset<kCodes> swallowedDown;
 };
 
 void DestroyTwin(Device& d) {
@@ -404,7 +407,8 @@ void Capture::Resync(Device& d) {
   if (!ReadKeyState(d.fd, keys)) return;
   d.pending.clear();
   for (int code = 0; code < kCodes; ++code)
-    if (keys.Test(code) != d.down.test(code)) d.pending.push_back(Event(EV_KEY, code, keys.Test(code) ? 1 : 0));
+    if (keys.Test(code) != (d.down.test(code) || d.swallowedDown.test(code)))
+      d.pending.push_back(Event(EV_KEY, code, keys.Test(code) ? 1 : 0));
   if (!d.pending.empty()) {
     HandleFrame(d, input_event{});
     d.pending.clear();
@@ -441,6 +445,7 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
       // Print, the two pairs of side buttons), so a swallow mark set by one of
       // them must not keep the other held on the desktop.
       if (swallow && ev.value == 0 && code < kCodes && d.down.test(code)) swallow = false;
+      if (code < kCodes && ev.value != 2) d.swallowedDown.set(code, swallow && ev.value != 0);
       if (swallow) {
         swallowed = true;
         continue;
