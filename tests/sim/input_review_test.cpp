@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <set>
+#include <string>
 #include <chrono>
 #include <thread>
 
@@ -119,6 +120,26 @@ TEST(ButtonWatch, ReleaseLostToOverflowIsFoundFromTheKeyState) {
 
   ASSERT_TRUE(h.k().EmitLost(mouse, {Ev(EV_KEY, BTN_LEFT, 0), Ev(EV_SYN, SYN_REPORT, 0)}));
   h.k().Emit(mouse, {Ev(EV_REL, REL_X, 3), Ev(EV_SYN, SYN_REPORT, 0)});
+  EXPECT_TRUE(LinuxButtonWatchReleased(w));
+  LinuxButtonWatchStop(w);
+}
+
+// A mouse unplugged while its button is held can report no release any more:
+// once no device holds the button, the watch ends.
+TEST(ButtonWatch, UnpluggedMouseEndsTheWatch) {
+  InputHarness h;
+  std::string mice[2];
+  for (int i = 0; i < 2; ++i) {
+    DeviceDesc m = BasicMouse("Mouse " + std::to_string(i));
+    m.phys = "usb-m" + std::to_string(i);
+    mice[i] = h.Add(m);
+    h.k().Emit(mice[i], {Ev(EV_KEY, BTN_LEFT, 1), Ev(EV_SYN, SYN_REPORT, 0)});
+  }
+  LinuxButtonWatch* w = LinuxButtonWatchStart();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(h.k().Unplug(mice[0]));
+  EXPECT_FALSE(LinuxButtonWatchReleased(w)) << "still held on the other mouse";
+  ASSERT_TRUE(h.k().Unplug(mice[1]));
   EXPECT_TRUE(LinuxButtonWatchReleased(w));
   LinuxButtonWatchStop(w);
 }

@@ -4,6 +4,7 @@
 #include <linux/input.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -64,22 +65,24 @@ LinuxButtonWatch* LinuxButtonWatchStart() {
 
 bool LinuxButtonWatchReleased(LinuxButtonWatch* w) {
   if (!w) return true;
-  bool dropped = false;
+  bool lost = false;  // events may have gone unseen
   for (int fd : w->fds) {
     input_event evs[32];
     // Bounded, so a device that never runs dry cannot hold the caller.
     for (int reads = 0; reads < 64; ++reads) {
       ssize_t n = InputIo().Read(fd, evs, sizeof evs);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) lost = true;  // unplugged
       if (n <= 0) break;
       for (size_t i = 0; i < static_cast<size_t>(n) / sizeof(input_event); ++i) {
         if (evs[i].type == EV_KEY && evs[i].code == BTN_LEFT && evs[i].value == 0) w->released = true;
-        if (evs[i].type == EV_SYN && evs[i].code == SYN_DROPPED) dropped = true;
+        if (evs[i].type == EV_SYN && evs[i].code == SYN_DROPPED) lost = true;
       }
     }
   }
   // A full buffer may have swallowed the release (a fast mouse fills it in
-  // a few milliseconds): then the devices' key state tells.
-  if (dropped && !w->released) {
+  // a few milliseconds), and an unplugged mouse reports none: then the key
+  // state of the devices tells (a gone one holds nothing).
+  if (lost && !w->released) {
     bool held = false;
     for (int fd : w->fds) held = held || LeftHeldOn(fd);
     if (!held) w->released = true;
