@@ -67,6 +67,14 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, Atom
   if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
 
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == EEXIST) {
+    // No name is ever used twice by this process, so the file is a leftover
+    // of an earlier process that ran under the same process id and was
+    // stopped in the middle of a write (RemoveStaleTempFiles keeps such files
+    // because their id is alive: it is ours).
+    ::unlink(temp.c_str());
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0600);
+  }
   if (fd < 0) return false;
   bool ok = WriteAll(fd, content);
   if (ok && mode != 0600) ::fchmod(fd, mode);  // cosmetic; the content matters

@@ -14,21 +14,6 @@
 #include "state/atomic_file.h"
 #include "state/number_text.h"
 
-std::vector<std::string> SplitString(const std::string& text, char separator) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t pos = text.find(separator, start);
-    if (pos == std::string::npos) {
-      out.push_back(text.substr(start));
-      break;
-    }
-    out.push_back(text.substr(start, pos - start));
-    start = pos + 1;
-  }
-  return out;
-}
-
 void SplitStringView(std::string_view text, char separator, std::vector<std::string_view>& out) {
   out.clear();
   size_t start = 0;
@@ -41,6 +26,12 @@ void SplitStringView(std::string_view text, char separator, std::vector<std::str
     out.push_back(text.substr(start, pos - start));
     start = pos + 1;
   }
+}
+
+std::vector<std::string> SplitString(const std::string& text, char separator) {
+  std::vector<std::string_view> fields;
+  SplitStringView(text, separator, fields);
+  return std::vector<std::string>(fields.begin(), fields.end());
 }
 
 // ---- event lines -------------------------------------------------------------
@@ -380,9 +371,13 @@ bool LoadSessionState() {
       loaded.emplace_back();
       loaded.back().name = std::string(line.substr(kProfilePrefix.size()));
       // Room for every line up to the next profile, so a long recording is
-      // not copied again and again while it grows.
-      size_t end = rest.find("\nPROFILE:");
-      std::string_view segment = rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
+      // not copied again and again while it grows. A profile whose line is
+      // followed at once by the next profile's reserves nothing.
+      std::string_view segment;
+      if (!StartsWith(rest, kProfilePrefix)) {
+        size_t end = rest.find("\nPROFILE:");
+        segment = rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
+      }
       loaded.back().events.reserve(static_cast<size_t>(std::count(segment.begin(), segment.end(), '\n')) + 1);
     } else if (StartsWith(line, kProfileSettingsPrefix)) {
       if (!loaded.empty()) loaded.back().settingsLine = std::string(line.substr(kProfileSettingsPrefix.size()));

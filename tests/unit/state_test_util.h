@@ -38,6 +38,9 @@ inline const std::string& TestDataHome() {
     if (const char* given = std::getenv("PMR_DATADIR_PROBE")) return std::string(given);
     std::string h = NewTempDir("xdg");
     ::setenv("XDG_DATA_HOME", h.c_str(), 1);
+    // The launch-at-login setting writes an autostart entry: keep it out of
+    // the configuration of whoever runs the tests.
+    ::setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
     return h;
   }();
   // Removed when the test program ends (not by forked children).
