@@ -71,6 +71,34 @@ void AppendSetting(std::string& out, const char* key, const std::string& value) 
 
 std::string BoolText(bool v) { return v ? "1" : "0"; }
 
+// Stores one of the on/off settings that the file and the page name alike;
+// false for any other key. Applying a change to the window or the autostart
+// entry is left to the caller.
+bool StoreSharedFlag(const std::string& key, bool on) {
+  if (key == "alwaysOnTop") {
+    g_AlwaysOnTop = on;
+  } else if (key == "launchOnStartup") {
+    g_LaunchOnStartup = on;
+  } else if (key == "startMinimized") {
+    g_StartMinimized = on;
+  } else if (key == "hotkeysEnabled") {
+    g_HotkeysEnabled.exchange(on);
+  } else if (key == "stopToolsWithMacro") {
+    g_StopToolsWithMacro = on;
+  } else if (key == "disableAnimations") {
+    g_DisableAnimations = on;
+  } else if (key == "performanceMode") {
+    g_SiteDesign = !on;
+  } else if (key == "snapAnimation") {
+    g_SnapAnimation = on;
+  } else if (key == "showWarnings") {
+    g_ShowWarnings = on;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsKnownPanelId(const std::string& id) {
@@ -102,26 +130,8 @@ void LoadAppSettings() {
     const std::string key = line.substr(0, eq);
     const std::string value = line.substr(eq + 1);
     const bool on = value == "1";
-    if (key == "alwaysOnTop") {
-      g_AlwaysOnTop = on;
-    } else if (key == "launchOnStartup") {
-      g_LaunchOnStartup = on;
-    } else if (key == "startMinimized") {
-      g_StartMinimized = on;
-    } else if (key == "hotkeysEnabled") {
-      g_HotkeysEnabled.exchange(on);
-    } else if (key == "hotkeyLockOn") {
+    if (key == "hotkeyLockOn") {
       g_HotkeyLockEnabled.exchange(on);
-    } else if (key == "stopToolsWithMacro") {
-      g_StopToolsWithMacro = on;
-    } else if (key == "disableAnimations") {
-      g_DisableAnimations = on;
-    } else if (key == "performanceMode") {
-      g_SiteDesign = !on;
-    } else if (key == "snapAnimation") {
-      g_SnapAnimation = on;
-    } else if (key == "showWarnings") {
-      g_ShowWarnings = on;
     } else if (key == "seenWarnings") {
       for (const std::string& id : SplitString(value, ','))
         if (!id.empty()) g_SeenWarningIds.insert(id);
@@ -145,6 +155,8 @@ void LoadAppSettings() {
       }
     } else if (key == "windowMaximized") {
       g_SavedMaximized = on;
+    } else {
+      StoreSharedFlag(key, on);  // unknown keys change nothing
     }
   }
 }
@@ -209,29 +221,14 @@ std::string BindSetAppSetting(const std::string& keyAndValue) {
   if (f.size() != 2) return {};
   const std::string& key = f[0];
   const bool on = f[1] == "1";
-  if (key == "alwaysOnTop") {
-    g_AlwaysOnTop = on;
-    PlatformApplyAlwaysOnTop(on);
-  } else if (key == "launchOnStartup") {
-    g_LaunchOnStartup = on;
-    PlatformApplyLaunchOnStartup(on);
-  } else if (key == "startMinimized") {
-    g_StartMinimized = on;
-  } else if (key == "hotkeysEnabled") {
-    g_HotkeysEnabled.exchange(on);
+  if (StoreSharedFlag(key, on)) {
+    if (key == "alwaysOnTop")
+      PlatformApplyAlwaysOnTop(on);
+    else if (key == "launchOnStartup")
+      PlatformApplyLaunchOnStartup(on);
   } else if (key == "hotkeyLock") {
     g_HotkeyLockEnabled.exchange(on);
     g_HotkeysUnlocked.exchange(true);
-  } else if (key == "stopToolsWithMacro") {
-    g_StopToolsWithMacro = on;
-  } else if (key == "disableAnimations") {
-    g_DisableAnimations = on;
-  } else if (key == "performanceMode") {
-    g_SiteDesign = !on;
-  } else if (key == "snapAnimation") {
-    g_SnapAnimation = on;
-  } else if (key == "showWarnings") {
-    g_ShowWarnings = on;
   } else if (key.rfind("min:", 0) == 0) {
     const std::string id = key.substr(4);
     if (IsKnownPanelId(id)) {
