@@ -120,6 +120,9 @@ bool TapMouseButton(int button, bool down, double x, double y) {
   if (!Tracked(button)) return false;
 
   if (down && isPickingLocation.load()) {
+    // The click that picks or cancels is no part of a recording: its release
+    // is left out as well.
+    if (button == 1 || button == 2 || button == 4) buttonPressDropped[static_cast<size_t>(button)] = true;
     if (button == 1) {
       autoClickFixedX.store(RoundCoord32(x));
       autoClickFixedY.store(RoundCoord32(y));
