@@ -28,10 +28,11 @@ double AutoClickIntervalMs() {
 }
 
 // The position recorded with the clicks of one step: read once, after the move
-// to the fixed position, and only when a click is actually recorded. Asking the
-// shell for the pointer is a round trip (an X request, a D-Bus call); doing it
-// before every click would lengthen each pause by that much while nothing
-// records the answer.
+// to the fixed position and before the first press, and only while clicks are
+// recorded. Asking the shell for the pointer is a round trip (an X request, a
+// D-Bus call); doing it before every click would lengthen each pause by that
+// much while nothing records the answer, and doing it between a press and its
+// release would hold the button down for as long as the answer takes.
 struct ClickPosition {
   bool known = false;
   int x = 0, y = 0;
@@ -54,6 +55,10 @@ void AutoClickOnce() {
   const int button = ReadSetting(autoClickerButtonIdx);
   if (button >= 0 && button <= 2) {
     ClickPosition pos;
+    if (isRecording.load() && ReadSetting(bRecordMouseClicks)) {
+      OsCursorPosition(pos.x, pos.y);
+      pos.known = true;
+    }
     const int clicks = ReadSetting(autoClickClickType) == 1 ? 2 : 1;
     for (int n = 1; n <= clicks; ++n) {
       if (n == 2) {

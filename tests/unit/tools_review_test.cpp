@@ -1,9 +1,13 @@
 // Texts handed to the page stay valid JSON whatever the stored settings hold,
-// and the number fields of the comma lists follow their white-space rules.
+// the number fields of the comma lists follow their white-space rules, a
+// settings write that fails half way is retried, and the auto clicker asks for
+// the pointer position of a recorded click before pressing the button.
 #include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +16,10 @@
 #include <string>
 
 #include "bridge_json.h"
+#include "platform/linux/input/input_state.h"
+#include "platform/os_input.h"
+#include "tests/sim/input_harness.h"
+#include "tools/autoclicker.h"
 #include "tools/status_json.h"
 #include "tools/tool_state.h"
 #include "tools_test_util.h"
@@ -89,6 +97,83 @@ TEST(PanelSettingsFile, WriteThatFailsAfterOpeningIsRetried) {
   EXPECT_EQ(Slurp(panelPath), BuildSettingsJson());
   EXPECT_NE(Slurp(panelPath).find("\"sms\":2468"), std::string::npos);
   toolstest::ResetAll();
+}
+
+}  // namespace
+
+// ---- the pointer query of a recorded click ------------------------------------
+
+namespace {
+
+pmrsim::InputHarness* g_Harness = nullptr;
+std::atomic<int> g_PositionQueries{0};
+std::atomic<int> g_QueriesWithButtonHeld{0};
+
+// The pointer backend: answers (100, 200) and notes whether the clicked
+// button was down on the injection device at the moment of asking. A query
+// can be slow (a round trip to the display server or the shell), so it must
+// not sit between a press and its release.
+bool ObservingPosition(double& x, double& y) {
+  g_PositionQueries.fetch_add(1);
+  auto node = g_Harness->k().NodeByPhys("pmr-inject");
+  if (node && node->keyState.test(BTN_LEFT)) g_QueriesWithButtonHeld.fetch_add(1);
+  x = 100;
+  y = 200;
+  return true;
+}
+bool IgnoreKey(int, bool) { return false; }
+bool IgnoreButton(int, bool, double, double) { return false; }
+void IgnoreMove(bool, double, double, long, long) {}
+void IgnoreScroll(int) {}
+bool OneScreen(int& x, int& y, int& w, int& h) {
+  x = 0;
+  y = 0;
+  w = 1920;
+  h = 1080;
+  return true;
+}
+int NoWindow(double, double) { return 0; }
+const InputCallouts kObserving = {&IgnoreKey,         &IgnoreButton, &IgnoreMove, &IgnoreScroll,
+                                  &ObservingPosition, &OneScreen,    &NoWindow};
+
+TEST(AutoClickerRecording, PointerIsReadBeforeThePressNotWhileTheButtonIsDown) {
+  pmrsim::InputHarness h;
+  g_Harness = &h;
+  toolstest::ResetAll();
+  ASSERT_TRUE(EnsureInjectDevice());
+  SetInputCalloutsForTest(&kObserving);
+  g_PositionQueries.store(0);
+  g_QueriesWithButtonHeld.store(0);
+
+  struct Case {
+    int clickType;
+    size_t events;
+  } cases[] = {{0, 6}, {1, 12}};  // three single clicks, three double clicks
+  for (const Case& c : cases) {
+    toolstest::StartRecording();
+    autoClickerButtonIdx = 0;
+    autoClickClickType = c.clickType;
+    autoClickRepeatMode = 0;
+    autoClickRepeatTimes = 3;
+    autoClickIntervalMs = 1;
+    {
+      toolstest::WorkerThread worker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+      triggerAutoClickStart.store(true);
+      ProcessSignals();
+      ASSERT_TRUE(toolstest::WaitFor([] { return !isAutoClicking.load() && currentClickCount.load() == 0; }));
+    }
+    isRecording.store(false);
+    const auto events = toolstest::Events();
+    ASSERT_EQ(events.size(), c.events) << c.clickType;
+    for (const auto& e : events) {
+      EXPECT_EQ(e.x, 100);
+      EXPECT_EQ(e.y, 200);
+    }
+  }
+  EXPECT_GT(g_PositionQueries.load(), 0);
+  EXPECT_EQ(g_QueriesWithButtonHeld.load(), 0);
+  toolstest::ResetAll();
+  g_Harness = nullptr;
 }
 
 }  // namespace
