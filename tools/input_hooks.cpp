@@ -82,6 +82,11 @@ bool TapKey(int vk, bool down) {
   if (down) {
     if (currentReassign.load() != kReassignNone) {
       capturedReassignKey.store(vk);
+      // The captured press goes nowhere, so neither do its repeats and its
+      // release; above all its repeats must not reach the hotkey dispatch
+      // once the key has become the new hotkey. A key already held before
+      // (its press reached the desktop) keeps its way.
+      if (!keyHeld[vk]) keyHeld[vk] = keySwallowed[vk] = true;
       WakeSignalProcessor();
       return true;
     }
@@ -142,6 +147,7 @@ bool TapMouseButton(int button, bool down, double x, double y) {
     if (kind != kReassignNone && kind != kReassignKeySpamTarget &&
         !(kind == kReassignUnlock && button == 1)) {
       capturedReassignKey.store(button);
+      if (!buttonHeld[button]) buttonHeld[button] = buttonSwallowed[button] = true;
       WakeSignalProcessor();
       return true;
     }

@@ -30,3 +30,64 @@ TEST_F(PickHooksTest, PickingClickIsNotRecordedAtAll) {
 }
 
 }  // namespace
+
+namespace {
+
+class ReassignHooksTest : public ::testing::Test {
+ protected:
+  void SetUp() override { toolstest::ResetAll(); }
+  void TearDown() override { toolstest::ResetAll(); }
+};
+
+// The key pressed to become a hotkey is held on past the repeat delay: its
+// repeats are no first presses, so the new hotkey does not fire, and nothing
+// of it (nor of a captured button) reaches the desktop or the recording.
+TEST_F(ReassignHooksTest, CapturedPressRepeatsAndReleaseGoNowhere) {
+  struct Case {
+    const char* kind;
+    bool isButton;
+    int code;
+    std::atomic<int>* hotkey;
+    std::atomic<bool>* trigger;
+  };
+  const Case cases[] = {
+      {"auto", false, 80, &vkAutoClicker, &triggerAutoClicker},
+      {"keyspamhotkey", false, 81, &vkKeySpamHotkey, &triggerKeySpam},
+      {"auto", true, 2, &vkAutoClicker, &triggerAutoClicker},
+  };
+  auto tap = [](const Case& c, bool down) {
+    return c.isButton ? TapMouseButton(c.code, down, 5, 5) : TapKey(c.code, down);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    toolstest::ResetAll();
+    toolstest::StartRecording();
+    ReassignKey(c.kind);
+    EXPECT_TRUE(tap(c, true));
+    ProcessSignals();
+    ASSERT_EQ(c.hotkey->load(), c.code);
+    if (!c.isButton) {  // buttons do not repeat
+      EXPECT_TRUE(tap(c, true)) << "a repeat of the captured press";
+      EXPECT_TRUE(tap(c, true));
+    }
+    EXPECT_FALSE(c.trigger->load()) << "the repeat fired the new hotkey";
+    EXPECT_TRUE(tap(c, false));
+    EXPECT_TRUE(toolstest::Events().empty());
+    // The next press is the hotkey.
+    EXPECT_TRUE(tap(c, true));
+    EXPECT_TRUE(c.trigger->exchange(false));
+    EXPECT_TRUE(tap(c, false));
+  }
+}
+
+// A key whose press reached the desktop before the reassignment began still
+// gets its release there when one of its repeats is captured.
+TEST_F(ReassignHooksTest, KeyHeldBeforeKeepsItsReleaseWhenARepeatIsCaptured) {
+  EXPECT_FALSE(TapKey(16, true));
+  ReassignKey("rec");
+  EXPECT_TRUE(TapKey(16, true));
+  ProcessSignals();
+  EXPECT_FALSE(TapKey(16, false));
+}
+
+}  // namespace
