@@ -158,6 +158,8 @@ TEST(Inject, LockedSessionLetsOnlyReleasesThrough) {
   OsKeyVk(66, true);
   OsMouseButton(1, true, 1);
   OsMoveMouseTo(100, 100);
+  OsKeyVk(67, false);         // not held: nothing to let go
+  OsMouseButton(2, false, 1);
   OsKeyVk(65, false);
   OsMouseButton(0, false, 1);
   LinuxInputSetSessionUsable(true);

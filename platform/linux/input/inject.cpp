@@ -5,6 +5,7 @@
 #include <linux/input.h>
 #include <linux/uinput.h>
 
+#include <bitset>
 #include <cmath>
 #include <cstring>
 
@@ -71,20 +72,32 @@ bool CreatePointerDevice(int fd) {
   return SetUp(fd, 0x5202, "Pellomar virtual pointer", "pmr-pointer");
 }
 
-// While the session is locked or inactive only releases go out: a key or
-// button the tools held when the lock came must not stay down (the lock
-// screen would repeat it), and a release of something not held is dropped by
-// the kernel anyway.
-bool Allowed(bool down) { return !down || g_SessionUsable.load(); }
+// Key and button codes pressed on the injection device; guarded by
+// g_InjectMutex.
+std::bitset<KEY_CNT> g_InjectHeld;
+
+// Writes events[0..n) plus the SYN_REPORT at events[n] to the injection
+// device in one write; the caller holds g_InjectMutex. While the session is
+// locked or inactive nothing is written but the release of a key or button
+// the tools hold: it must not stay down (the lock screen would repeat it).
+void WriteFrameLocked(const input_event* events, int n) {
+  if (g_InjectFd < 0) return;
+  if (!g_SessionUsable.load()) {
+    for (int i = 0; i < n; ++i)
+      if (events[i].type != EV_KEY || events[i].value != 0 || events[i].code >= KEY_CNT ||
+          !g_InjectHeld.test(events[i].code))
+        return;
+  }
+  (void)InputIo().Write(g_InjectFd, events, sizeof(input_event) * (n + 1));
+  for (int i = 0; i < n; ++i)
+    if (events[i].type == EV_KEY && events[i].code < KEY_CNT) g_InjectHeld.set(events[i].code, events[i].value != 0);
+}
 
 // Writes events[0..n) plus a SYN_REPORT at events[n] to the injection device.
 void Send(input_event* events, int n) {
-  bool down = false;
-  for (int i = 0; i < n; ++i) down = down || events[i].value != 0;
-  if (!Allowed(down)) return;
   events[n] = input_event{};
   std::lock_guard<std::mutex> lock(g_InjectMutex);
-  if (g_InjectFd >= 0) (void)InputIo().Write(g_InjectFd, events, sizeof(input_event) * (n + 1));
+  WriteFrameLocked(events, n);
 }
 
 }  // namespace
@@ -116,11 +129,10 @@ bool EnsureInjectDevice() {
 }
 
 void OsMouseButton(int button, bool down, int) {
-  if (!Allowed(down)) return;
   const int code = button == 0 ? BTN_LEFT : button == 1 ? BTN_RIGHT : BTN_MIDDLE;
   input_event events[2] = {Event(EV_KEY, code, down ? 1 : 0), input_event{}};
   std::lock_guard<std::mutex> lock(g_InjectMutex);
-  if (g_InjectFd >= 0) (void)InputIo().Write(g_InjectFd, events, sizeof events);
+  WriteFrameLocked(events, 1);
 }
 
 void OsMoveMouseTo(int x, int y) {
@@ -180,6 +192,7 @@ void ResetInputForTest() {
   if (g_PointerFd >= 0) InputIo().Close(g_PointerFd);
   g_InjectFd = g_PointerFd = -1;
   g_LastAbsX = g_LastAbsY = -1;
+  g_InjectHeld.reset();
   g_SessionUsable.store(true);
   g_GrabBroken.store(false);
   g_BusySinceNs.store(0);
