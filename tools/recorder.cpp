@@ -52,6 +52,7 @@ void RecordToolKey(int vk, bool down) {
 
 void BeginRecordingLocked() {
   if (MacroProfile* p = CurrentProfileLocked()) p->events.clear();
+  g_ProfileDataRev.fetch_add(1);  // the events were replaced, not appended to
   MarkRecordStartTime();
   isRecording.store(true);
 }
@@ -63,4 +64,5 @@ void FinishRecording() {
   double earliest = p->events.front().time;
   for (const UnifiedEvent& ev : p->events) earliest = std::min(earliest, ev.time);
   for (UnifiedEvent& ev : p->events) ev.time -= earliest;
+  g_ProfileDataRev.fetch_add(1);  // times changed in place
 }
