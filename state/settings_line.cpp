@@ -1,6 +1,7 @@
 // The settings line (36 fields), the profile settings line (20 fields) and the
 // key-spam target list, with tolerant readers for every older field count.
 #include <cstdint>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,7 +71,9 @@ void ReadSettingsFields(const std::vector<std::string>& f, int first, int last) 
     if (i == 16) {
       std::optional<float> speed = ParseLeadingFloat(f[16]);
       if (!speed) return;
-      fPlaybackSpeed = *speed;
+      // "nan" and "inf" read as numbers but no speed can be either: keep the
+      // current one, as for any unreadable value.
+      if (std::isfinite(*speed)) fPlaybackSpeed = *speed;
       continue;
     }
     std::optional<int32_t> v = ParseLeadingInt32(f[static_cast<size_t>(i)]);

@@ -226,6 +226,18 @@ TEST_F(SettingsLineTest, SettingsLineGenerationsAndBadFields) {
          EXPECT_EQ(Targets(), (std::vector<int>{10, 11}));
          EXPECT_TRUE(keySpamChordMode.load());
        }},
+      {"a non-finite playback speed keeps the current speed, the rest is read",
+       "1,2,3,4,1,1,0,5,1,10,20,0,1,0,1,1,nan,1,700,80,81,9,82",
+       [] {
+         EXPECT_FLOAT_EQ(fPlaybackSpeed, 1.0f);
+         EXPECT_TRUE(bLoopSequence);
+         EXPECT_EQ(vkRecord.load(), 80);
+       }},
+      {"an infinite playback speed likewise", "1,2,3,4,1,1,0,5,1,10,20,0,1,0,1,1,-inf,1,700,80,81,9,82",
+       [] {
+         EXPECT_FLOAT_EQ(fPlaybackSpeed, 1.0f);
+         EXPECT_EQ(iLoopIntervalMs, 700);
+       }},
       {"23 fields: old line, one target from vkKeySpamTarget", f23,
        [] {
          EXPECT_EQ(autoClickIntervalHours, 1);
