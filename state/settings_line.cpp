@@ -100,7 +100,7 @@ void AppendAutoClickerFields(std::string& s) {
   AppendInt(s, autoClickClickType);
   AppendInt(s, autoClickRepeatMode);
   AppendInt(s, autoClickRepeatTimes);
-  AppendInt(s, autoClickLocationMode);
+  AppendInt(s, autoClickLocationMode.load());
   AppendInt(s, autoClickFixedX.load());
   AppendInt(s, autoClickFixedY.load());
 }

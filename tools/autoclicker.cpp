@@ -50,7 +50,7 @@ void RecordClick(uint64_t flags, ClickPosition& pos) {
 // One step after the running checks: moves to the fixed position when set,
 // makes the click (or double click) and counts it.
 void AutoClickOnce() {
-  if (ReadSetting(autoClickLocationMode) == 1) OsMoveMouseTo(autoClickFixedX.load(), autoClickFixedY.load());
+  if (autoClickLocationMode.load() == 1) OsMoveMouseTo(autoClickFixedX.load(), autoClickFixedY.load());
 
   const int button = ReadSetting(autoClickerButtonIdx);
   if (button >= 0 && button <= 2) {

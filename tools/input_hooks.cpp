@@ -131,7 +131,7 @@ bool TapMouseButton(int button, bool down, double x, double y) {
     if (button == 1) {
       autoClickFixedX.store(RoundCoord32(x));
       autoClickFixedY.store(RoundCoord32(y));
-      std::atomic_ref<int>(autoClickLocationMode).store(1);
+      autoClickLocationMode.store(1);
       isPickingLocation.store(false);
       SnapshotActiveProfileSettings();
       return true;

@@ -11,14 +11,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <locale>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "platform/linux/gtk/webview.h"
 #include "platform/os_keys.h"
 #include "state/app_settings.h"
+#include "state/number_text.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"
@@ -48,11 +47,7 @@ std::string KeyNameJson(int vk) { return JsonEscapeForBind(GetKeyName(vk)); }
 // A value that is not finite (a hand-edited session file can hold "nan" or
 // "inf") has no JSON form: it is written as `fallback` so the text stays valid.
 std::string FormatDouble(double v, double fallback) {
-  if (!std::isfinite(v)) v = fallback;
-  std::ostringstream os;
-  os.imbue(std::locale::classic());
-  os << v;
-  return os.str();
+  return FormatDefaultFloat(std::isfinite(v) ? v : fallback);
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
@@ -142,7 +137,7 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += ",\"picking\":";
   j += Bool(isPickingLocation.load());
   j += ",\"locMode\":";
-  j += std::to_string(autoClickLocationMode);
+  j += std::to_string(autoClickLocationMode.load());
   j += ",\"canUndoContinue\":false";
   j += ",\"siteDesign\":";
   j += Bool(g_SiteDesign);
@@ -170,7 +165,7 @@ std::string BuildSettingsJson() {
       {"stype", std::to_string(autoClickClickType)},
       {"rptMode", std::to_string(autoClickRepeatMode)},
       {"rptTimes", std::to_string(autoClickRepeatTimes)},
-      {"locMode", std::to_string(autoClickLocationMode)},
+      {"locMode", std::to_string(autoClickLocationMode.load())},
       {"fixedX", std::to_string(autoClickFixedX.load())},
       {"fixedY", std::to_string(autoClickFixedY.load())},
       {"tmv", Bool(bRecordMouseMovement)},
@@ -295,7 +290,7 @@ void ApplySpammerUpdate(const std::string& list) {
   autoClickClickType = FieldInt(f[5], autoClickClickType);
   autoClickRepeatMode = FieldInt(f[6], autoClickRepeatMode);
   autoClickRepeatTimes = FieldCount(f[7], autoClickRepeatTimes);
-  autoClickLocationMode = FieldInt(f[8], autoClickLocationMode);
+  autoClickLocationMode.store(FieldInt(f[8], autoClickLocationMode.load()));
   SnapshotActiveProfileSettings();
 }
 

@@ -43,7 +43,7 @@ int autoClickerButtonIdx = 0;
 int autoClickClickType = 0;
 int autoClickRepeatMode = 1;
 int autoClickRepeatTimes = 10;
-int autoClickLocationMode = 0;
+std::atomic<int> autoClickLocationMode{0};
 std::atomic<int> autoClickFixedX{0};
 std::atomic<int> autoClickFixedY{0};
 std::atomic<int> currentClickCount{0};

@@ -67,7 +67,7 @@ extern int autoClickerButtonIdx;
 extern int autoClickClickType;
 extern int autoClickRepeatMode;
 extern int autoClickRepeatTimes;
-extern int autoClickLocationMode;
+extern std::atomic<int> autoClickLocationMode;  // also set by the position pick on the capture thread
 extern std::atomic<int> autoClickFixedX;
 extern std::atomic<int> autoClickFixedY;
 extern std::atomic<int> currentClickCount;

@@ -157,7 +157,7 @@ TEST_F(HooksTest, PositionPick) {
     EXPECT_EQ(TapMouseButton(c.button, true, c.x, c.y), c.swallowed) << c.button;
     EXPECT_EQ(autoClickFixedX.load(), c.fx) << c.button;
     EXPECT_EQ(autoClickFixedY.load(), c.fy) << c.button;
-    EXPECT_EQ(autoClickLocationMode, c.picks ? 1 : 0) << c.button;
+    EXPECT_EQ(autoClickLocationMode.load(), c.picks ? 1 : 0) << c.button;
     EXPECT_EQ(isPickingLocation.load(), c.stillPicking) << c.button;
     if (c.swallowed) EXPECT_TRUE(Events().empty()) << "the picking click is not recorded";
     EXPECT_FALSE(TapMouseButton(c.button, false, c.x, c.y)) << "its release is handled as usual";

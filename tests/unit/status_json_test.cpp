@@ -319,7 +319,7 @@ TEST_F(CommaListTest, SpammerListAppliesItsNineFields) {
   ApplySpammerUpdate("0,1,2.5,30,1,1,0,25,1");
   EXPECT_EQ((std::vector<int>{autoClickIntervalHours, autoClickIntervalMins, autoClickIntervalSecs,
                               autoClickIntervalMs, autoClickerButtonIdx, autoClickClickType,
-                              autoClickRepeatMode, autoClickRepeatTimes, autoClickLocationMode}),
+                              autoClickRepeatMode, autoClickRepeatTimes, autoClickLocationMode.load()}),
             (std::vector<int>{0, 1, 2, 530, 1, 1, 0, 25, 1}));
 }
 
@@ -335,7 +335,7 @@ TEST_F(CommaListTest, ShortListsChangeNothingAndExtraFieldsAreIgnored) {
   EXPECT_EQ(autoClickIntervalMs, 250);
   EXPECT_EQ(autoClickerButtonIdx, 2);
   EXPECT_EQ(autoClickRepeatTimes, 3);
-  EXPECT_EQ(autoClickLocationMode, 1);
+  EXPECT_EQ(autoClickLocationMode.load(), 1);
   ApplyKeySpamUpdate("0,0,2,0,0,4,77");
   EXPECT_EQ(keySpamIntervalSecs, 2);
   EXPECT_EQ(keySpamIntervalMs, 0);
