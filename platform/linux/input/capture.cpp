@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -483,7 +484,7 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
   if (moved) {
     double mx = 0, my = 0;
     bool valid = false;
-    if (isRecording.load() && !bUseRelativeMouse) {
+    if (isRecording.load() && !std::atomic_ref<bool>(bUseRelativeMouse).load(std::memory_order_relaxed)) {
       valid = hooks.pointerPosition(mx, my);
       if (!valid) mx = my = 0;
     } else if (havePosition) {
