@@ -203,6 +203,15 @@ class App:
             raise RuntimeError("WebDriver session failed: %r\n%s" % (error, self.stderr()))
         self.driver.set_script_timeout(20)
 
+    def wait_input_ready(self, timeout=30):
+        """Capture is up: the keyboard has its twin and is grabbed (the grab
+        follows the twin after a short delay; a key pressed before it reaches
+        the desktop directly)."""
+        wait_until(lambda: self.sim.node_by_phys("pmr-twin") is not None, timeout, what="keyboard twin")
+        if self.keyboard:
+            wait_until(lambda: any(n["node"] == self.keyboard and n["grabbed"] for n in self.sim.nodes()),
+                       timeout, what="keyboard grabbed")
+
     # --- page --------------------------------------------------------------
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)

@@ -17,8 +17,7 @@ class MainPage(unittest.TestCase):
     def setUpClass(cls):
         cls.app = E.App()
         cls.app.wait_page("panel-spammer")
-        # Input capture is up once the keyboard is grabbed (it got a twin).
-        E.wait_until(lambda: cls.app.sim.node_by_phys("pmr-twin") is not None, 20, what="keyboard twin")
+        cls.app.wait_input_ready()
         E.wait_until(lambda: cls.app.status_file() is not None, 20, what="first status poll")
 
     @classmethod

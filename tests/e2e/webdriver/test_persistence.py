@@ -25,7 +25,7 @@ def settings(app):
 
 def ready(app):
     app.wait_page("panel-profile")
-    E.wait_until(lambda: app.sim.node_by_phys("pmr-twin") is not None, 20, what="keyboard twin")
+    app.wait_input_ready()
     E.wait_until(lambda: app.status_file() is not None, 20, what="first status poll")
 
 

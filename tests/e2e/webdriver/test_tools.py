@@ -76,7 +76,7 @@ class Tools(unittest.TestCase):
     def setUpClass(cls):
         cls.app = E.App()
         app = cls.app
-        E.wait_until(lambda: app.sim.node_by_phys("pmr-twin") is not None, 30, what="keyboard twin")
+        app.wait_input_ready()
         E.wait_until(lambda: app.sim.node_by_phys("pmr-inject") is not None, 30, what="injection device")
         E.wait_until(lambda: app.js("return typeof window.updateSpammer === 'function'"), 30,
                      what="bridge functions")
