@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>  // before Xlib, whose macros clash with it
 #include <fcntl.h>
 #include <signal.h>
-#include <curl/curl.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -24,10 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/http_client.h"
 #include "tests/support/process.h"
 #include "tests/support/x11_session.h"
 
 namespace {
+
+using pmrtest::FreeLoopbackPort;
+using pmrtest::Http;
 
 constexpr const char* kTitle = "Pellomar (Free Version 1.0.2)";
 
@@ -292,44 +293,6 @@ TEST_F(InstanceTest, MovedWindowIsSavedAfterTheMoveAndRestoredOnTheNextStart) {
 // ---- An alert open while the program is told to stop ---------------------------
 // The alert is opened by the page itself (its pmrMacAlert call), driven
 // through a WebDriver session of WebKitWebDriver.
-
-size_t Collect(char* data, size_t size, size_t n, void* out) {
-  static_cast<std::string*>(out)->append(data, size * n);
-  return size * n;
-}
-
-std::string Http(const std::string& method, const std::string& url, const std::string& body) {
-  std::string out;
-  CURL* c = curl_easy_init();
-  if (!c) return out;
-  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-  if (method == "POST") curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &out);
-  curl_easy_setopt(c, CURLOPT_TIMEOUT, 60L);
-  curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
-  if (curl_easy_perform(c) != CURLE_OK) out.clear();
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(c);
-  return out;
-}
-
-int FreeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
 
 TEST_F(InstanceTest, TerminationWhileAnAlertIsOpenEndsTheAlertAndExitsCleanly) {
   const char* driverPath = "/usr/bin/WebKitWebDriver";

@@ -1,13 +1,10 @@
 // A WebDriver session attaches to a program built on the web host: the
 // program is started by WebKitWebDriver with the argument "--automation",
 // and the session reads its page and calls its bound function.
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,52 +12,17 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/http_client.h"
+
 extern char** environ;
 
 namespace {
 
+using pmrtest::FreeLoopbackPort;
+using pmrtest::Http;
+
 const char* const kDriver = "/usr/bin/WebKitWebDriver";
 const std::string kHost = PMR_BINARY_DIR "/tests/e2e/webview_automation_host";
-
-int FreeLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
-size_t Collect(char* data, size_t size, size_t n, void* out) {
-  static_cast<std::string*>(out)->append(data, size * n);
-  return size * n;
-}
-
-// One HTTP request to the driver; the response body, empty on failure.
-std::string Http(const std::string& method, const std::string& url, const std::string& body,
-                 long timeout_s = 60) {
-  std::string out;
-  CURL* c = curl_easy_init();
-  if (!c) return out;
-  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
-  if (method == "POST") curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.c_str());
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &out);
-  curl_easy_setopt(c, CURLOPT_TIMEOUT, timeout_s);
-  curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
-  if (curl_easy_perform(c) != CURLE_OK) out.clear();
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(c);
-  return out;
-}
 
 std::string Field(const std::string& json, const std::string& key) {
   const std::string k = "\"" + key + "\":\"";
