@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/wake.h"
+#include "base/read_file.h"
 
 extern std::atomic<bool> g_AppRunning;
 extern std::vector<std::thread> g_Threads;
@@ -48,8 +49,6 @@ void PlatformApplyAlwaysOnTop(bool on);
 void PlatformApplyLaunchOnStartup(bool on);
 void PlatformMouseButtonUp(int button);
 
-// The whole file as bytes; empty when it cannot be opened.
-std::string ReadFile(const std::string& path);
 
 // Command line handling of the process entry.
 struct CommandLine {

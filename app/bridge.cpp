@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "app/bridge_table.h"
 #include "app/pages.h"
+#include "base/json_escape.h"
 #include "platform/linux/gtk/webview.h"
 #include "platform/os_overlay.h"
 #include "platform/os_window.h"

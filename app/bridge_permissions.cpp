@@ -2,6 +2,7 @@
 // helper install and the continue step.
 #include "app/app.h"
 #include "app/bridge_table.h"
+#include "base/json_escape.h"
 #include "platform/linux/gtk/webview.h"
 #include "platform/os_input.h"
 #include "platform/os_shell.h"

@@ -23,6 +23,7 @@
 #include "state/session_file.h"
 #include "tools/autoclicker.h"
 #include "tools/keyspammer.h"
+#include "tools/recorder.h"
 #include "tools/tool_state.h"
 #include "update/update.h"
 
@@ -116,6 +117,7 @@ int PmrMain(int argc, char** argv) {
   OsApplyLaunchAtLogin(g_LaunchOnStartup);
   g_CurrentTheme = LoadThemeFromFile();
   OsKeysWatchLayout();
+  OsSetInputHooks(&ToolInputHooks());
   OsInputInit();
 
   StartWorkerThreads();

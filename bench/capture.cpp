@@ -94,6 +94,7 @@ int main() {
   SimScope sim;
   Kernel& k = sim.kernel;
   SetInputCalloutsForTest(&kCallouts);
+  OsSetInputHooks(&ToolInputHooks());
   k.SetDesktopLog(false);
   k.SetUinputWriteLog(false);
   k.SetClientBufferSize(4096);

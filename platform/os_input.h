@@ -17,6 +17,26 @@ void OsKeyVk(int vk, bool down);           // nothing for a VK code without evde
 bool OsAccessibilityTrusted();             // /dev/uinput can be opened for writing
 void OsOpenPrivacyPane(const std::string& which);  // nothing on this platform
 
+// What the capture asks of the rest of the program. Start-up installs the
+// tools' hooks before the capture starts; without them every event passes
+// through untouched. Every member must be set.
+struct InputHooks {
+  // Keys and buttons as VK codes; true swallows the event.
+  bool (*tapKey)(int vk, bool down);
+  bool (*tapMouseButton)(int button, bool down, double x, double y);
+  void (*tapMouseMove)(bool havePosition, double x, double y, long dx, long dy);
+  void (*tapScroll)(int wheel);
+  // True while every movement needs the pointer position (a recording of
+  // absolute movement).
+  bool (*wantsMovePosition)();
+  // A button arrived while the pointer position could not be told.
+  void (*positionUnavailable)();
+  // The session was locked: forget held keys, stop what must not run on.
+  void (*sessionLocked)();
+};
+// Installs `hooks` (kept by pointer; null removes them). Any thread.
+void OsSetInputHooks(const InputHooks* hooks);
+
 // Capture: the "PMR input tap" and "PMR input dog" threads.
 bool OsStartInputTap();       // true if running afterwards
 void OsStopInputTap();        // stops and joins both threads; releases and destroys twins

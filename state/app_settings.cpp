@@ -4,9 +4,9 @@
 #include <optional>
 
 #include "app/app.h"
-#include "platform/linux/gtk/webview.h"
-#include "state/atomic_file.h"
-#include "state/number_text.h"
+#include "base/json_escape.h"
+#include "base/atomic_file.h"
+#include "base/number_text.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"
 

@@ -3,8 +3,8 @@
 
 #include <optional>
 
-#include "platform/linux/gtk/webview.h"
-#include "state/number_text.h"
+#include "base/json_escape.h"
+#include "base/number_text.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"
 

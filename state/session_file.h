@@ -8,14 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/strings.h"
 #include "state/profiles.h"
 
-// Fields between separators: an empty field between two separators or at the
-// start counts, the text after the last separator counts only when it is not
-// empty, and the empty text gives no field at all.
-std::vector<std::string> SplitString(const std::string& text, char separator);
-// The same cut, as views into `text`, into `out` (cleared first).
-void SplitStringView(std::string_view text, char separator, std::vector<std::string_view>& out);
 
 // Settings line: 36 comma-separated fields (tool settings and hotkeys).
 std::string SerializeSettings();

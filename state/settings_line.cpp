@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "state/number_text.h"
+#include "base/number_text.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"
 

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "app/app.h"
+#include "base/read_file.h"
 #include "platform/os_window.h"
 #include "state/app_settings.h"
-#include "state/atomic_file.h"
+#include "base/atomic_file.h"
 #include "state/session_file.h"
 
 namespace {
@@ -56,3 +56,8 @@ void RememberAccessibilityGranted() {
   (void)n;
   ::close(fd);
 }
+
+std::string GetAppSettingsFilePath() { return OsDataDir() + "/appsettings.txt"; }
+std::string GetThemeFilePath() { return OsDataDir() + "/theme.txt"; }
+std::string GetTrackerStatusFilePath() { return OsDataDir() + "/status.txt"; }
+std::string GetAccessMarkerFilePath() { return OsDataDir() + "/macpermissions.txt"; }

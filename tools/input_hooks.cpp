@@ -237,3 +237,28 @@ void TapScroll(int wheel) {
   ev.wheelDelta = wheel;
   RecordEvent(ev);
 }
+
+namespace {
+
+bool WantsMovePosition() {
+  return isRecording.load() && !std::atomic_ref<bool>(bUseRelativeMouse).load(std::memory_order_relaxed);
+}
+
+// A pick needs the position of its click; without one it cannot end well.
+void PositionUnavailable() {
+  if (isPickingLocation.load()) isPickingLocation.store(false);
+}
+
+void SessionLocked() {
+  TapRequestReset();
+  if (HoldModeAuto()) triggerAutoClickStop.store(true);
+  if (HoldModeKeySpam()) triggerKeySpamStop.store(true);
+  WakeSignalProcessor();
+}
+
+const InputHooks kToolHooks = {&TapKey,           &TapMouseButton,       &TapMouseMove, &TapScroll,
+                               &WantsMovePosition, &PositionUnavailable, &SessionLocked};
+
+}  // namespace
+
+const InputHooks& ToolInputHooks() { return kToolHooks; }

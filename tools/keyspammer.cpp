@@ -7,7 +7,7 @@
 
 #include "app/app.h"
 #include "platform/os_input.h"
-#include "state/number_text.h"
+#include "base/number_text.h"
 #include "state/profiles.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"

@@ -54,5 +54,9 @@ void TapScroll(int wheel);
 // handle their next event (the session locked; the devices are reopened later).
 void TapRequestReset();
 
+// The hooks above as the capture takes them (OsSetInputHooks).
+struct InputHooks;
+const InputHooks& ToolInputHooks();
+
 // Forgets the hooks' tracking state at once (tests).
 void ResetInputHooksForTest();

@@ -14,10 +14,10 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/linux/gtk/webview.h"
+#include "base/json_escape.h"
 #include "platform/os_keys.h"
 #include "state/app_settings.h"
-#include "state/number_text.h"
+#include "base/number_text.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"

@@ -2,6 +2,7 @@
 // self-test reads its vectors file and reports what it cannot check yet.
 #include <fstream>
 
+#include "base/json_escape.h"
 #include "platform/linux/gtk/webview.h"
 #include "update/update.h"
 

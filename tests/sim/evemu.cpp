@@ -210,11 +210,7 @@ std::vector<std::vector<input_event>> SplitFrames(const std::vector<input_event>
 }
 
 std::string FixturePath(const std::string& rel) {
-#ifdef PMR_SIM_FIXTURES_DIR
   return std::string(PMR_SIM_FIXTURES_DIR) + "/" + rel;
-#else
-  return "../shared/fixtures/" + rel;
-#endif
 }
 
 input_event Ev(int type, int code, int value) {

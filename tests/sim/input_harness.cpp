@@ -93,6 +93,7 @@ InputHarness::InputHarness() {
   ResetInputForTest();
   g_Fake = &hooks;
   SetInputCalloutsForTest(&kFake);
+  OsSetInputHooks(&ToolInputHooks());
 }
 
 InputHarness::~InputHarness() {
@@ -101,6 +102,7 @@ InputHarness::~InputHarness() {
   ResetToolStateForTest();
   ResetInputHooksForTest();
   SetInputCalloutsForTest(nullptr);
+  OsSetInputHooks(nullptr);
   g_Fake = nullptr;
 }
 

@@ -10,7 +10,7 @@ add_library(pmr_simkernel STATIC
 target_include_directories(pmr_simkernel PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(pmr_simkernel PUBLIC Threads::Threads)
 target_compile_definitions(pmr_simkernel PUBLIC
-  PMR_SIM_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/../shared/fixtures")
+  PMR_SIM_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures")
 
 add_library(pmr_sim_preload MODULE ${PMR_SIM_DIR}/preload.cpp)
 target_link_libraries(pmr_sim_preload PRIVATE pmr_simkernel ${CMAKE_DL_LIBS})

@@ -70,7 +70,7 @@ bool LoadEvemu(const std::string& path, DeviceDesc& out, std::string* error = nu
 // incomplete frame is returned as it is).
 std::vector<std::vector<input_event>> SplitFrames(const std::vector<input_event>& events);
 
-// The path of a file of the shared fixtures ("input/<name>.evemu").
+// The path of a file of tests/fixtures ("input/<name>.evemu").
 std::string FixturePath(const std::string& rel);
 
 input_event Ev(int type, int code, int value);

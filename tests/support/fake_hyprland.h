@@ -59,7 +59,7 @@ class FakeHyprland {
   std::vector<std::string> requests_;
 };
 
-// A file of the shared Hyprland fixtures (real `hyprctl -j` replies).
+// A file of the Hyprland fixtures in tests/fixtures (real `hyprctl -j` replies).
 std::string HyprFixture(const std::string& name);
 // A client list (the "[…]" of j/clients) made of the given client objects.
 std::string HyprClientList(const std::vector<std::string>& clients);

@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 
 #include "platform/os_window.h"
-#include "state/atomic_file.h"
+#include "base/atomic_file.h"
 #include "state_test_util.h"
 
 using namespace statetest;

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/json_escape.h"
 #include "platform/linux/gtk/webview.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <random>
 #include <thread>
 
-#include "state/atomic_file.h"
+#include "base/atomic_file.h"
 #include "state_test_util.h"
 
 using namespace statetest;

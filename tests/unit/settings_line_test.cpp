@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-#include "state/number_text.h"
+#include "base/number_text.h"
 #include "state_test_util.h"
 
 using namespace statetest;

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "state/atomic_file.h"
+#include "base/atomic_file.h"
 #include "state_test_util.h"
 
 using namespace statetest;

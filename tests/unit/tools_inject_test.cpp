@@ -12,6 +12,7 @@
 #include "platform/os_input.h"
 #include "tests/sim/input_harness.h"
 #include "tools/autoclicker.h"
+#include "tools/recorder.h"
 #include "tools/tool_timing.h"
 #include "tools_test_util.h"
 
@@ -292,6 +293,7 @@ TEST(ToolsThroughCapture, HotkeyOnAKeyboardTogglesTheClicker) {
   toolstest::ResetAll();
   pmrsim::SimScope sim;
   ResetInputForTest();
+  OsSetInputHooks(&ToolInputHooks());  // as start-up installs them
   pmrsim::DeviceDesc keyboard = pmrsim::BasicKeyboard();
   keyboard.phys = "usb-sim-kbd/input0";
   const std::string kbd = sim.kernel.AddDevice(keyboard);
@@ -352,6 +354,7 @@ TEST(ToolsThroughCapture, KeysSharingAVkCodeNeverStayHeld) {
   toolstest::ResetAll();
   pmrsim::SimScope sim;
   ResetInputForTest();
+  OsSetInputHooks(&ToolInputHooks());  // as start-up installs them
   pmrsim::DeviceDesc keyboard = pmrsim::BasicKeyboard();
   keyboard.phys = "usb-sim-kbd/input0";
   const std::string kbd = sim.kernel.AddDevice(keyboard);

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "platform/linux/gtk/gtk_internal.h"
-#include "state/app_settings.h"
-#include "state/atomic_file.h"
-#include "state/number_text.h"
-#include "state/session_file.h"
+#include "base/data_dir.h"
+#include "base/atomic_file.h"
+#include "base/number_text.h"
+#include "base/strings.h"
 
 namespace pmrgtk {
 

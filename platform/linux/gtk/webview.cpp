@@ -6,6 +6,8 @@
 // in the page, which resolves or rejects that promise.
 #include "platform/linux/gtk/webview.h"
 
+#include "base/json_escape.h"
+
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
@@ -123,33 +125,7 @@ std::string ValidUtf8(const std::string& s) {
 
 }  // namespace
 
-std::string json_escape(const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() + 2);
-  out += '"';
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
+std::string json_escape(const std::string& text) { return JsonEscapeForBind(text); }
 
 bool started_for_automation() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);

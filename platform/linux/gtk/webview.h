@@ -22,10 +22,7 @@
 
 namespace webview {
 
-// A text as a JSON string literal: wrapped in double quotes, `"` and `\`
-// escaped, backspace, tab, newline, form feed and carriage return as \b \t \n
-// \f \r, every other byte below 0x20 as \u00XX (lower-case hex), all other
-// bytes (UTF-8 included) unchanged.
+// The program's JSON string escape (JsonEscapeForBind), under the host's name.
 std::string json_escape(const std::string& text);
 
 // True when /proc/self/cmdline holds the argument "--automation" (the way
@@ -86,5 +83,3 @@ class WebView {
 
 }  // namespace webview
 
-// The program's single JSON string escape.
-inline std::string JsonEscapeForBind(const std::string& text) { return webview::json_escape(text); }

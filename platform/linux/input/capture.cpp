@@ -24,13 +24,10 @@
 #include <string>
 #include <thread>
 
-#include "app/app.h"
 #include "platform/linux/input/device_io.h"
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
-#include "tools/recorder.h"
-#include "tools/tool_state.h"
 
 std::atomic<bool> g_TapRunning{false};
 std::atomic<bool> g_StopTap{false};
@@ -436,7 +433,7 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
           havePosition = hooks.pointerPosition(x, y);
           if (!havePosition) x = y = 0;
         }
-        if (!havePosition && isPickingLocation.load()) isPickingLocation.store(false);
+        if (!havePosition) InstalledHooks().positionUnavailable();
         swallow = hooks.tapMouseButton(ButtonVkOfCode(code), ev.value != 0, x, y);
       } else if (const int vk = EvdevToVk(code)) {
         swallow = hooks.tapKey(vk, ev.value != 0);
@@ -484,7 +481,7 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
   if (moved) {
     double mx = 0, my = 0;
     bool valid = false;
-    if (isRecording.load() && !std::atomic_ref<bool>(bUseRelativeMouse).load(std::memory_order_relaxed)) {
+    if (InstalledHooks().wantsMovePosition()) {
       valid = hooks.pointerPosition(mx, my);
       if (!valid) mx = my = 0;
     } else if (havePosition) {
@@ -648,9 +645,4 @@ void LinuxInputSetSessionUsable(bool usable) {
   if (g_SessionUsable.exchange(usable) != usable) Wake();
 }
 
-void OsInputTapOnSessionLocked() {
-  TapRequestReset();
-  if (HoldModeAuto()) triggerAutoClickStop.store(true);
-  if (HoldModeKeySpam()) triggerKeySpamStop.store(true);
-  WakeSignalProcessor();
-}
+void OsInputTapOnSessionLocked() { InstalledHooks().sessionLocked(); }

@@ -5,15 +5,32 @@
 #include <atomic>
 
 #include "platform/os_shell.h"
-#include "tools/recorder.h"
 
 namespace {
 
+bool PassKey(int, bool) { return false; }
+bool PassButton(int, bool, double, double) { return false; }
+void IgnoreMove(bool, double, double, long, long) {}
+void IgnoreScroll(int) {}
+bool NoMovePosition() { return false; }
+void Nothing() {}
+
+const InputHooks kPassThrough = {&PassKey,        &PassButton, &IgnoreMove, &IgnoreScroll,
+                                 &NoMovePosition, &Nothing,    &Nothing};
+std::atomic<const InputHooks*> g_Hooks{&kPassThrough};
+
+bool HookKey(int vk, bool down) { return InstalledHooks().tapKey(vk, down); }
+bool HookButton(int button, bool down, double x, double y) {
+  return InstalledHooks().tapMouseButton(button, down, x, y);
+}
+void HookMove(bool have, double x, double y, long dx, long dy) { InstalledHooks().tapMouseMove(have, x, y, dx, dy); }
+void HookScroll(int wheel) { InstalledHooks().tapScroll(wheel); }
+
 const InputCallouts kRealCallouts = {
-    &TapKey,
-    &TapMouseButton,
-    &TapMouseMove,
-    &TapScroll,
+    &HookKey,
+    &HookButton,
+    &HookMove,
+    &HookScroll,
     &LinuxPointerPosition,
     &LinuxLayoutBox,
     &LinuxWindowPidAt,
@@ -21,6 +38,12 @@ const InputCallouts kRealCallouts = {
 std::atomic<const InputCallouts*> g_Callouts{&kRealCallouts};
 
 }  // namespace
+
+const InputHooks& InstalledHooks() { return *g_Hooks.load(std::memory_order_acquire); }
+
+void OsSetInputHooks(const InputHooks* hooks) {
+  g_Hooks.store(hooks ? hooks : &kPassThrough, std::memory_order_release);
+}
 
 const InputCallouts& Callouts() { return *g_Callouts.load(std::memory_order_acquire); }
 

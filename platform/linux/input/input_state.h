@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/os_input.h"
+
 // ---- capture ---------------------------------------------------------------
 extern std::atomic<bool> g_TapRunning;      // started and not stopped
 extern std::atomic<bool> g_StopTap;         // asks both threads to end
@@ -36,6 +38,8 @@ struct InputCallouts {
   int (*windowPidAt)(double x, double y);
 };
 const InputCallouts& Callouts();
+// The hooks OsSetInputHooks installed, or hooks that let everything through.
+const InputHooks& InstalledHooks();
 // Installs `c` (null restores the real ones); only while the capture is stopped.
 void SetInputCalloutsForTest(const InputCallouts* c);
 

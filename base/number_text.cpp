@@ -1,5 +1,5 @@
 // Locale-independent number reading and the stream's default float format.
-#include "state/number_text.h"
+#include "base/number_text.h"
 
 #include <charconv>
 #include <cstdint>

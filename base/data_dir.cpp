@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "state/app_settings.h"
+#include "base/data_dir.h"
 
 std::string XdgDataHome() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -31,8 +31,3 @@ std::string OsDataDir() {
   });
   return dir;
 }
-
-std::string GetAppSettingsFilePath() { return OsDataDir() + "/appsettings.txt"; }
-std::string GetThemeFilePath() { return OsDataDir() + "/theme.txt"; }
-std::string GetTrackerStatusFilePath() { return OsDataDir() + "/status.txt"; }
-std::string GetAccessMarkerFilePath() { return OsDataDir() + "/macpermissions.txt"; }

@@ -1,5 +1,5 @@
 // Replacing state files through a temporary file, fsync and rename.
-#include "state/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

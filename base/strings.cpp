@@ -1,0 +1,21 @@
+#include "base/strings.h"
+
+void SplitStringView(std::string_view text, char separator, std::vector<std::string_view>& out) {
+  out.clear();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t pos = text.find(separator, start);
+    if (pos == std::string_view::npos) {
+      out.push_back(text.substr(start));
+      break;
+    }
+    out.push_back(text.substr(start, pos - start));
+    start = pos + 1;
+  }
+}
+
+std::vector<std::string> SplitString(const std::string& text, char separator) {
+  std::vector<std::string_view> fields;
+  SplitStringView(text, separator, fields);
+  return std::vector<std::string>(fields.begin(), fields.end());
+}

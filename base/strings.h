@@ -1,0 +1,13 @@
+#pragma once
+// Splitting texts into fields.
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Fields between separators: an empty field between two separators or at the
+// start counts, the text after the last separator counts only when it is not
+// empty, and the empty text gives no field at all.
+std::vector<std::string> SplitString(const std::string& text, char separator);
+// The same fields as views into `text`, without copying them; `out` is
+// cleared first.
+void SplitStringView(std::string_view text, char separator, std::vector<std::string_view>& out);
