@@ -20,11 +20,12 @@ run: build
 	@scripts/run.sh $(BUILD)/pellomar
 
 test: test-deps configure
-	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --build $(BUILD) -j $(JOBS) --target tests
 	@cd $(BUILD) && ctest -LE xvfb --output-on-failure -j $(JOBS)
 	@cd $(BUILD) && ctest -L xvfb --output-on-failure
 
-bench: build
+bench: deps configure
+	@cmake --build $(BUILD) -j $(JOBS) --target benches
 	@for b in $(BUILD)/bench/*; do echo "== $$b"; $$b; done
 
 clean:

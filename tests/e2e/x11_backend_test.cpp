@@ -310,7 +310,9 @@ TEST(LayoutUnion, BoundingBoxOfAllMonitors) {
   for (const Case& c : cases) {
     LayoutRect box{7, 7, 7, 7};
     EXPECT_EQ(LayoutUnion(c.monitors, box), c.ok) << c.name;
-    if (c.ok) EXPECT_EQ((Box{box.x, box.y, box.width, box.height}), c.box) << c.name;
+    if (c.ok) {
+      EXPECT_EQ((Box{box.x, box.y, box.width, box.height}), c.box) << c.name;
+    }
   }
 }
 

@@ -100,7 +100,9 @@ TEST(BridgeArguments, DecimalInt32) {
   for (const Case& c : cases) {
     int v = 0;
     EXPECT_EQ(ParseDecimalInt32(c.text, v), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
   }
 }
 
@@ -120,7 +122,9 @@ TEST(BridgeArguments, FirstStringArgument) {
   for (const Case& c : cases) {
     std::string v;
     EXPECT_EQ(FirstStringArgument(c.args, v), c.ok) << c.args;
-    if (c.ok) EXPECT_EQ(v, c.value) << c.args;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.args;
+    }
   }
 }
 
@@ -170,7 +174,9 @@ TEST_F(BridgeTableTest, ToolRequestsSetTriggersAndWakeTheSignalProcessor) {
     EXPECT_TRUE(g_SignalWake.flag.load()) << c.name;
     // Only its own trigger.
     for (const Case& other : cases)
-      if (other.flag != c.flag) EXPECT_FALSE(other.flag->load()) << c.name << " set " << other.name;
+      if (other.flag != c.flag) {
+        EXPECT_FALSE(other.flag->load()) << c.name << " set " << other.name;
+      }
     c.flag->store(false);
   }
   EXPECT_EQ(h.Call("pickLocation"), "");
@@ -344,7 +350,9 @@ TEST_F(BridgeTableTest, PermissionStatusIsValidJsonInTheTableOrder) {
   EXPECT_EQ(j["gnome"].s, LinuxGnomeHelperState());
   EXPECT_EQ(j["accessibility"].b, OsAccessibilityTrusted());
   // Ready implies input.
-  if (j["ready"].b) EXPECT_TRUE(j["input"].b);
+  if (j["ready"].b) {
+    EXPECT_TRUE(j["input"].b);
+  }
 }
 
 TEST(PermissionStatus, ExactText) {
@@ -398,7 +406,9 @@ TEST(BridgeIntArguments, WindowAndDragRectangleFields) {
   for (const Case& c : cases) {
     int out[4] = {};
     EXPECT_EQ(BridgeIntArgs(c.args, c.count, out), c.ok) << c.args;
-    if (c.ok) EXPECT_EQ(std::vector<int>(out, out + c.count), c.values) << c.args;
+    if (c.ok) {
+      EXPECT_EQ(std::vector<int>(out, out + c.count), c.values) << c.args;
+    }
   }
 }
 

@@ -159,7 +159,9 @@ TEST_F(HooksTest, PositionPick) {
     EXPECT_EQ(autoClickFixedY.load(), c.fy) << c.button;
     EXPECT_EQ(autoClickLocationMode.load(), c.picks ? 1 : 0) << c.button;
     EXPECT_EQ(isPickingLocation.load(), c.stillPicking) << c.button;
-    if (c.swallowed) EXPECT_TRUE(Events().empty()) << "the picking click is not recorded";
+    if (c.swallowed) {
+      EXPECT_TRUE(Events().empty()) << "the picking click is not recorded";
+    }
     EXPECT_FALSE(TapMouseButton(c.button, false, c.x, c.y)) << "its release is handled as usual";
   }
   // A release does not end a pick.

@@ -61,15 +61,6 @@ class ToolsInjectTest : public ::testing::Test {
   pmrsim::InputHarness h;
 };
 
-std::vector<std::pair<int, int>> Pairs(int code, int clicks) {
-  std::vector<std::pair<int, int>> out;
-  for (int i = 0; i < clicks; ++i) {
-    out.emplace_back(code, 1);
-    out.emplace_back(code, 0);
-  }
-  return out;
-}
-
 TEST_F(ToolsInjectTest, EachClickIsAPressFrameAndAReleaseFrameOfTheChosenButton) {
   struct Case {
     int button;
