@@ -12,6 +12,7 @@
 #include "app/app.h"
 #include "app/bridge.h"
 #include "app/pages.h"
+#include "base/data_dir.h"
 #include "platform/linux/gtk/webview.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
@@ -102,9 +103,18 @@ int PmrMain(int argc, char** argv) {
   if (cl.child) return 0;
 
   OsPrepareFileOpenHandling();
-  if (!OsAcquireSingleInstanceLock()) {
+  // A data directory that cannot hold the state safely, or a lock that
+  // cannot be taken at all, ends the start with a message; only a lock held
+  // by another process means another instance.
+  std::string problem = DataDirProblem(OsDataDir());
+  if (problem.empty() && !OsAcquireSingleInstanceLock(&problem) && problem.empty()) {
     OsActivateOtherInstance();
     return 0;
+  }
+  if (!problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    OsShowAlert(problem);
+    return 1;
   }
   CleanupUpdateTempFiles();
   g_SessionStateFilePath = OsDataDir() + "/session.dat";

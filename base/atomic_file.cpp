@@ -62,18 +62,21 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, Atom
   std::string temp = path + kTempInfix + std::to_string(::getpid()) + "-" +
                      std::to_string(counter.fetch_add(1));
 
+  // The mode of the file being replaced, never of what a link in its place
+  // points to (the link itself is replaced, its target left alone).
   mode_t mode = 0600;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
 
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0600);
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+  int fd = ::open(temp.c_str(), kCreate, 0600);
   if (fd < 0 && errno == EEXIST) {
     // No name is ever used twice by this process, so the file is a leftover
     // of an earlier process that ran under the same process id and was
     // stopped in the middle of a write (RemoveStaleTempFiles keeps such files
     // because their id is alive: it is ours).
     ::unlink(temp.c_str());
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0600);
+    fd = ::open(temp.c_str(), kCreate, 0600);
   }
   if (fd < 0) return false;
   bool ok = WriteAll(fd, content);

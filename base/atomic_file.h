@@ -16,8 +16,10 @@ struct AtomicWriteOptions {
 // Replaces the file at `path` with `content`. Returns false when anything
 // failed (directory missing or not writable, disk full, rename refused); the
 // previous file is then left exactly as it was and no temporary file remains.
-// The new file gets the permission bits of the file it replaces, or 0600 when
-// there was none. Safe to call from several threads at once.
+// The new file gets the permission bits of the regular file it replaces, or
+// 0600 when there was none or a symbolic link stands in its place (the link
+// is replaced; its target is never read, written or copied from). Safe to
+// call from several threads at once.
 bool WriteFileAtomically(const std::string& path, std::string_view content,
                          AtomicWriteOptions options = {});
 

@@ -6,20 +6,64 @@
 
 #include <cerrno>
 
-std::string ReadFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string data;
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    data.reserve(static_cast<size_t>(st.st_size));
+ReadStatus ReadFileCapped(const std::string& path, std::string& out, ReadLimits limits) {
+  out.clear();
+  // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
+  int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  if (!limits.followLinks) flags |= O_NOFOLLOW;
+  int fd = ::open(path.c_str(), flags);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return ReadStatus::kMissing;
+    if (errno == ELOOP || errno == ENXIO || errno == EISDIR) return ReadStatus::kNotRegular;
+    return ReadStatus::kFailed;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return ReadStatus::kFailed;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadStatus::kNotRegular;
+  }
+  if (st.st_size > 0 && static_cast<unsigned long long>(st.st_size) > limits.maxBytes) {
+    ::close(fd);
+    return ReadStatus::kTooLarge;
+  }
+  // Files under /proc report a size of 0: they are read in chunks like any other.
+  out.reserve(static_cast<size_t>(st.st_size));
+  ReadStatus status = ReadStatus::kOk;
   char buf[65536];
   for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
+    ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    data.append(buf, static_cast<size_t>(n));
+    if (n < 0) {
+      status = ReadStatus::kFailed;
+      break;
+    }
+    if (n == 0) break;
+    if (static_cast<size_t>(n) > limits.maxBytes - out.size()) {
+      status = ReadStatus::kTooLarge;
+      break;
+    }
+    out.append(buf, static_cast<size_t>(n));
   }
-  close(fd);
+  ::close(fd);
+  if (status != ReadStatus::kOk) {
+    out.clear();
+    out.shrink_to_fit();
+  }
+  return status;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string data;
+  ReadFileCapped(path, data, ReadLimits{});
+  return data;
+}
+
+std::string ReadStateFile(const std::string& path, size_t maxBytes) {
+  std::string data;
+  ReadFileCapped(path, data, ReadLimits{.maxBytes = maxBytes, .followLinks = false});
   return data;
 }

@@ -1,9 +1,10 @@
 #include "base/strings.h"
 
-void SplitStringView(std::string_view text, char separator, std::vector<std::string_view>& out) {
+void SplitStringView(std::string_view text, char separator, std::vector<std::string_view>& out,
+                     size_t maxFields) {
   out.clear();
   size_t start = 0;
-  while (start < text.size()) {
+  while (start < text.size() && out.size() < maxFields) {
     size_t pos = text.find(separator, start);
     if (pos == std::string_view::npos) {
       out.push_back(text.substr(start));

@@ -139,7 +139,7 @@ int main() {
 
   {
     std::lock_guard<std::mutex> lock(profileMutex);
-    bUseRelativeMouse = true;  // every movement is recorded
+    StoreSetting(bUseRelativeMouse, true);  // every movement is recorded
     BeginRecordingLocked();
   }
   Measure(k, kbd, kFrames, 2000, recording);

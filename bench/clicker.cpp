@@ -174,8 +174,8 @@ struct ClickRun {
 
 ClickRun RunClicker(InjectLog& log, int intervalMs, double seconds) {
   ResetToolStateForTest();
-  autoClickIntervalMs = intervalMs;
-  autoClickRepeatMode = 1;
+  StoreSetting(autoClickIntervalMs, intervalMs);
+  StoreSetting(autoClickRepeatMode, 1);
   log.Clear();
   ClickRun r;
   r.seconds = RunTool(AutoClickerThread, g_AutoClickWake, currentClickCount, triggerAutoClickStart,
@@ -397,7 +397,7 @@ int main(int argc, char** argv) {
     keySpamTargets[1].store('B');
     keySpamTargets[2].store('C');
     keySpamTargetCount.store(3);
-    keySpamIntervalMs = 1;
+    StoreSetting(keySpamIntervalMs, 1);
     log.Clear();
     RunTool(KeySpammerThread, g_KeySpamWake, currentKeySpamCount, triggerKeySpamStart, triggerKeySpamStop, sSpam);
     std::vector<int64_t> presses;

@@ -70,7 +70,10 @@ std::string OsBundleIdentifier();
 // command line (read from /proc/self/cmdline).
 void OsPrepareFileOpenHandling();
 // Start-up, second step: true when this process now holds the per-user lock.
-bool OsAcquireSingleInstanceLock();
+// On false, `problem` (when given) stays empty when another instance holds
+// the lock, and otherwise says in one sentence why the lock could not be
+// taken at all (the lock file is a link, a directory, cannot be created...).
+bool OsAcquireSingleInstanceLock(std::string* problem = nullptr);
 // Hands the collected files to the running instance and wakes it.
 void OsActivateOtherInstance();
 // Writes or removes the autostart entry.
@@ -83,7 +86,8 @@ void OsInstallLifecycleHooks(void* window, std::function<void()> geometry, std::
 // Installs the open-files handler and the navigation filter of the window's
 // web view; delivers files collected or handed over so far.
 void OsInstallFileOpenHandlers(void* window, std::function<void(const std::vector<std::string>&)> handler);
-// Modal information alert on the main window.
+// Modal information alert on the main window (parentless before it exists;
+// nothing when there is no display).
 void OsShowAlert(const std::string& message);
 void OsOpenUrl(const char* url);
 // "Settings".

@@ -2,9 +2,12 @@
 #include "state/app_settings.h"
 
 #include <optional>
+#include <string_view>
 
 #include "app/app.h"
 #include "base/json_escape.h"
+#include "base/read_file.h"
+#include "base/strings.h"
 #include "base/atomic_file.h"
 #include "base/number_text.h"
 #include "state/session_file.h"
@@ -123,23 +126,28 @@ bool ParsePanelOrder(const std::string& text, std::vector<std::string>& order) {
 void LoadAppSettings() {
   const std::string path = GetAppSettingsFilePath();
   RemoveStaleTempFiles(path);
-  const std::string data = ReadFile(path);
-  for (const std::string& line : SplitString(data, '\n')) {
+  const std::string data = ReadStateFile(path, kAppSettingsFileMaxBytes);
+  std::vector<std::string_view> lines;
+  SplitStringView(data, '\n', lines);
+  std::vector<std::string_view> items;
+  for (std::string_view line : lines) {
     size_t eq = line.find('=');
-    if (line.empty() || eq == std::string::npos) continue;
-    const std::string key = line.substr(0, eq);
-    const std::string value = line.substr(eq + 1);
+    if (line.empty() || eq == std::string_view::npos) continue;
+    const std::string key(line.substr(0, eq));
+    const std::string_view value = line.substr(eq + 1);
     const bool on = value == "1";
     if (key == "hotkeyLockOn") {
       g_HotkeyLockEnabled.exchange(on);
     } else if (key == "seenWarnings") {
-      for (const std::string& id : SplitString(value, ','))
-        if (!id.empty()) g_SeenWarningIds.insert(id);
+      SplitStringView(value, ',', items);
+      for (std::string_view id : items)
+        if (!id.empty()) g_SeenWarningIds.emplace(id);
     } else if (key == "minimizedPanels") {
-      for (const std::string& id : SplitString(value, ','))
-        if (IsKnownPanelId(id)) g_MinimizedPanels.insert(id);
+      SplitStringView(value, ',', items);
+      for (std::string_view id : items)
+        if (IsKnownPanelId(std::string(id))) g_MinimizedPanels.emplace(id);
     } else if (key == "panelOrder") {
-      ParsePanelOrder(value, g_PanelOrder);
+      ParsePanelOrder(std::string(value), g_PanelOrder);
     } else if (key == "windowX" || key == "windowY" || key == "windowWidth" || key == "windowHeight") {
       std::optional<int32_t> v = ParseLeadingInt32(value);
       if (!v) continue;
@@ -212,6 +220,9 @@ std::string BindGetAppSettings() {
   j += JsonStringArray(g_MinimizedPanels);
   j += ",\"panelOrder\":";
   j += JsonStringArray(g_PanelOrder);
+  // After the older members, so a page that knows only those reads them as before.
+  j += ",\"stopToolsWithMacro\":";
+  j += Bool(g_StopToolsWithMacro.load());
   j += '}';
   return j;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The data directory, the app settings file (behaviour, look, panels, window
 // placement) and the small state files: theme, status, access marker.
+#include <cstddef>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,6 +13,10 @@ std::string GetAppSettingsFilePath();    // <data dir>/appsettings.txt
 std::string GetThemeFilePath();          // <data dir>/theme.txt
 std::string GetTrackerStatusFilePath();  // <data dir>/status.txt
 std::string GetAccessMarkerFilePath();   // <data dir>/macpermissions.txt
+
+// Largest small state files that are read back; a larger one reads as missing.
+inline constexpr size_t kAppSettingsFileMaxBytes = size_t{1} << 20;
+inline constexpr size_t kSmallStateFileMaxBytes = size_t{64} << 10;  // theme, access marker
 
 // ---- app settings ----------------------------------------------------------------
 // (g_HotkeysEnabled, g_HotkeyLockEnabled, g_HotkeysUnlocked and

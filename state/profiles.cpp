@@ -50,21 +50,21 @@ void SnapshotActiveProfileSettings() {
 }
 
 void ResetSpammerKeySpamDefaults() {
-  autoClickIntervalHours = 0;
-  autoClickIntervalMins = 0;
-  autoClickIntervalSecs = 0;
-  autoClickIntervalMs = 100;
-  keySpamIntervalHours = 0;
-  keySpamIntervalMins = 0;
-  keySpamIntervalSecs = 0;
-  keySpamIntervalMs = 100;
-  autoClickerButtonIdx = 0;
-  autoClickClickType = 0;
-  autoClickRepeatMode = 1;
-  autoClickRepeatTimes = 10;
-  keySpamRepeatMode = 1;
-  keySpamRepeatTimes = 10;
-  autoClickLocationMode = 0;
+  StoreSetting(autoClickIntervalHours, 0);
+  StoreSetting(autoClickIntervalMins, 0);
+  StoreSetting(autoClickIntervalSecs, 0);
+  StoreSetting(autoClickIntervalMs, 100);
+  StoreSetting(keySpamIntervalHours, 0);
+  StoreSetting(keySpamIntervalMins, 0);
+  StoreSetting(keySpamIntervalSecs, 0);
+  StoreSetting(keySpamIntervalMs, 100);
+  StoreSetting(autoClickerButtonIdx, 0);
+  StoreSetting(autoClickClickType, 0);
+  StoreSetting(autoClickRepeatMode, 1);
+  StoreSetting(autoClickRepeatTimes, 10);
+  StoreSetting(keySpamRepeatMode, 1);
+  StoreSetting(keySpamRepeatTimes, 10);
+  autoClickLocationMode.store(0);
   autoClickFixedX.store(0);
   autoClickFixedY.store(0);
   keySpamTargets[0].store(32);

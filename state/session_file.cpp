@@ -3,6 +3,7 @@
 #include "state/session_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <charconv>
 #include <chrono>
 #include <functional>
@@ -13,6 +14,8 @@
 #include "app/app.h"
 #include "base/atomic_file.h"
 #include "base/number_text.h"
+#include "base/read_file.h"
+#include "state/app_settings.h"
 
 // ---- event lines -------------------------------------------------------------
 
@@ -243,11 +246,11 @@ void SaveSession(bool waitForLock) {
 
   // The event buffers of the copy are allocated and touched outside the lock,
   // so that under the lock the copy is a plain memory copy without page
-  // faults. Room for some events recorded in between keeps it that way.
-  constexpr size_t kSlack = 4096;
+  // faults. Room for some events recorded in between keeps it that way; the
+  // room grows with the recording, so empty profiles cost nothing.
   std::vector<MacroProfile> copy(sizes.size());
   for (size_t i = 0; i < sizes.size(); ++i) {
-    copy[i].events.resize(sizes[i] + kSlack);
+    copy[i].events.resize(sizes[i] + sizes[i] / 8 + 256);
     copy[i].events.clear();
   }
 
@@ -317,10 +320,60 @@ void ResetSessionWriterForTest() {
 
 // ---- loader --------------------------------------------------------------------
 
+namespace {
+
+// Which profiles of a file that lists more than the program keeps survive:
+// the current one, the first default profile, and then the earliest others
+// in file order, up to kMaxProfiles in all. When the file has no default
+// profile one place is left for the default that start-up puts in front.
+// `n` is the number of profiles in the file, `firstDefault` the index of the
+// first default profile (n when there is none); the result holds the kept
+// indices in file order.
+std::vector<size_t> ProfilesToKeep(size_t n, size_t firstDefault, int current) {
+  const size_t room = static_cast<size_t>(kMaxProfiles) - (firstDefault == n ? 1 : 0);
+  std::vector<size_t> keep;
+  if (n <= room) {
+    for (size_t i = 0; i < n; ++i) keep.push_back(i);
+    return keep;
+  }
+  const size_t cur = (current >= 0 && static_cast<size_t>(current) < n) ? static_cast<size_t>(current) : 0;
+  std::vector<bool> chosen(n, false);
+  chosen[cur] = true;
+  size_t count = 1;
+  if (firstDefault != n && !chosen[firstDefault]) {
+    chosen[firstDefault] = true;
+    ++count;
+  }
+  for (size_t i = 0; i < n && count < room; ++i)
+    if (!chosen[i]) {
+      chosen[i] = true;
+      ++count;
+    }
+  for (size_t i = 0; i < n; ++i)
+    if (chosen[i]) keep.push_back(i);
+  return keep;
+}
+
+// A session file too large to load is kept beside the new one instead of
+// being overwritten by the first autosave.
+void SetAsideOversizedSession(const std::string& path) {
+  const std::string aside = path + ".too-large";
+  if (::rename(path.c_str(), aside.c_str()) == 0)
+    std::fprintf(stderr, "Pellomar: %s is larger than %zu MiB; it was kept as %s and the session starts afresh\n",
+                 path.c_str(), kSessionFileMaxBytes >> 20, aside.c_str());
+}
+
+}  // namespace
+
 bool LoadSessionState() {
   const std::string path = GetSessionStateFilePath();
   RemoveStaleTempFiles(path);
-  const std::string data = ReadFile(path);
+  std::string data;
+  // A FIFO, a device or a link in place of the file reads as no file.
+  const ReadStatus status =
+      ReadFileCapped(path, data, ReadLimits{.maxBytes = kSessionFileMaxBytes, .followLinks = false});
+  if (status == ReadStatus::kTooLarge) SetAsideOversizedSession(path);
+  if (status != ReadStatus::kOk) return false;
   std::string_view rest(data);
 
   // getline: the text up to the next line feed; a last line without one counts.
@@ -339,15 +392,54 @@ bool LoadSessionState() {
 
   std::string_view line;
   if (!nextLine(line) || !StartsWith(line, kSettingsPrefix)) return false;
-  DeserializeSettings(std::string(line.substr(kSettingsPrefix.size())));
+  DeserializeSettings(line.substr(kSettingsPrefix.size()));
 
   int current = 0;
   if (nextLine(line) && StartsWith(line, kCurrentPrefix))
     current = ParseLeadingInt32(line.substr(kCurrentPrefix.size())).value_or(0);
 
+  // First pass: how many profiles there are and where the first default
+  // profile is, to choose which profiles are kept.
+  size_t profileCount = 0;
+  size_t firstDefault = static_cast<size_t>(-1);
+  {
+    std::string_view scan = rest;
+    while (!scan.empty()) {
+      size_t nl = scan.find('\n');
+      std::string_view l = scan.substr(0, nl);
+      if (StartsWith(l, kProfilePrefix)) {
+        if (firstDefault == static_cast<size_t>(-1) && l.substr(kProfilePrefix.size()) == kDefaultProfileName)
+          firstDefault = profileCount;
+        ++profileCount;
+      }
+      scan.remove_prefix(nl == std::string_view::npos ? scan.size() : nl + 1);
+    }
+  }
+  if (firstDefault == static_cast<size_t>(-1)) firstDefault = profileCount;
+  const std::vector<size_t> keep = ProfilesToKeep(profileCount, firstDefault, current);
+  if (keep.size() < profileCount) {
+    std::fprintf(stderr, "Pellomar: the session file lists %zu profiles; only %zu are kept\n", profileCount,
+                 keep.size());
+  }
+  // The current index among the kept profiles.
+  if (current >= 0 && static_cast<size_t>(current) < profileCount) {
+    auto it = std::find(keep.begin(), keep.end(), static_cast<size_t>(current));
+    current = it == keep.end() ? 0 : static_cast<int>(it - keep.begin());
+  } else {
+    current = 0;
+  }
+
   std::vector<MacroProfile> loaded;
+  loaded.reserve(keep.size());
+  size_t profileIndex = 0;  // of the profile being read, in file order
+  size_t nextKept = 0;      // position in keep of the next profile to keep
+  bool reading = false;     // the lines belong to a kept profile
   while (nextLine(line)) {
     if (StartsWith(line, kProfilePrefix)) {
+      const size_t index = profileIndex++;
+      reading = nextKept < keep.size() && keep[nextKept] == index;
+      if (!reading) continue;
+      ++nextKept;
       loaded.emplace_back();
       loaded.back().name = std::string(line.substr(kProfilePrefix.size()));
       // Room for every line up to the next profile, so a long recording is
@@ -359,9 +451,11 @@ bool LoadSessionState() {
         segment = rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
       }
       loaded.back().events.reserve(static_cast<size_t>(std::count(segment.begin(), segment.end(), '\n')) + 1);
+    } else if (!reading) {
+      continue;  // before the first profile, or in a profile that is not kept
     } else if (StartsWith(line, kProfileSettingsPrefix)) {
-      if (!loaded.empty()) loaded.back().settingsLine = std::string(line.substr(kProfileSettingsPrefix.size()));
-    } else if (line.empty() || loaded.empty()) {
+      loaded.back().settingsLine = std::string(line.substr(kProfileSettingsPrefix.size()));
+    } else if (line.empty()) {
       continue;
     } else {
       UnifiedEvent ev;

@@ -20,27 +20,27 @@ void AppendInt(std::string& out, long long v) {
 // Field i of the settings line that is a plain 32-bit integer: where it goes.
 void StoreSettingsInt(int index, int32_t v) {
   switch (index) {
-    case 0: autoClickIntervalHours = v; break;
-    case 1: autoClickIntervalMins = v; break;
-    case 2: autoClickIntervalSecs = v; break;
-    case 3: autoClickIntervalMs = v; break;
-    case 4: autoClickerButtonIdx = v; break;
-    case 5: autoClickClickType = v; break;
-    case 6: autoClickRepeatMode = v; break;
-    case 7: autoClickRepeatTimes = v; break;
-    case 8: autoClickLocationMode = v; break;
+    case 0: StoreSetting(autoClickIntervalHours, v); break;
+    case 1: StoreSetting(autoClickIntervalMins, v); break;
+    case 2: StoreSetting(autoClickIntervalSecs, v); break;
+    case 3: StoreSetting(autoClickIntervalMs, v); break;
+    case 4: StoreSetting(autoClickerButtonIdx, v); break;
+    case 5: StoreSetting(autoClickClickType, v); break;
+    case 6: StoreSetting(autoClickRepeatMode, v); break;
+    case 7: StoreSetting(autoClickRepeatTimes, v); break;
+    case 8: autoClickLocationMode.store(v); break;
     case 9: autoClickFixedX.store(v); break;
     case 10: autoClickFixedY.store(v); break;
-    case 18: iLoopIntervalMs = v; break;
+    case 18: StoreSetting(iLoopIntervalMs, v); break;
     case 19: vkRecord.store(v); break;
     case 20: vkPlay.store(v); break;
     case 22: vkAutoClicker.store(v); break;
-    case 23: keySpamIntervalHours = v; break;
-    case 24: keySpamIntervalMins = v; break;
-    case 25: keySpamIntervalSecs = v; break;
-    case 26: keySpamIntervalMs = v; break;
-    case 27: keySpamRepeatMode = v; break;
-    case 28: keySpamRepeatTimes = v; break;
+    case 23: StoreSetting(keySpamIntervalHours, v); break;
+    case 24: StoreSetting(keySpamIntervalMins, v); break;
+    case 25: StoreSetting(keySpamIntervalSecs, v); break;
+    case 26: StoreSetting(keySpamIntervalMs, v); break;
+    case 27: StoreSetting(keySpamRepeatMode, v); break;
+    case 28: StoreSetting(keySpamRepeatTimes, v); break;
     case 29: vkKeySpamHotkey.store(v); break;
     case 30: vkKeySpamTarget.store(v); break;
     default: break;
@@ -61,11 +61,11 @@ bool* SettingsFlag(int index) {
 
 // Reads fields [first, last] of the settings line in order; stops at the
 // first field that is not a number, keeping what was read before it.
-void ReadSettingsFields(const std::vector<std::string>& f, int first, int last) {
+void ReadSettingsFields(const std::vector<std::string_view>& f, int first, int last) {
   for (int i = first; i <= last; ++i) {
     if (i == 21) continue;  // reserved
     if (bool* flag = SettingsFlag(i)) {
-      *flag = f[static_cast<size_t>(i)] == "1";
+      StoreSetting(*flag, f[static_cast<size_t>(i)] == "1");
       continue;
     }
     if (i == 16) {
@@ -73,7 +73,7 @@ void ReadSettingsFields(const std::vector<std::string>& f, int first, int last) 
       if (!speed) return;
       // "nan" and "inf" read as numbers but no speed can be either: keep the
       // current one, as for any unreadable value.
-      if (std::isfinite(*speed)) fPlaybackSpeed = *speed;
+      if (std::isfinite(*speed)) StoreSetting(fPlaybackSpeed, *speed);
       continue;
     }
     std::optional<int32_t> v = ParseLeadingInt32(f[static_cast<size_t>(i)]);
@@ -92,26 +92,26 @@ void SingleTargetFromVk() {
 
 // Auto clicker fields 0 to 10, shared by both lines.
 void AppendAutoClickerFields(std::string& s) {
-  AppendInt(s, autoClickIntervalHours);
-  AppendInt(s, autoClickIntervalMins);
-  AppendInt(s, autoClickIntervalSecs);
-  AppendInt(s, autoClickIntervalMs);
-  AppendInt(s, autoClickerButtonIdx);
-  AppendInt(s, autoClickClickType);
-  AppendInt(s, autoClickRepeatMode);
-  AppendInt(s, autoClickRepeatTimes);
+  AppendInt(s, ReadSetting(autoClickIntervalHours));
+  AppendInt(s, ReadSetting(autoClickIntervalMins));
+  AppendInt(s, ReadSetting(autoClickIntervalSecs));
+  AppendInt(s, ReadSetting(autoClickIntervalMs));
+  AppendInt(s, ReadSetting(autoClickerButtonIdx));
+  AppendInt(s, ReadSetting(autoClickClickType));
+  AppendInt(s, ReadSetting(autoClickRepeatMode));
+  AppendInt(s, ReadSetting(autoClickRepeatTimes));
   AppendInt(s, autoClickLocationMode.load());
   AppendInt(s, autoClickFixedX.load());
   AppendInt(s, autoClickFixedY.load());
 }
 
 void AppendKeySpamIntervalFields(std::string& s) {
-  AppendInt(s, keySpamIntervalHours);
-  AppendInt(s, keySpamIntervalMins);
-  AppendInt(s, keySpamIntervalSecs);
-  AppendInt(s, keySpamIntervalMs);
-  AppendInt(s, keySpamRepeatMode);
-  AppendInt(s, keySpamRepeatTimes);
+  AppendInt(s, ReadSetting(keySpamIntervalHours));
+  AppendInt(s, ReadSetting(keySpamIntervalMins));
+  AppendInt(s, ReadSetting(keySpamIntervalSecs));
+  AppendInt(s, ReadSetting(keySpamIntervalMs));
+  AppendInt(s, ReadSetting(keySpamRepeatMode));
+  AppendInt(s, ReadSetting(keySpamRepeatTimes));
 }
 
 }  // namespace
@@ -127,11 +127,16 @@ std::string SerializeKeySpamTargetList() {
   return s;
 }
 
-bool DeserializeKeySpamTargetList(const std::string& text) {
+bool DeserializeKeySpamTargetList(std::string_view text) {
   int stored = 0;
-  for (const std::string& entry : SplitString(text, '|')) {
-    if (stored >= kMaxKeySpamTargets) break;
-    std::optional<int32_t> v = ParseLeadingInt32(entry);
+  // Entries are looked at one by one up to the third readable one; a list of
+  // millions of separators costs no more than its first entries.
+  size_t start = 0;
+  while (start < text.size() && stored < kMaxKeySpamTargets) {
+    size_t end = text.find('|', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::optional<int32_t> v = ParseLeadingInt32(text.substr(start, end - start));
+    start = end + 1;
     if (!v) continue;  // entries that are not numbers are skipped
     keySpamTargets[stored++].store(*v);
   }
@@ -143,15 +148,15 @@ std::string SerializeSettings() {
   std::string s;
   s.reserve(160);
   AppendAutoClickerFields(s);                 // 0-10
-  AppendInt(s, bRecordMouseMovement);         // 11
-  AppendInt(s, bRecordMouseClicks);           // 12
-  AppendInt(s, bRecordMouseScroll);           // 13
-  AppendInt(s, bRecordKeyboard);              // 14
-  AppendInt(s, bUseRelativeMouse);            // 15
-  AppendDefaultFloat(s, static_cast<double>(fPlaybackSpeed));  // 16
+  AppendInt(s, ReadSetting(bRecordMouseMovement));         // 11
+  AppendInt(s, ReadSetting(bRecordMouseClicks));           // 12
+  AppendInt(s, ReadSetting(bRecordMouseScroll));           // 13
+  AppendInt(s, ReadSetting(bRecordKeyboard));              // 14
+  AppendInt(s, ReadSetting(bUseRelativeMouse));            // 15
+  AppendDefaultFloat(s, static_cast<double>(ReadSetting(fPlaybackSpeed)));  // 16
   s += ',';
-  AppendInt(s, bLoopSequence);                // 17
-  AppendInt(s, iLoopIntervalMs);              // 18
+  AppendInt(s, ReadSetting(bLoopSequence));                // 17
+  AppendInt(s, ReadSetting(iLoopIntervalMs));              // 18
   AppendInt(s, vkRecord.load());              // 19
   AppendInt(s, vkPlay.load());                // 20
   AppendInt(s, 0);                            // 21 reserved
@@ -168,8 +173,10 @@ std::string SerializeSettings() {
   return s;
 }
 
-void DeserializeSettings(const std::string& line) {
-  std::vector<std::string> f = SplitString(line, ',');
+void DeserializeSettings(std::string_view line) {
+  // Nothing past field 35 is read, so a line is split no further than that.
+  std::vector<std::string_view> f;
+  SplitStringView(line, ',', f, 37);
   const size_t n = f.size();
   if (n < 23) return;
   ReadSettingsFields(f, 0, 22);
@@ -201,8 +208,9 @@ std::string SerializeProfileSettings() {
   return s;
 }
 
-void DeserializeProfileSettings(const std::string& line) {
-  std::vector<std::string> f = SplitString(line, ',');
+void DeserializeProfileSettings(std::string_view line) {
+  std::vector<std::string_view> f;
+  SplitStringView(line, ',', f, 21);
   if (f.size() < 18) return;
   // Fields 0-10 match the settings line; 11-16 are its fields 23-28, 17 is 30.
   for (int i = 0; i < 18; ++i) {

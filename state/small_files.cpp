@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/read_file.h"
 #include "platform/os_window.h"
@@ -16,14 +18,16 @@ constexpr const char* kDefaultThemeKey = "pellomar";
 std::string MarkerLine(const std::string& identifier) { return "accessibilityGranted=" + identifier; }
 
 bool MarkerPresent(const std::string& content, const std::string& marker) {
-  for (const std::string& line : SplitString(content, '\n'))
+  std::vector<std::string_view> lines;
+  SplitStringView(content, '\n', lines);
+  for (std::string_view line : lines)
     if (line == marker) return true;
   return false;
 }
 }  // namespace
 
 std::string LoadThemeFromFile() {
-  const std::string data = ReadFile(GetThemeFilePath());
+  const std::string data = ReadStateFile(GetThemeFilePath(), kSmallStateFileMaxBytes);
   std::string first = data.substr(0, data.find('\n'));
   return first.empty() ? kDefaultThemeKey : first;
 }
@@ -37,20 +41,21 @@ void SaveTrackerStatusToFile(const std::string& json) {
 bool AccessibilityWasGrantedBefore() {
   const std::string id = OsBundleIdentifier();
   if (id.empty()) return false;
-  return MarkerPresent(ReadFile(GetAccessMarkerFilePath()), MarkerLine(id));
+  return MarkerPresent(ReadStateFile(GetAccessMarkerFilePath(), kSmallStateFileMaxBytes), MarkerLine(id));
 }
 
 void RememberAccessibilityGranted() {
   const std::string id = OsBundleIdentifier();
   if (id.empty()) return;
   const std::string path = GetAccessMarkerFilePath();
-  const std::string content = ReadFile(path);
+  const std::string content = ReadStateFile(path, kSmallStateFileMaxBytes);
   const std::string marker = MarkerLine(id);
   if (MarkerPresent(content, marker)) return;
   // A last line without its line feed would swallow the marker.
   std::string text = (!content.empty() && content.back() != '\n') ? "\n" : "";
   text += marker + "\n";
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  // Never through a link: the data directory is the only place written.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) return;
   ssize_t n = ::write(fd, text.data(), text.size());
   (void)n;

@@ -3,6 +3,7 @@
 #include "tools/status_json.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,9 +65,19 @@ int ClampToInt(double v) {
 // cut to its length: truncating first makes ext4 flush the file to disk on
 // close (its replace-by-truncate safeguard), which would cost milliseconds and
 // a disk write on every poll.
+//
+// The file is private like every state file (0600, also when an older
+// version left it readable by others) and is never written through a link or
+// into a FIFO or device standing in its place.
 bool ReplaceFileContent(const std::string& path, const std::string& text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
   if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if ((st.st_mode & 0777) != 0600) ::fchmod(fd, 0600);
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
@@ -157,31 +168,31 @@ std::string BuildSettingsJson() {
     std::string value;
   };
   const Member members[] = {
-      {"sh", std::to_string(autoClickIntervalHours)},
-      {"sm", std::to_string(autoClickIntervalMins)},
-      {"ss", std::to_string(autoClickIntervalSecs)},
-      {"sms", std::to_string(autoClickIntervalMs)},
-      {"sbtn", std::to_string(autoClickerButtonIdx)},
-      {"stype", std::to_string(autoClickClickType)},
-      {"rptMode", std::to_string(autoClickRepeatMode)},
-      {"rptTimes", std::to_string(autoClickRepeatTimes)},
+      {"sh", std::to_string(ReadSetting(autoClickIntervalHours))},
+      {"sm", std::to_string(ReadSetting(autoClickIntervalMins))},
+      {"ss", std::to_string(ReadSetting(autoClickIntervalSecs))},
+      {"sms", std::to_string(ReadSetting(autoClickIntervalMs))},
+      {"sbtn", std::to_string(ReadSetting(autoClickerButtonIdx))},
+      {"stype", std::to_string(ReadSetting(autoClickClickType))},
+      {"rptMode", std::to_string(ReadSetting(autoClickRepeatMode))},
+      {"rptTimes", std::to_string(ReadSetting(autoClickRepeatTimes))},
       {"locMode", std::to_string(autoClickLocationMode.load())},
       {"fixedX", std::to_string(autoClickFixedX.load())},
       {"fixedY", std::to_string(autoClickFixedY.load())},
-      {"tmv", Bool(bRecordMouseMovement)},
-      {"tcl", Bool(bRecordMouseClicks)},
-      {"tsc", Bool(bRecordMouseScroll)},
-      {"tke", Bool(bRecordKeyboard)},
-      {"tre", Bool(bUseRelativeMouse)},
-      {"tspd", FormatDouble(static_cast<double>(fPlaybackSpeed), 1.0)},
-      {"tloop", Bool(bLoopSequence)},
-      {"tloopMs", std::to_string(iLoopIntervalMs)},
-      {"ksh", std::to_string(keySpamIntervalHours)},
-      {"ksm", std::to_string(keySpamIntervalMins)},
-      {"kss", std::to_string(keySpamIntervalSecs)},
-      {"ksms", std::to_string(keySpamIntervalMs)},
-      {"ksRptMode", std::to_string(keySpamRepeatMode)},
-      {"ksRptTimes", std::to_string(keySpamRepeatTimes)},
+      {"tmv", Bool(ReadSetting(bRecordMouseMovement))},
+      {"tcl", Bool(ReadSetting(bRecordMouseClicks))},
+      {"tsc", Bool(ReadSetting(bRecordMouseScroll))},
+      {"tke", Bool(ReadSetting(bRecordKeyboard))},
+      {"tre", Bool(ReadSetting(bUseRelativeMouse))},
+      {"tspd", FormatDouble(static_cast<double>(ReadSetting(fPlaybackSpeed)), 1.0)},
+      {"tloop", Bool(ReadSetting(bLoopSequence))},
+      {"tloopMs", std::to_string(ReadSetting(iLoopIntervalMs))},
+      {"ksh", std::to_string(ReadSetting(keySpamIntervalHours))},
+      {"ksm", std::to_string(ReadSetting(keySpamIntervalMins))},
+      {"kss", std::to_string(ReadSetting(keySpamIntervalSecs))},
+      {"ksms", std::to_string(ReadSetting(keySpamIntervalMs))},
+      {"ksRptMode", std::to_string(ReadSetting(keySpamRepeatMode))},
+      {"ksRptTimes", std::to_string(ReadSetting(keySpamRepeatTimes))},
       {"holdAuto", Bool(g_HoldModeAuto.load())},
       {"holdKeySpam", Bool(g_HoldModeKeySpam.load())},
   };
@@ -254,10 +265,10 @@ void ApplyIntervalFields(const std::string& hours, const std::string& mins,
                          const std::string& secs, const std::string& ms,
                          int& outHours, int& outMins, int& outSecs, int& outMs) {
   auto clamp = [](double v) { return v < 0 ? 0.0 : (v > 1e6 ? 1e6 : v); };
-  double h = clamp(FieldNumber(hours, outHours));
-  double m = clamp(FieldNumber(mins, outMins));
-  double s = clamp(FieldNumber(secs, outSecs));
-  double milli = clamp(FieldNumber(ms, outMs));
+  double h = clamp(FieldNumber(hours, ReadSetting(outHours)));
+  double m = clamp(FieldNumber(mins, ReadSetting(outMins)));
+  double s = clamp(FieldNumber(secs, ReadSetting(outSecs)));
+  double milli = clamp(FieldNumber(ms, ReadSetting(outMs)));
 
   // Each unit keeps its whole part; its fraction becomes milliseconds that
   // are handed down unit by unit. Nothing is ever carried upward.
@@ -275,10 +286,11 @@ void ApplyIntervalFields(const std::string& hours, const std::string& mins,
       carry -= q * lowerSize[l];
     }
   }
-  outHours = static_cast<int>(h);
-  outMins = static_cast<int>(std::trunc(m));
-  outSecs = static_cast<int>(std::trunc(s));
-  outMs = static_cast<int>(std::round(milli));
+  // The workers and the autosave read these while the page changes them.
+  StoreSetting(outHours, static_cast<int>(h));
+  StoreSetting(outMins, static_cast<int>(std::trunc(m)));
+  StoreSetting(outSecs, static_cast<int>(std::trunc(s)));
+  StoreSetting(outMs, static_cast<int>(std::round(milli)));
 }
 
 void ApplySpammerUpdate(const std::string& list) {
@@ -286,10 +298,10 @@ void ApplySpammerUpdate(const std::string& list) {
   if (f.size() < 9) return;
   ApplyIntervalFields(f[0], f[1], f[2], f[3], autoClickIntervalHours, autoClickIntervalMins,
                       autoClickIntervalSecs, autoClickIntervalMs);
-  autoClickerButtonIdx = FieldInt(f[4], autoClickerButtonIdx);
-  autoClickClickType = FieldInt(f[5], autoClickClickType);
-  autoClickRepeatMode = FieldInt(f[6], autoClickRepeatMode);
-  autoClickRepeatTimes = FieldCount(f[7], autoClickRepeatTimes);
+  StoreSetting(autoClickerButtonIdx, FieldInt(f[4], ReadSetting(autoClickerButtonIdx)));
+  StoreSetting(autoClickClickType, FieldInt(f[5], ReadSetting(autoClickClickType)));
+  StoreSetting(autoClickRepeatMode, FieldInt(f[6], ReadSetting(autoClickRepeatMode)));
+  StoreSetting(autoClickRepeatTimes, FieldCount(f[7], ReadSetting(autoClickRepeatTimes)));
   autoClickLocationMode.store(FieldInt(f[8], autoClickLocationMode.load()));
   SnapshotActiveProfileSettings();
 }
@@ -299,7 +311,7 @@ void ApplyKeySpamUpdate(const std::string& list) {
   if (f.size() < 6) return;
   ApplyIntervalFields(f[0], f[1], f[2], f[3], keySpamIntervalHours, keySpamIntervalMins,
                       keySpamIntervalSecs, keySpamIntervalMs);
-  keySpamRepeatMode = FieldInt(f[4], keySpamRepeatMode);
-  keySpamRepeatTimes = FieldCount(f[5], keySpamRepeatTimes);
+  StoreSetting(keySpamRepeatMode, FieldInt(f[4], ReadSetting(keySpamRepeatMode)));
+  StoreSetting(keySpamRepeatTimes, FieldCount(f[5], ReadSetting(keySpamRepeatTimes)));
   SnapshotActiveProfileSettings();
 }

@@ -4,6 +4,7 @@
 // and wake the signal processor; ProcessSignals applies them in a fixed order.
 #include <atomic>
 #include <string>
+#include <type_traits>
 
 // Tool states.
 extern std::atomic<bool> isRecording;
@@ -96,6 +97,19 @@ extern bool bUseRelativeMouse;
 extern float fPlaybackSpeed;
 extern bool bLoopSequence;
 extern int iLoopIntervalMs;
+
+// The plain settings above are written by the main thread (the page, the
+// session loader, profile switches) and read by the workers, the capture
+// thread and the autosave. Every write goes through StoreSetting and every
+// read off the main thread through ReadSetting, so both sides are atomic.
+template <class T>
+inline T ReadSetting(T& value) {
+  return std::atomic_ref<T>(value).load(std::memory_order_relaxed);
+}
+template <class T>
+inline void StoreSetting(T& target, std::type_identity_t<T> value) {
+  std::atomic_ref<T>(target).store(value, std::memory_order_relaxed);
+}
 
 // Hotkey dispatch: true means the press was a hotkey and is swallowed.
 bool HandleHotkeyDown(int code);

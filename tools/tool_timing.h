@@ -23,9 +23,3 @@ double ToolIntervalMs(int hours, int minutes, int seconds, int milliseconds);
 // signal is resumed), then yields the processor until `deadlineNs` has passed.
 void SleepThenYieldUntil(int64_t sleepUntilNs, int64_t deadlineNs);
 
-// A plain setting written by one thread (the page, the session loader) and read
-// by a worker without a lock: read it as a relaxed atomic so the read is whole.
-template <class T>
-inline T ReadSetting(T& value) {
-  return std::atomic_ref<T>(value).load(std::memory_order_relaxed);
-}

@@ -191,12 +191,37 @@ TEST_F(InstanceTest, SecondStartWritesCanonicalFilesForTheHolderAndWakesIt) {
   signal(SIGUSR2, SIG_DFL);
 }
 
-TEST_F(InstanceTest, LockFileThatCannotBeOpenedCountsAsHeldElsewhere) {
+// A lock that cannot be taken at all is no sign of another instance: the
+// user is told why (standard error and an alert) and the start ends with a
+// non-zero status, without a main window.
+TEST_F(InstanceTest, LockFileThatCannotBeOpenedIsReportedNotTakenForAnotherInstance) {
   mkdir((home + "/data").c_str(), 0700);
   mkdir(data.c_str(), 0700);
   ASSERT_EQ(mkdir((data + "/instance.lock").c_str(), 0700), 0);  // a directory in its place
-  EXPECT_TRUE(ExitedZero(RunToEnd({})));
+  pmrtest::ChildProcess c = pmrtest::Spawn({pmrtest::ProgramPath()}, env, true);
+  ASSERT_GT(c.pid, 0);
+  started.push_back(c);
+  // The alert, titled with the program's name alone.
+  std::string alert;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        pmrtest::Run({"xdotool", "search", "--onlyvisible", "--name", "^Pellomar$"}, &alert, {}, 10);
+        return !alert.empty();
+      },
+      20000));
+  alert = alert.substr(0, alert.find('\n'));
   EXPECT_EQ(ProgramWindows(), 0);
+  pmrtest::Run({"xdotool", "windowactivate", "--sync", alert, "key", "--clearmodifiers", "Return"}, nullptr, {}, 10);
+  int status = pmrtest::WaitFor(c, 20);
+  started.back().pid = -1;
+  ASSERT_NE(status, -1) << "the alert did not end the start";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  const std::string err = pmrtest::ReadAll(c.stderrFd, 5);
+  EXPECT_NE(err.find("Pellomar cannot start: its lock file " + data + "/instance.lock is not a regular file."),
+            std::string::npos)
+      << err;
+  close(c.stdoutFd);
+  close(c.stderrFd);
 }
 
 TEST_F(InstanceTest, SecondStartWakesTheRunningInstanceWhichConsumesTheFiles) {

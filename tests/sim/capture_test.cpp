@@ -140,6 +140,42 @@ TEST(Capture, FixtureDevicesAreClassifiedAndForwardedUnchanged) {
   EXPECT_EQ(twins, 3);  // no twin of a twin
 }
 
+// A receiver whose spare absolute axes run through the multitouch codes is a
+// keyboard and a mouse: it is twinned and grabbed, and its hotkey is
+// swallowed. The same device with a real multitouch claim (no spare axis just
+// below ABS_MT_SLOT) stays a device that is only listened to.
+TEST(Capture, SpareAxesOfAReceiverAreNoTouchDevice) {
+  InputHarness h;
+  h.hooks.swallowKeys = {kVkF6};
+  DeviceDesc receiver = Fixture("input/receiver-spare-abs-axes.evemu", "usb-receiver/input0");
+  ASSERT_TRUE(receiver.abs.test(ABS_MT_POSITION_X));
+  DeviceDesc touch = receiver;
+  touch.name = "Sim Touch Claim";
+  touch.phys = "usb-touch-claim/input0";
+  touch.abs.reset(ABS_MT_SLOT - 1);
+  const std::string rx = h.Add(receiver);
+  const std::string tc = h.Add(touch);
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(rx));
+  ASSERT_TRUE(h.Twin(receiver.name));
+  EXPECT_FALSE(h.Twin(touch.name));
+
+  const uint64_t mark = h.k().DesktopSeq();
+  h.k().Emit(rx, KeyFrame(KEY_F6, 1, true));
+  h.k().Emit(rx, KeyFrame(KEY_F6, 0, true));
+  h.k().Emit(rx, KeyFrame(KEY_A, 1, true));
+  h.k().Emit(rx, KeyFrame(KEY_A, 0, true));
+  ASSERT_TRUE(h.WaitSeen([&](const auto&) { return h.SeenFrom("pmr-twin", mark).size() >= 6; }));
+  for (const auto& seen : h.k().Desktop(mark)) {
+    EXPECT_EQ(seen.phys, "pmr-twin");
+    EXPECT_NE(seen.ev.code, KEY_F6) << "the hotkey reached the desktop";
+  }
+  EXPECT_EQ(h.hooks.CountKey(kVkF6, true), 1);
+  h.Settle(400);
+  EXPECT_FALSE(h.k().Node(tc)->grabbed);
+  EXPECT_EQ(h.k().Node(tc)->openCount, 1);
+}
+
 // The touchpad is only listened to, but its buttons are still offered to the
 // hooks; the ignored devices are not.
 TEST(Capture, ListenedDevicesReachTheHooks) {

@@ -345,7 +345,7 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "{\"alwaysOnTop\":false,\"launchOnStartup\":false,\"startMinimized\":false,\"hotkeysEnabled\":true,"
             "\"hotkeyLock\":true,\"disableAnimations\":false,\"siteDesign\":true,\"performanceMode\":false,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[],\"minimizedPanels\":[],"
-            "\"panelOrder\":[]}");
+            "\"panelOrder\":[],\"stopToolsWithMacro\":true}");
   EXPECT_TRUE(g_MainPageReady.load());
 
   LoadFrom("performanceMode=1\nstopToolsWithMacro=0\nseenWarnings=b,a\nminimizedPanels=panel-ui,panel-flick\n"
@@ -354,7 +354,18 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "{\"alwaysOnTop\":true,\"launchOnStartup\":false,\"startMinimized\":false,\"hotkeysEnabled\":true,"
             "\"hotkeyLock\":false,\"disableAnimations\":false,\"siteDesign\":false,\"performanceMode\":true,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[\"a\",\"b\"],"
-            "\"minimizedPanels\":[\"panel-flick\",\"panel-ui\"],\"panelOrder\":[\"panel-tracker\",\"panel-flick\"]}");
+            "\"minimizedPanels\":[\"panel-flick\",\"panel-ui\"],\"panelOrder\":[\"panel-tracker\",\"panel-flick\"],"
+            "\"stopToolsWithMacro\":false}");
+}
+
+// The stop-tools switch the page shows after a restart is the stored one.
+TEST_F(AppSettingsTest, StopToolsSettingSurvivesARestartInTheJson) {
+  BindSetAppSetting("stopToolsWithMacro,0");
+  ResetAppSettingsForTest();  // a new process: defaults, then the file
+  EXPECT_NE(BindGetAppSettings().find("\"stopToolsWithMacro\":true}"), std::string::npos);
+  LoadAppSettings();
+  EXPECT_FALSE(g_StopToolsWithMacro.load());
+  EXPECT_NE(BindGetAppSettings().find("\"stopToolsWithMacro\":false}"), std::string::npos) << BindGetAppSettings();
 }
 
 TEST_F(AppSettingsTest, OddWarningIdsKeepTheJsonReadable) {

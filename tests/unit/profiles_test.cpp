@@ -203,16 +203,17 @@ TEST_F(ProfilesTest, DefaultProfileIsInsertedInFrontOfAnotherName) {
   EXPECT_EQ(Current(), 0);
 }
 
-TEST_F(ProfilesTest, MoreThanThreeProfilesFromTheFileStayButBlockAdding) {
+// A file with more profiles than the limit keeps the current one, the default
+// and the earliest others; a full list refuses another profile.
+TEST_F(ProfilesTest, MoreThanThreeProfilesFromTheFileKeepTheCurrentAndBlockAdding) {
   std::string text = "SETTINGS:" + std::string(kFreshSettings) + "\nCURRENT:3\n";
   for (const char* n : {kDefaultProfileName, "B", "C", "D"}) text += std::string("PROFILE:") + n + "\n";
   WriteText(SessionPath(), text);
   StartUp();
-  EXPECT_EQ(Names().size(), 4u);
-  EXPECT_EQ(Current(), 3);
+  EXPECT_EQ(Names(), (std::vector<std::string>{kDefaultProfileName, "B", "D"}));
+  EXPECT_EQ(Current(), 2);
   BindAddProfile("E");
-  EXPECT_EQ(Names().size(), 4u);
-  BindDeleteProfile();
+  EXPECT_EQ(Names().size(), 3u);
   BindDeleteProfile();
   BindAddProfile("E");
   EXPECT_EQ(Names(), (std::vector<std::string>{kDefaultProfileName, "B", "E"}));

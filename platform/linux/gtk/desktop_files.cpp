@@ -20,6 +20,7 @@
 #include "base/data_dir.h"
 #include "base/atomic_file.h"
 #include "base/number_text.h"
+#include "base/read_file.h"
 #include "base/strings.h"
 
 namespace pmrgtk {
@@ -34,25 +35,10 @@ bool EndsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// Reads a small regular file without ever blocking (a FIFO or a device in
-// its place counts as unreadable). False when it cannot be read.
-bool ReadRegularFile(const std::string& path, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  out.clear();
-  char buf[4096];
-  while (ok) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return ok;
-}
+// The command line of a process is at most a few MiB (ARG_MAX); the lock
+// file holds a process id.
+constexpr size_t kCommandLineMaxBytes = size_t{8} << 20;
+constexpr size_t kLockFileMaxBytes = 4096;
 
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
@@ -172,17 +158,40 @@ std::string OsBundleIdentifier() { return std::string("app.pellomar.") + kEditio
 
 void OsPrepareFileOpenHandling() {
   std::string cmdline;
-  if (!ReadRegularFile("/proc/self/cmdline", cmdline)) return;
+  if (ReadFileCapped("/proc/self/cmdline", cmdline, ReadLimits{.maxBytes = kCommandLineMaxBytes}) != ReadStatus::kOk)
+    return;
   std::vector<std::string> files = CollectLaunchFiles(SplitString(cmdline, '\0'));
   g_LaunchFiles.insert(g_LaunchFiles.end(), files.begin(), files.end());
 }
 
-bool OsAcquireSingleInstanceLock() {
+bool OsAcquireSingleInstanceLock(std::string* problem) {
   OsDataDir();  // creates the data directory (mode 0700) on first use
-  int fd = open(LockFilePath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  const std::string path = LockFilePath();
+  // Never through a link, never a FIFO or device: only a regular file of the
+  // data directory is locked and written.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+  struct stat st {};
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     close(fd);
+    fd = -1;
+    errno = EINVAL;
+  }
+  if (fd < 0) {
+    // Not being able to take the lock is no sign of another instance.
+    if (problem) {
+      const int err = errno;
+      *problem = "Pellomar cannot start: its lock file " + path +
+                 (err == ELOOP || err == EINVAL || err == EISDIR || err == ENXIO
+                      ? std::string(" is not a regular file.")
+                      : " cannot be opened (" + std::string(std::strerror(err)) + ").");
+    }
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    close(fd);
+    if (problem && err != EWOULDBLOCK)
+      *problem = "Pellomar cannot start: its lock file " + path + " cannot be locked (" + std::strerror(err) + ").";
     return false;
   }
   g_LockFds = fd;
@@ -200,12 +209,11 @@ bool OsAcquireSingleInstanceLock() {
 }
 
 void OsActivateOtherInstance() {
-  std::string content;
-  ReadRegularFile(LockFilePath(), content);
-  int pid = LockFileOwnerPid(content);
+  int pid = LockFileOwnerPid(ReadStateFile(LockFilePath(), kLockFileMaxBytes));
   if (pid <= 0) return;
   if (!g_LaunchFiles.empty()) {
-    int fd = open(PendingOpenFilePath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+    int fd = open(PendingOpenFilePath().c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd >= 0) {
       std::string text;
       for (const std::string& path : g_LaunchFiles)

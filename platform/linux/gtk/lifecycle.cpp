@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <string>
 
+#include "base/read_file.h"
 #include "platform/linux/gtk/gtk_internal.h"
 #include "platform/os_shell.h"
 
@@ -94,27 +95,16 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
 void DeliverPendingFiles() {
   const std::string path = PendingOpenFilePath();
   std::vector<std::string> files;
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    struct stat st;
-    std::string text;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      char buf[4096];
-      for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        text.append(buf, static_cast<size_t>(n));
-      }
-    }
-    close(fd);
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      if (end > start) files.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
+  // Second starts append a few paths each; a link, a FIFO or a file beyond
+  // the cap delivers nothing (and is removed like any other).
+  constexpr size_t kPendingOpenMaxBytes = size_t{1} << 20;
+  const std::string text = ReadStateFile(path, kPendingOpenMaxBytes);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) files.push_back(text.substr(start, end - start));
+    start = end + 1;
   }
   unlink(path.c_str());
   if (!files.empty() && g_Hooks.openFiles) g_Hooks.openFiles(files);
@@ -172,6 +162,8 @@ void OsInstallFileOpenHandlers(void* handle, std::function<void(const std::vecto
 }
 
 void OsShowAlert(const std::string& message) {
+  // Without a display (GTK could not start) there is nowhere to show it.
+  if (!gdk_display_get_default()) return;
   bool restoreAbove = false;
   if (g_ShellAbove) restoreAbove = g_ShellOps.setAbove(false);
   GtkWidget* dialog = gtk_message_dialog_new(g_Hooks.window, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_OK,

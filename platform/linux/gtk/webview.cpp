@@ -7,6 +7,7 @@
 #include "platform/linux/gtk/webview.h"
 
 #include "base/json_escape.h"
+#include "base/read_file.h"
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -128,9 +129,7 @@ std::string ValidUtf8(const std::string& s) {
 std::string json_escape(const std::string& text) { return JsonEscapeForBind(text); }
 
 bool started_for_automation() {
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  if (!in) return false;
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string all = ReadFile("/proc/self/cmdline");
   size_t start = all.find('\0');  // skip the program path
   while (start != std::string::npos && start + 1 < all.size()) {
     size_t end = all.find('\0', start + 1);

@@ -146,6 +146,10 @@ int CreateTwin(int src, const Caps& c) {
       if (c.rel.Test(code) && IoIoctlInt(t, UI_SET_RELBIT, code) < 0) return false;
     for (int code = 0; code < 64; ++code) {
       if (!c.abs.Test(code)) continue;
+      // The spare axes of a receiver (see OpenDevice) carry nothing; the one
+      // among them the kernel checks, the slot count, is left out, since a
+      // spare range of hundreds of slots would make it refuse the twin.
+      if (code == ABS_MT_SLOT && c.abs.Test(ABS_MT_SLOT - 1)) continue;
       uinput_abs_setup abs{};
       abs.code = static_cast<uint16_t>(code);
       if (IoIoctl(src, EVIOCGABS(code), &abs.absinfo) < 0 || IoIoctl(t, UI_ABS_SETUP, &abs) < 0) return false;
@@ -195,8 +199,14 @@ std::unique_ptr<Device> OpenDevice(const std::string& path, bool& notInteresting
   d->fd = fd;
   d->hiResWheel = c.rel.Test(REL_WHEEL_HI_RES);
   // Touchpads, touch screens, tablets, joysticks, game pads and force-feedback
-  // devices are only listened to, never grabbed.
-  const bool listenOnly = c.abs.Test(ABS_MT_POSITION_X) || c.key.Test(BTN_TOUCH) ||
+  // devices are only listened to, never grabbed. Keyboards and receivers whose
+  // HID descriptors list more absolute usages than there are named axes get
+  // the spare codes from ABS_MISC upward, through the multitouch range; that
+  // run includes ABS_MT_SLOT - 1, which no real multitouch device has, so
+  // such a device is judged by its keys and buttons like any other.
+  const bool spareAxes = c.abs.Test(ABS_MT_SLOT - 1);
+  const bool multitouch = c.abs.Test(ABS_MT_POSITION_X) && !spareAxes;
+  const bool listenOnly = multitouch || c.key.Test(BTN_TOUCH) ||
                           c.key.Test(BTN_TOOL_FINGER) || c.key.Test(BTN_TOOL_PEN) || c.key.Test(BTN_STYLUS) ||
                           c.key.Test(BTN_JOYSTICK) || c.key.Test(BTN_GAMEPAD) ||
                           c.props.Test(INPUT_PROP_DIRECT) || c.props.Test(INPUT_PROP_BUTTONPAD) ||

@@ -2,6 +2,7 @@
 // connection and closes it after the reply.
 #include "platform/linux/shell/hyprland.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <chrono>
 #include <initializer_list>
 #include <vector>
 
@@ -84,13 +86,15 @@ class JsonKeys {
   }
 
   // The first position in [from, to) where key (which begins with its
-  // opening quote) starts; npos when there is none.
+  // opening quote) starts and ends; npos when there is none. Only [from, to)
+  // is searched, so looking for a field that one client lacks costs the
+  // length of that client, not of the rest of the reply.
   size_t Find(std::string_view key, size_t from = 0, size_t to = std::string_view::npos) const {
-    size_t at = text_.find(key, from);
-    while (at != std::string_view::npos && at < to) {
-      if (std::binary_search(starts_.begin(), starts_.end(), at) && (to == std::string_view::npos || at + key.size() <= to))
-        return at;
-      at = text_.find(key, at + 1);
+    const std::string_view hay = text_.substr(0, std::min(to, text_.size()));
+    size_t at = hay.find(key, from);
+    while (at != std::string_view::npos) {
+      if (std::binary_search(starts_.begin(), starts_.end(), at)) return at;
+      at = hay.find(key, at + 1);
     }
     return std::string_view::npos;
   }
@@ -139,10 +143,31 @@ const std::string& HyprSocketPath() {
   return path;
 }
 
-std::string HyprRequestTo(const std::string& socketPath, std::string_view text) {
+namespace {
+
+using HyprClock = std::chrono::steady_clock;
+
+// Waits until fd is ready for `events` or the deadline passes.
+bool WaitReady(int fd, short events, HyprClock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - HyprClock::now()).count();
+    if (left <= 0) return false;
+    pollfd p{fd, events, 0};
+    int rc = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+    if (rc < 0 && errno == EINTR) continue;
+    return rc > 0;
+  }
+}
+
+}  // namespace
+
+std::string HyprRequestTo(const std::string& socketPath, std::string_view text, int timeoutMs) {
   sockaddr_un addr{};
   if (socketPath.empty() || socketPath.size() > 107 || socketPath.size() >= sizeof(addr.sun_path)) return {};
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const HyprClock::time_point deadline = HyprClock::now() + std::chrono::milliseconds(timeoutMs);
+  // Non-blocking throughout: a compositor that hangs, or never accepts,
+  // costs the caller at most the time limit.
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return {};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, socketPath.data(), socketPath.size());
@@ -151,20 +176,36 @@ std::string HyprRequestTo(const std::string& socketPath, std::string_view text) 
     rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
   } while (rc != 0 && errno == EINTR);
   std::string reply;
+  bool sent = false;
   if (rc == 0) {
-    // A compositor that goes away mid-request must not raise SIGPIPE.
-    ssize_t sent;
-    do {
-      sent = send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent >= 0 && static_cast<size_t>(sent) == text.size()) {
-      char chunk[4096];
-      while (reply.size() <= kHyprReplyLimit) {
-        ssize_t n = read(fd, chunk, sizeof(chunk));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        reply.append(chunk, static_cast<size_t>(n));
+    size_t done = 0;
+    while (done < text.size()) {
+      // A compositor that goes away mid-request must not raise SIGPIPE.
+      ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+        continue;
       }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitReady(fd, POLLOUT, deadline)) continue;
+      break;
+    }
+    sent = done == text.size();
+  }
+  if (sent) {
+    char chunk[4096];
+    while (reply.size() <= kHyprReplyLimit) {
+      ssize_t n = read(fd, chunk, sizeof(chunk));
+      if (n > 0) {
+        reply.append(chunk, static_cast<size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (WaitReady(fd, POLLIN, deadline)) continue;
+        reply.clear();  // no complete answer in time
+      }
+      break;
     }
   }
   close(fd);

@@ -34,8 +34,14 @@ std::string HyprSocketPathFromEnvironment();
 // The same, computed on first use and then kept.
 const std::string& HyprSocketPath();
 
-// One request on its own connection; the reply, empty on any failure.
-std::string HyprRequestTo(const std::string& socketPath, std::string_view text);
+// The longest a request may take, from connecting to the end of the reply.
+// Requests are made on the input path (the window under the pointer), where
+// a stall of a second makes the input watchdog release every grab.
+inline constexpr int kHyprRequestTimeoutMs = 500;
+// One request on its own connection; the reply, empty on any failure and when
+// the compositor has not answered completely within timeoutMs.
+std::string HyprRequestTo(const std::string& socketPath, std::string_view text,
+                          int timeoutMs = kHyprRequestTimeoutMs);
 std::string HyprRequest(std::string_view text);  // to HyprSocketPath()
 
 // Whether a "j/version" reply names a version that takes the Lua syntax.
