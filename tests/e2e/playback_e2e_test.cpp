@@ -135,8 +135,8 @@ TEST(PlaybackEndToEnd, OpenLoopRecordPlayAndStopMidChord) {
   ASSERT_TRUE(status.WaitFor([](const bridgetest::Json& j) { return j["state"].s == "Recording"; }));
   struct Step {
     int code, value, pauseMs;
-  } steps[] = {{KEY_H, 1, 0},          {KEY_H, 0, 250},         {KEY_I, 1, 0},          {KEY_I, 0, 250},
-               {KEY_LEFTCTRL, 1, 100}, {KEY_LEFTSHIFT, 1, 800}, {KEY_LEFTSHIFT, 0, 0}, {KEY_LEFTCTRL, 0, 0}};
+  } steps[] = {{KEY_H, 1, 0},          {KEY_H, 0, 300},         {KEY_I, 1, 0},          {KEY_I, 0, 300},
+               {KEY_LEFTCTRL, 1, 200}, {KEY_LEFTSHIFT, 1, 800}, {KEY_LEFTSHIFT, 0, 0}, {KEY_LEFTCTRL, 0, 0}};
   for (const Step& s : steps) {
     ASSERT_TRUE(sim.Key(kbd, s.code, s.value));
     // The pauses are part of the input being recorded.
@@ -162,7 +162,8 @@ TEST(PlaybackEndToEnd, OpenLoopRecordPlayAndStopMidChord) {
     EXPECT_EQ(played[i].value, typed[i].value) << i << ": " << Pairs(played);
     const int64_t recorded = typed[i].ns - typed[0].ns;
     const int64_t replayed = played[i].ns - played[0].ns;
-    EXPECT_NEAR(static_cast<double>(replayed), static_cast<double>(recorded), 60e6) << "event " << i;
+    // Generous for a busy build machine, still well below every pause.
+    EXPECT_NEAR(static_cast<double>(replayed), static_cast<double>(recorded), 90e6) << "event " << i;
   }
 
   // In the second pass, F7 while Ctrl+Shift are held: both are released at once.
