@@ -28,7 +28,7 @@ void Note() {
   ++g_Count;
 }
 const PlaybackOutput kTimingOutput = {
-    [](int, bool) { Note(); },       [](int, bool) { Note(); }, [](int, int) { Note(); },
+    [](int, bool) { Note(); },       [](int) { Note(); },       [](int, bool) { Note(); }, [](int, int) { Note(); },
     [](int, int) { Note(); },        [](int) { Note(); },       [](int64_t start) { g_Start = start; },
 };
 

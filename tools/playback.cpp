@@ -34,7 +34,7 @@ int ClampToInt(int64_t v) {
 
 void DeviceButton(int button, bool down) { OsMouseButton(button, down, 1); }
 
-const PlaybackOutput kDeviceOutput = {&OsKeyVk, &DeviceButton, &OsMoveMouseTo, &OsMoveMouseBy, &OsMouseWheel,
+const PlaybackOutput kDeviceOutput = {&OsKeyVk, &OsKeyVkRepeat, &DeviceButton, &OsMoveMouseTo, &OsMoveMouseBy, &OsMouseWheel,
                                         nullptr};
 
 // What a run holds down: keys by VK code, buttons 0 to 2.
@@ -42,6 +42,7 @@ struct Held {
   std::vector<int> keys;
   bool buttons[3] = {false, false, false};
 
+  bool Holds(int vk) const { return std::find(keys.begin(), keys.end(), vk) != keys.end(); }
   void Key(int vk, bool down) {
     auto it = std::find(keys.begin(), keys.end(), vk);
     if (down && it == keys.end()) keys.push_back(vk);
@@ -70,7 +71,10 @@ struct Pointer {
 void Apply(const PlaybackAction& a, const PlaybackOutput& out, Held& held, Pointer& ptr, bool relative) {
   switch (a.kind) {
     case PlaybackAction::kKey:
-      out.key(a.code, a.down);
+      if (a.down && held.Holds(a.code) && out.keyRepeat)
+        out.keyRepeat(a.code);
+      else
+        out.key(a.code, a.down);
       held.Key(a.code, a.down);
       break;
     case PlaybackAction::kButton:

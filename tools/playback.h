@@ -47,6 +47,9 @@ int64_t LoopPauseNs(int loopIntervalMs);
 // Where playback's actions go. The program's own devices by default.
 struct PlaybackOutput {
   void (*key)(int vk, bool down);
+  // A further press of a key already held: an auto-repeat (recorded as
+  // presses while the key was held).
+  void (*keyRepeat)(int vk);
   void (*button)(int button, bool down);
   void (*moveTo)(int x, int y);
   void (*moveBy)(int dx, int dy);

@@ -129,6 +129,7 @@ void Push(Recorded r) {
 }
 const PlaybackOutput kRecordingOutput = {
     [](int vk, bool down) { Push({'k', vk, down}); },
+    [](int vk) { Push({'k', vk, 2}); },
     [](int button, bool down) { Push({'b', button, down}); },
     [](int x, int y) { Push({'m', x, y}); },
     [](int dx, int dy) { Push({'r', dx, dy}); },
@@ -165,16 +166,18 @@ TEST_F(PlayEventsTest, PlaysInOrderPlacesThePointerForClicksAndReleasesWhatTheRe
       Wheel(0, -120),
       Key(0, 16, true),  // Shift, never released in the recording
       Key(0, 65, true),
+      Key(0, 65, true),  // auto-repeat while held
       Key(0, 65, false),
       Button(0, kFlagOtherDown, 1, 1),  // nothing
   };
   PlaybackSettings s;
   EXPECT_TRUE(PlayEvents(events, s, kRecordingOutput, wake, StillPlaying, 0));
   const std::vector<Recorded> expect = {{'m', 100, 200}, {'b', 0, 1}, {'m', 150, 250}, {'b', 0, 0}, {'w', -120, 0},
-                                        {'k', 16, 1},    {'k', 65, 1}, {'k', 65, 0},    {'k', 16, 0}};
+                                        {'k', 16, 1},    {'k', 65, 1}, {'k', 65, 2},    {'k', 65, 0},
+                                        {'k', 16, 0}};
   EXPECT_EQ(Out(), expect);
-  EXPECT_EQ(g_PlaybackDone.load(), 8);
-  EXPECT_EQ(g_PlaybackTotal.load(), 8);
+  EXPECT_EQ(g_PlaybackDone.load(), 9);
+  EXPECT_EQ(g_PlaybackTotal.load(), 9);
   EXPECT_EQ(g_PlaybackLoop.load(), 1);
 }
 
@@ -416,8 +419,9 @@ TEST(PlaybackThroughCapture, PlayedInputIsNeitherRecordedNorTakenForHotkeys) {
   WakeEvent wake;
   const std::vector<UnifiedEvent> events = {Key(0, kDefaultVkPlay, true),   Key(0, kDefaultVkPlay, false),
                                             Key(0, kDefaultVkRecord, true), Key(0, kDefaultVkRecord, false),
-                                            Key(0, 65, true),               Key(0, 65, false),
-                                            Move(0, 500, 500),              Button(0, kFlagLeftDown, 500, 500),
+                                            Key(0, 65, true),               Key(0, 65, true),
+                                            Key(0, 65, false),              Move(0, 500, 500),
+                                            Button(0, kFlagLeftDown, 500, 500),
                                             Button(0, kFlagLeftUp, 500, 500), Wheel(0, 120)};
   const uint64_t mark = h.k().DesktopSeq();
   EXPECT_TRUE(PlayEvents(events, PlaybackSettings{}, DevicePlaybackOutput(), wake,
@@ -433,12 +437,15 @@ TEST(PlaybackThroughCapture, PlayedInputIsNeitherRecordedNorTakenForHotkeys) {
   EXPECT_FALSE(triggerRecord.load());
   // The desktop got every key, the F-keys included.
   int f7 = 0, f8 = 0;
+  std::vector<int> a;
   for (const auto& s : h.SeenFrom("pmr-inject", mark)) {
     if (s.ev.type == EV_KEY && s.ev.code == KEY_F7) ++f7;
     if (s.ev.type == EV_KEY && s.ev.code == KEY_F8) ++f8;
+    if (s.ev.type == EV_KEY && s.ev.code == KEY_A) a.push_back(s.ev.value);
   }
   EXPECT_EQ(f7, 2);
   EXPECT_EQ(f8, 2);
+  EXPECT_EQ(a, (std::vector<int>{1, 2, 0})) << "a recorded auto-repeat plays as a repeat";
   isRecording.store(false);
 }
 

@@ -181,6 +181,13 @@ void OsKeyVk(int vk, bool down) {
   Send(events, 1);
 }
 
+void OsKeyVkRepeat(int vk) {
+  const int code = VkToEvdev(vk);
+  if (code <= 0) return;
+  input_event events[2] = {Event(EV_KEY, code, 2)};
+  Send(events, 1);
+}
+
 void OsMoveMouseBy(int dx, int dy) {
   if (dx == 0 && dy == 0) return;
   input_event events[3];
