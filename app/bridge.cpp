@@ -8,6 +8,7 @@
 
 #include "app/app.h"
 #include "app/bridge_table.h"
+#include "app/macro_files.h"
 #include "app/pages.h"
 #include "base/json_escape.h"
 #include "platform/linux/gtk/webview.h"
@@ -232,6 +233,12 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
     HandleContinue(ctx);
     return std::string();
   });
+  sync("updateRecorder", Unwrapped([](const std::string& s) { ApplyRecorderUpdate(s); }));
+  sync("toggleRecording", NoArgs([] { Trigger(triggerRecord); }));
+  sync("togglePlayback", NoArgs([] { Trigger(triggerPlay); }));
+  sync("exportMacro", NoArgs([dispatch] { BindExportMacro(dispatch); }));
+  sync("openMacro", NoArgs([dispatch] { BindOpenMacro(dispatch); }));
+  sync("answerMacroOpen", Unwrapped([](const std::string& s) { AnswerMacroOpen(s); }));
   return t;
 }
 

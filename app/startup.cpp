@@ -11,6 +11,7 @@
 
 #include "app/app.h"
 #include "app/bridge.h"
+#include "app/macro_files.h"
 #include "app/pages.h"
 #include "base/data_dir.h"
 #include "platform/linux/gtk/webview.h"
@@ -24,6 +25,7 @@
 #include "state/session_file.h"
 #include "tools/autoclicker.h"
 #include "tools/keyspammer.h"
+#include "tools/playback.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 #include "update/update.h"
@@ -58,6 +60,11 @@ void NamedKeySpammer() {
   KeySpammerThread();
 }
 
+void NamedPlayback() {
+  SetThreadName("PMR playback");
+  PlaybackThread();
+}
+
 // Step 20: the main page when capture runs and no GNOME helper is needed,
 // otherwise the boot page.
 void ChooseFirstPage(webview::WebView& w) {
@@ -86,6 +93,7 @@ void StartWorkerThreads() {
   g_Threads.emplace_back(NamedKeySpammer);
   g_Threads.emplace_back(SignalProcessorThread);
   g_Threads.emplace_back(SessionAutosaveThread);
+  g_Threads.emplace_back(NamedPlayback);
 }
 
 int PmrMain(int argc, char** argv) {
@@ -171,7 +179,7 @@ int PmrMain(int argc, char** argv) {
           DesktopWindowsCheckSnap();
         },
         ShutDown, OsInputTapOnSessionLocked);
-    OsInstallFileOpenHandlers(g_MasterWindow, [](const std::vector<std::string>&) {});
+    OsInstallFileOpenHandlers(g_MasterWindow, OpenMacroFiles);
     StartUpdateCheckThread();
 
     w.run();

@@ -14,6 +14,13 @@ void OsMouseButton(int button, bool down, int clickNumber);
 void OsMoveMouseTo(int x, int y);          // desktop coordinates
 void OsCursorPosition(int& x, int& y);     // (0, 0) when no backend can tell
 void OsKeyVk(int vk, bool down);           // nothing for a VK code without evdev code
+// An auto-repeat of a key held down (value 2); nothing for a VK code without
+// evdev code.
+void OsKeyVkRepeat(int vk);
+void OsMoveMouseBy(int dx, int dy);        // relative motion in device counts
+// Wheel movement in 1/120 notches (positive away from the user): the
+// high-resolution value as given, whole notches once they add up.
+void OsMouseWheel(int delta120);
 bool OsAccessibilityTrusted();             // /dev/uinput can be opened for writing
 void OsOpenPrivacyPane(const std::string& which);  // nothing on this platform
 

@@ -86,6 +86,13 @@ void OsInstallLifecycleHooks(void* window, std::function<void()> geometry, std::
 // Installs the open-files handler and the navigation filter of the window's
 // web view; delivers files collected or handed over so far.
 void OsInstallFileOpenHandlers(void* window, std::function<void(const std::vector<std::string>&)> handler);
+// A native file dialog (the file-chooser portal where one exists) for one
+// file of the given extension (".pmrmacro"). `save` asks where to save, with
+// `suggestedName` filled in; otherwise which file to open. `done` runs later
+// on the main thread with the chosen path, or the empty text when the user
+// cancelled. Main thread.
+void OsChooseFile(bool save, const std::string& suggestedName, const std::string& extension,
+                  std::function<void(const std::string& path)> done);
 // Modal information alert on the main window (parentless before it exists;
 // nothing when there is no display).
 void OsShowAlert(const std::string& message);

@@ -253,6 +253,8 @@ void SessionLocked() {
   TapRequestReset();
   if (HoldModeAuto()) triggerAutoClickStop.store(true);
   if (HoldModeKeySpam()) triggerKeySpamStop.store(true);
+  // A macro must not go on typing into a locked screen.
+  triggerPlayStop.store(true);
   WakeSignalProcessor();
 }
 

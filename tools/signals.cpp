@@ -3,7 +3,9 @@
 
 #include "app/app.h"
 #include "state/profiles.h"
+#include "platform/os_keys.h"
 #include "tools/keyspammer.h"
+#include "tools/playback.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 
@@ -74,10 +76,17 @@ void ProcessSignals() {
 
   if (Consume(triggerPlay) && !isRecording.load()) {
     bool nowPlaying = !isPlaying.load();
-    isPlaying.store(nowPlaying);
-    if (!nowPlaying) {
-      ReleaseLeftRight();
-      ApplyStopToolsRule();
+    if (nowPlaying && !CurrentProfileHasEvents()) {
+      // Play state with nothing to play would look like a playback that
+      // does nothing; say why instead.
+      PostPageNote("Nothing to play yet: record a macro with " + GetKeyName(vkRecord.load()) + " first.");
+    } else {
+      if (nowPlaying) g_PlayRun.fetch_add(1);
+      isPlaying.store(nowPlaying);
+      if (!nowPlaying) {
+        ReleaseLeftRight();
+        ApplyStopToolsRule();
+      }
     }
     WakePlaybackThread();
   }

@@ -21,6 +21,7 @@
 #include "base/number_text.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
+#include "tools/playback.h"
 #include "tools/tool_state.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
@@ -158,6 +159,7 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += Bool(g_SnapAnimation);
   j += ",\"profiles\":";
   j += BuildProfilesJsonLocked();
+  j += PlaybackStatusJsonMembers();
   j += '}';
   return j;
 }
@@ -313,5 +315,38 @@ void ApplyKeySpamUpdate(const std::string& list) {
                       keySpamIntervalSecs, keySpamIntervalMs);
   StoreSetting(keySpamRepeatMode, FieldInt(f[4], ReadSetting(keySpamRepeatMode)));
   StoreSetting(keySpamRepeatTimes, FieldCount(f[5], ReadSetting(keySpamRepeatTimes)));
+  SnapshotActiveProfileSettings();
+}
+
+void ApplyRecorderUpdate(const std::string& list) {
+  const std::vector<std::string> f = SplitString(list, ',');
+  auto field = [&f](size_t i) -> const std::string* { return i < f.size() ? &f[i] : nullptr; };
+  // The playback thread reads these while it runs: each is stored whole.
+  auto flag = [&](size_t i, bool& target) {
+    if (const std::string* text = field(i)) {
+      const double v = FieldNumber(*text, std::nan(""));
+      if (!std::isnan(v)) std::atomic_ref<bool>(target).store(v != 0);
+    }
+  };
+  flag(0, bRecordKeyboard);
+  flag(1, bRecordMouseClicks);
+  flag(2, bRecordMouseMovement);
+  flag(3, bRecordMouseScroll);
+  flag(4, bUseRelativeMouse);
+  if (const std::string* text = field(5)) {
+    const double v = FieldNumber(*text, std::nan(""));
+    if (!std::isnan(v)) {
+      const double clamped = v < 0.1 ? 0.1 : (v > 10.0 ? 10.0 : v);
+      std::atomic_ref<float>(fPlaybackSpeed).store(static_cast<float>(clamped));
+    }
+  }
+  flag(6, bLoopSequence);
+  if (const std::string* text = field(7)) {
+    const double v = FieldNumber(*text, std::nan(""));
+    if (!std::isnan(v)) {
+      const double clamped = v < 0 ? 0.0 : (v > kMaxLoopIntervalMs ? kMaxLoopIntervalMs : std::trunc(v));
+      std::atomic_ref<int>(iLoopIntervalMs).store(static_cast<int>(clamped));
+    }
+  }
   SnapshotActiveProfileSettings();
 }

@@ -28,6 +28,12 @@ std::string GetPanelSettingsFilePath();
 // Fewer fields change nothing; extra fields are ignored.
 void ApplySpammerUpdate(const std::string& list);
 void ApplyKeySpamUpdate(const std::string& list);
+// Comma list of updateRecorder: record keyboard, mouse clicks, pointer
+// movement, wheel, relative movement (numbers, non-zero on), playback speed
+// (kept within 0.1 to 10), loop (non-zero on), pause between loops in ms
+// (0 to 86,400,000). A missing, empty or unreadable field keeps its value.
+void ApplyRecorderUpdate(const std::string& list);
+inline constexpr int kMaxLoopIntervalMs = 86400000;
 
 // Field rules of the comma lists (exposed for tests).
 // A finite number using the whole field (leading white space and trailing spaces allowed),

@@ -137,7 +137,8 @@ TEST_F(BridgeTableTest, NamesInRegistrationOrder) {
       "setAppSetting", "setPanelOrder", "resetHotkeys", "openLink", "getTrackerStatus", "clearProfile",
       "addProfile", "deleteProfile", "switchProfile", "getProfiles", "getSettings", "startUpdate",
       "reassignKey", "pmrMacPermissionStatus", "pmrMacRequestPermission", "pmrMacAlert",
-      "pmrLinuxInstallGnomeHelper", "pmrMacOpenSoftwareUpdate", "pmrMacContinue"};
+      "pmrLinuxInstallGnomeHelper", "pmrMacOpenSoftwareUpdate", "pmrMacContinue", "updateRecorder",
+      "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen"};
   Harness h;
   std::vector<std::string> names;
   for (const BridgeBinding& b : h.table) {

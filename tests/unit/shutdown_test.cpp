@@ -15,7 +15,7 @@ TEST(ShutDown, StopsToolsJoinsWorkersAndIsIdempotent) {
   ResetToolStateForTest();
   g_AppRunning.store(true);
   StartWorkerThreads();
-  ASSERT_EQ(g_Threads.size(), 4u);
+  ASSERT_EQ(g_Threads.size(), 5u);
 
   triggerAutoClickStart.store(true);
   WakeSignalProcessor();

@@ -68,6 +68,11 @@ class StatusJsonTest : public ::testing::Test {
   }
 };
 
+// No playback running, no note, no macro file waiting.
+const std::string kQuietPlaybackTail =
+    ",\"playDone\":0,\"playTotal\":0,\"playLoop\":0,\"note\":\"\",\"noteId\":0,\"macroAsk\":\"\","
+    "\"macroAskCount\":0}";
+
 TEST_F(StatusJsonTest, DefaultStateIsExactText) {
   std::string expected =
       "{\"state\":\"Idle\",\"count\":0,\"restore\":[],\"hkRec\":\"F8\",\"hkPlay\":\"F7\","
@@ -76,7 +81,7 @@ TEST_F(StatusJsonTest, DefaultStateIsExactText) {
       "\"reassigning\":\"\",\"panelHover\":false,\"autoClicking\":false,\"keySpamming\":false,"
       "\"picking\":false,\"locMode\":0,\"canUndoContinue\":false,\"siteDesign\":true,"
       "\"noAnimations\":false,\"snapAnimation\":true,\"profiles\":" +
-      Profiles() + "}";
+      Profiles() + kQuietPlaybackTail;
   EXPECT_EQ(Status(), expected);
 }
 
@@ -113,7 +118,7 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
       "\"reassigning\":\"keyspamtarget\",\"panelHover\":true,\"autoClicking\":true,\"keySpamming\":true,"
       "\"picking\":true,\"locMode\":-4,\"canUndoContinue\":false,\"siteDesign\":false,"
       "\"noAnimations\":true,\"snapAnimation\":false,\"profiles\":" +
-      Profiles() + "}";
+      Profiles() + kQuietPlaybackTail;
   EXPECT_EQ(Status(), expected);
 }
 

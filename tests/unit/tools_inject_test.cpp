@@ -232,7 +232,17 @@ TEST_F(ToolsInjectTest, StopToolsPathsLeaveNothingHeld) {
     std::function<void()> before;  // puts the recorder in the state to leave
     std::function<void()> stop;
   } cases[] = {
-      {"leaving play", [] { Trigger(triggerPlay); }, [] { Trigger(triggerPlay); }},
+      {"leaving play",
+       [] {
+         // Play state is entered only with something to play.
+         {
+           std::lock_guard<std::mutex> lock(profileMutex);
+           profiles[0].events.assign(1, UnifiedEvent{kEventKey, 0, 0, 0, 0, 65, true, 0});
+         }
+         Trigger(triggerPlay);
+         EXPECT_TRUE(isPlaying.load());
+       },
+       [] { Trigger(triggerPlay); }},
       {"stopping a recording", [] { Trigger(triggerRecord); }, [] { Trigger(triggerRecord); }},
       {"locking the hotkeys", [] {}, [] {
          EXPECT_TRUE(TapKey(vkUnlock.load(), true));

@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "state/profiles.h"
 #include "tools/keyspammer.h"
+#include "tools/playback.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 
@@ -20,6 +21,7 @@ inline void ResetAll() {
   ResetToolStateForTest();
   ResetInputHooksForTest();
   ResetKeySpammerForTest();
+  ResetPlaybackForTest();
   for (WakeEvent* ev : {&g_SignalWake, &g_AutoClickWake, &g_KeySpamWake, &g_PlaybackWake})
     ev->flag.store(false);
   std::lock_guard<std::mutex> lock(profileMutex);

@@ -72,6 +72,10 @@ bool CreatePointerDevice(int fd) {
   return SetUp(fd, 0x5202, "Pellomar virtual pointer", "pmr-pointer");
 }
 
+// Part of a wheel notch written as high-resolution movement but not yet as a
+// whole notch; guarded by g_InjectMutex.
+int g_WheelRemainder = 0;
+
 // Key and button codes pressed on the injection device; guarded by
 // g_InjectMutex.
 std::bitset<KEY_CNT> g_InjectHeld;
@@ -177,6 +181,40 @@ void OsKeyVk(int vk, bool down) {
   Send(events, 1);
 }
 
+void OsKeyVkRepeat(int vk) {
+  const int code = VkToEvdev(vk);
+  if (code <= 0) return;
+  input_event events[2] = {Event(EV_KEY, code, 2)};
+  Send(events, 1);
+}
+
+void OsMoveMouseBy(int dx, int dy) {
+  if (dx == 0 && dy == 0) return;
+  input_event events[3];
+  int n = 0;
+  if (dx != 0) events[n++] = Event(EV_REL, REL_X, dx);
+  if (dy != 0) events[n++] = Event(EV_REL, REL_Y, dy);
+  Send(events, n);
+}
+
+void OsMouseWheel(int delta120) {
+  if (delta120 == 0) return;
+  input_event events[3];
+  int n = 0;
+  std::lock_guard<std::mutex> lock(g_InjectMutex);
+  if (!g_SessionUsable.load()) return;
+  // Whole notches for readers of the classic axis; the part of a notch left
+  // over is kept for the next movement in the same direction.
+  if ((g_WheelRemainder > 0 && delta120 < 0) || (g_WheelRemainder < 0 && delta120 > 0)) g_WheelRemainder = 0;
+  const long long total = static_cast<long long>(g_WheelRemainder) + delta120;
+  const long long notches = total / 120;
+  g_WheelRemainder = static_cast<int>(total - notches * 120);
+  events[n++] = Event(EV_REL, REL_WHEEL_HI_RES, delta120);
+  if (notches != 0) events[n++] = Event(EV_REL, REL_WHEEL, static_cast<int>(notches));
+  events[n] = input_event{};
+  WriteFrameLocked(events, n);
+}
+
 bool OsAccessibilityTrusted() {
   int fd = InputIo().Open("/dev/uinput", O_WRONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -193,6 +231,7 @@ void ResetInputForTest() {
   g_InjectFd = g_PointerFd = -1;
   g_LastAbsX = g_LastAbsY = -1;
   g_InjectHeld.reset();
+  g_WheelRemainder = 0;
   g_SessionUsable.store(true);
   g_GrabBroken.store(false);
   g_BusySinceNs.store(0);

@@ -1,0 +1,207 @@
+// Opening and exporting macro files for the user.
+#include "app/macro_files.h"
+
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+#include "platform/os_window.h"
+#include "state/macro_file.h"
+#include "state/profiles.h"
+#include "state/session_file.h"
+#include "tools/playback.h"
+#include "tools/tool_state.h"
+
+namespace {
+
+// A file read and waiting for the user's answer. Main thread only.
+struct PendingOpen {
+  std::string name;
+  MacroFile file;
+};
+std::optional<PendingOpen> g_Pending;
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool EndsWith(const std::string& text, std::string_view suffix) {
+  return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string Thousands(size_t n) {
+  std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+std::string EventsText(size_t n) { return Thousands(n) + (n == 1 ? " event" : " events"); }
+
+bool Busy() { return isRecording.load() || isPlaying.load(); }
+
+std::string BusyText(const std::string& name) {
+  return "Stop the " + std::string(isRecording.load() ? "recording" : "playback") + " before opening " + name + ".";
+}
+
+// Replaces the current profile's recording with the file's and takes over
+// the settings the events play with.
+void Load(const std::string& name, MacroFile&& file) {
+  const size_t count = file.events.size();
+  {
+    std::lock_guard<std::mutex> lock(profileMutex);
+    // A recording or playback that started since the question was asked
+    // keeps its events.
+    if (Busy()) {
+      PostPageNote(BusyText(name));
+      return;
+    }
+    if (currentProfileIdx < 0 || currentProfileIdx >= static_cast<int>(profiles.size())) return;
+    profiles[static_cast<size_t>(currentProfileIdx)].events = std::move(file.events);
+    g_ProfileDataRev.fetch_add(1);
+  }
+  ApplyRecorderFieldsOfSettingsLine(file.settingsLine);
+  SnapshotActiveProfileSettings();
+  g_ProfilesRev.fetch_add(1);  // the page fetches the settings again
+  PostPageNote("Opened " + name + ": " + EventsText(count) + ".");
+}
+
+// Reads one macro file and loads it, or asks first; the message of what
+// happened, empty when the page asks.
+std::string OpenOne(const std::string& path) {
+  const std::string name = BaseName(path);
+  if (Busy()) return BusyText(name);
+  MacroFile file;
+  const MacroFileError error = ReadMacroFile(path, file);
+  if (error != MacroFileError::kNone) return MacroFileErrorText(error, name);
+  if (CurrentProfileHasEvents()) {
+    SetMacroAsk(name, static_cast<int64_t>(file.events.size()));
+    g_Pending = PendingOpen{name, std::move(file)};
+    return {};
+  }
+  Load(name, std::move(file));
+  return {};
+}
+
+void Say(const std::vector<std::string>& messages) {
+  std::string text;
+  for (const std::string& m : messages) {
+    if (m.empty()) continue;
+    if (!text.empty()) text += ' ';
+    text += m;
+  }
+  if (!text.empty()) PostPageNote(text);
+}
+
+}  // namespace
+
+void OpenMacroFiles(const std::vector<std::string>& paths) {
+  std::vector<std::string> messages;
+  bool opened = false;
+  for (const std::string& path : paths) {
+    const std::string name = BaseName(path);
+    if (EndsWith(name, ".pmrtheme")) {
+      messages.push_back(name + ": theme files are not supported yet.");
+    } else if (EndsWith(name, ".mcr")) {
+      messages.push_back(name + ": .mcr macro files are not supported yet.");
+    } else if (EndsWith(name, kMacroFileExtension)) {
+      if (opened) {
+        messages.push_back(name + " was not opened: one macro at a time.");
+        continue;
+      }
+      opened = true;
+      messages.push_back(OpenOne(path));
+    } else {
+      messages.push_back(name + " is not a Pellomar macro file.");
+    }
+  }
+  Say(messages);
+}
+
+void OpenMacroFile(const std::string& path) { Say({OpenOne(path)}); }
+
+void AnswerMacroOpen(const std::string& answer) {
+  if (!g_Pending) return;
+  PendingOpen pending = std::move(*g_Pending);
+  g_Pending.reset();
+  SetMacroAsk("", 0);
+  if (answer == "1")
+    Load(pending.name, std::move(pending.file));
+  else
+    PostPageNote(pending.name + " was not opened; the recording is unchanged.");
+}
+
+bool ExportCurrentMacroTo(const std::string& chosen) {
+  if (chosen.empty()) return false;
+  std::string path = chosen;
+  if (!EndsWith(BaseName(path), kMacroFileExtension)) path += kMacroFileExtension;
+  const std::string name = BaseName(path);
+  std::vector<UnifiedEvent> events;
+  {
+    std::lock_guard<std::mutex> lock(profileMutex);
+    if (currentProfileIdx >= 0 && currentProfileIdx < static_cast<int>(profiles.size()))
+      events = profiles[static_cast<size_t>(currentProfileIdx)].events;
+  }
+  if (events.empty()) {
+    PostPageNote("Nothing to export yet: record a macro first.");
+    return false;
+  }
+  if (!WriteMacroFile(path, BuildMacroFileText(SerializeSettings(), events))) {
+    PostPageNote(name + " could not be saved.");
+    return false;
+  }
+  PostPageNote("Exported " + EventsText(events.size()) + " to " + name + ".");
+  return true;
+}
+
+std::string SuggestedMacroFileName(const std::string& profileName) {
+  std::string out;
+  for (char c : profileName) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || u < 0x20 || u == 0x7F || c == ':' || c == '*' || c == '?' || c == '"' ||
+        c == '<' || c == '>' || c == '|')
+      out += '_';
+    else
+      out += c;
+  }
+  while (!out.empty() && (out.front() == '.' || out.front() == ' ')) out.erase(out.begin());
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  if (out.size() > 120) out.resize(120);
+  if (out.empty()) out = "macro";
+  return out + std::string(kMacroFileExtension);
+}
+
+void BindExportMacro(const std::function<void(std::function<void()>)>& post) {
+  if (!CurrentProfileHasEvents()) {
+    PostPageNote("Nothing to export yet: record a macro first.");
+    return;
+  }
+  std::string profileName;
+  {
+    std::lock_guard<std::mutex> lock(profileMutex);
+    if (currentProfileIdx >= 0 && currentProfileIdx < static_cast<int>(profiles.size()))
+      profileName = profiles[static_cast<size_t>(currentProfileIdx)].name;
+  }
+  if (!post) return;
+  const std::string suggested = SuggestedMacroFileName(profileName);
+  post([suggested] {
+    OsChooseFile(true, suggested, std::string(kMacroFileExtension), [](const std::string& path) {
+      if (!path.empty()) ExportCurrentMacroTo(path);
+    });
+  });
+}
+
+void BindOpenMacro(const std::function<void(std::function<void()>)>& post) {
+  if (!post) return;
+  post([] {
+    OsChooseFile(false, "", std::string(kMacroFileExtension), [](const std::string& path) {
+      if (!path.empty()) OpenMacroFile(path);
+    });
+  });
+}
+
+void ResetMacroFilesForTest() { g_Pending.reset(); }
