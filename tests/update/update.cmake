@@ -1,0 +1,18 @@
+# Self-update tests that need the network: each runs in a private network and
+# mount namespace (unshare, as root) where the product's host names lead to
+# local HTTPS servers with a certificate authority made for the run.
+add_executable(update_net_test ${CMAKE_CURRENT_LIST_DIR}/update_net_test.cpp)
+target_link_libraries(update_net_test PRIVATE pmr_testsupport GTest::gtest_main)
+add_test(NAME update_net_test
+  COMMAND unshare -m -n ${CMAKE_CURRENT_LIST_DIR}/private-net.sh $<TARGET_FILE:update_net_test>)
+set_tests_properties(update_net_test PROPERTIES LABELS unit TIMEOUT 300)
+
+# Test programs and benchmarks accept manifests signed with the TEST-ONLY key.
+add_library(pmr_testkey OBJECT ${CMAKE_CURRENT_LIST_DIR}/test_release_key.cpp)
+target_include_directories(pmr_testkey PRIVATE ${CMAKE_SOURCE_DIR})
+target_sources(pmr_testsupport INTERFACE $<TARGET_OBJECTS:pmr_testkey>)
+
+# The program with the TEST-ONLY update key, for the end-to-end update tests.
+add_executable(pellomar-testkey ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_CURRENT_LIST_DIR}/test_release_key.cpp)
+target_link_libraries(pellomar-testkey PRIVATE pmr_core)
+add_dependencies(pellomar-testkey resources)
