@@ -16,3 +16,9 @@ target_sources(pmr_testsupport INTERFACE $<TARGET_OBJECTS:pmr_testkey>)
 add_executable(pellomar-testkey ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_CURRENT_LIST_DIR}/test_release_key.cpp)
 target_link_libraries(pellomar-testkey PRIVATE pmr_core)
 add_dependencies(pellomar-testkey resources)
+
+# make package: the .deb and .rpm hold what they should, their metadata
+# validates, and the .deb installs through update-install into a private root.
+add_test(NAME package_test
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(package_test PROPERTIES LABELS unit TIMEOUT 300)
