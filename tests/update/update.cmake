@@ -22,3 +22,15 @@ add_dependencies(pellomar-testkey resources)
 add_test(NAME package_test
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(package_test PROPERTIES LABELS unit TIMEOUT 300)
+
+# The real program updating itself through its page (WebKitWebDriver), under
+# Xvfb and the input simulation, in the private network.
+add_test(NAME update_e2e
+  COMMAND ${CMAKE_COMMAND} -E env
+    PMR_BINARY_DIR=${CMAKE_BINARY_DIR}
+    PMR_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+    PMR_SIM_PRELOAD=$<TARGET_FILE:pmr_sim_preload>
+    PYTHONDONTWRITEBYTECODE=1
+    unshare -m -n ${CMAKE_CURRENT_LIST_DIR}/private-net.sh
+    ${CMAKE_SOURCE_DIR}/tests/e2e/with-xvfb.sh /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/test_update_e2e.py)
+set_tests_properties(update_e2e PROPERTIES LABELS xvfb TIMEOUT 600)
