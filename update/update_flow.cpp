@@ -1,5 +1,9 @@
 // The update check after start, and the update the page starts: check again,
 // (authorize,) download with progress, verify, install, relaunch.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -19,10 +23,23 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Reads a local manifest file: empty when missing, empty or too large.
+// Reads a local manifest file: empty when missing, empty or too large. At
+// most one byte more than a manifest may hold is read, so a huge file or a
+// device that never ends costs nothing.
 std::string ReadManifestFile(const std::string& path) {
-  std::string text = ReadFile(path);
-  if (text.size() > kMaxManifestBytes) return std::string();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::string();
+  std::string text(kMaxManifestBytes + 1, '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (got > kMaxManifestBytes) return std::string();
+  text.resize(got);
   return text;
 }
 

@@ -228,6 +228,8 @@ TEST_F(UpdateNet, ManifestAttacksFindNoUpdate) {
       {"oversized manifest", Publish("big.json", big)},
       {"oversized local manifest", dir_ + "/big.json"},
       {"missing local manifest", dir_ + "/none.json"},
+      {"endless local manifest", "/dev/zero"},
+      {"folder as local manifest", dir_},
       {"redirect", kWeb + "/redirect/m/good.json"},
       {"plain http", "http://" + std::string(kProductWebHost) + "/m/good.json"},
       {"expired certificate", kWeb + ":" + std::to_string(expired_.port) + "/m/good.json"},
