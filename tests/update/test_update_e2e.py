@@ -141,6 +141,91 @@ class UpdateEndToEnd(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.apps)), ["Pellomar.AppImage"])
         self.assertEqual(os.listdir(self.tmp), [])
 
+    def test_deb_installs_into_a_private_root_and_relaunches(self):
+        # A resource directory laid out as the .deb installs it: the program,
+        # its pages, update-install and package-type "deb".
+        res = os.path.join(self.work, "lib")
+        os.makedirs(res)
+        exe = os.path.join(res, "pellomar")
+        shutil.copy2(PROGRAM, exe)
+        for bundle in ("ui", "linux-ui"):
+            shutil.copytree(os.path.join(E.BINARY_DIR, bundle), os.path.join(res, bundle))
+        shutil.copy2(os.path.join(SOURCE_DIR, "data", "update-install"), res)
+        with open(os.path.join(res, "package-type"), "w") as f:
+            f.write("deb\n")
+        # The update is the .deb that make package builds.
+        pkg = os.path.join(self.work, "pkg")
+        subprocess.run([os.path.join(SOURCE_DIR, "scripts", "package.sh"), E.BINARY_DIR, pkg], check=True,
+                       stdout=subprocess.DEVNULL)
+        deb = [os.path.join(pkg, n) for n in os.listdir(pkg) if n.endswith(".deb")][0]
+        shutil.copy2(deb, os.path.join(self.www, "pellomar.deb"))
+        with open(deb, "rb") as f:
+            sha = hashlib.sha256(f.read()).hexdigest()
+        with open(os.path.join(self.www, "m", "deb.json"), "w") as f:
+            f.write(signed_manifest("linux-free-deb", "1.1.0", DL + "/pellomar.deb", sha))
+        # pkexec runs the command as it is (the tests run as root); the
+        # package tool installs into a private root with its own database.
+        fake = os.path.join(self.work, "fakebin")
+        root = os.path.join(self.work, "root")
+        os.makedirs(fake)
+        os.makedirs(os.path.join(root, "var", "lib", "dpkg", "info"))
+        os.makedirs(os.path.join(root, "var", "lib", "dpkg", "updates"))
+        open(os.path.join(root, "var", "lib", "dpkg", "status"), "w").close()
+        log = os.path.join(self.work, "pkexec.log")
+        scripts = {
+            "pkexec": "#!/bin/sh\necho \"$*\" >> '%s'\nexec \"$@\"\n" % log,
+            "apt-get": "#!/bin/sh\nfor last in \"$@\"; do :; done\n"
+                       "exec dpkg --root='%s' --force-depends -i \"$last\"\n" % root,
+        }
+        for name, text in scripts.items():
+            with open(os.path.join(fake, name), "w") as f:
+                f.write(text)
+            os.chmod(os.path.join(fake, name), 0o755)
+
+        def instances():
+            found = set()
+            for pid in os.listdir("/proc"):
+                try:
+                    if pid.isdigit() and os.readlink("/proc/%s/exe" % pid) == exe:
+                        found.add(int(pid))
+                except OSError:
+                    pass
+            return found
+
+        self.app = E.App(program=exe, args=["--update-manifest=" + WEB + "/m/deb.json"], path_prepend=fake,
+                         env={"CURL_CA_BUNDLE": os.path.join(self.dir, "ca.pem"), "TMPDIR": self.tmp})
+        self.app.wait_page("update-banner")
+        E.wait_until(lambda: self.app.js("return !document.getElementById('update-banner').hidden"), 40,
+                     what="update banner")
+        first = instances()
+        self.assertEqual(len(first), 1)
+        self.app.by_id("update-go").click()
+        try:
+            relaunched = E.wait_until(lambda: instances() - first, 90, what="relaunched program")
+        except AssertionError:
+            detail = ""
+            try:
+                detail = self.app.js("return document.getElementById('update-banner').textContent")
+            except Exception:
+                pass
+            log_text = open(log).read() if os.path.exists(log) else "(pkexec never ran)"
+            raise AssertionError("no relaunch; page: %r; pkexec: %r; stderr: %s" % (detail, log_text,
+                                                                                   self.app.stderr()[-2000:]))
+        try:
+            with open(log) as f:
+                self.assertEqual(f.read().split("\n")[0], os.path.join(res, "update-install") + " --wait " + sha)
+            self.assertTrue(os.access(os.path.join(root, "usr", "lib", "pellomar", "pellomar"), os.X_OK))
+            with open(os.path.join(root, "usr", "lib", "pellomar", "package-type")) as f:
+                self.assertEqual(f.read(), "deb\n")
+            status = subprocess.run(["dpkg", "--root=" + root, "-s", "pellomar"], stdout=subprocess.PIPE,
+                                    text=True).stdout
+            self.assertIn("Status: install ok installed", status)
+            self.assertEqual(os.listdir(self.tmp), [])
+        finally:
+            for pid in relaunched:
+                os.kill(pid, 15)
+            E.wait_until(lambda: not instances(), 30, what="relaunched program ended")
+
     def test_stalled_server_keeps_the_page_responsive(self):
         self.start(WEB + "/stall")
         self.app.wait_input_ready()
