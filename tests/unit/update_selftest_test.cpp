@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/read_file.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
 #include "update/update.h"
@@ -160,6 +161,43 @@ TEST_F(SelfTest, ProgramModeExitStatusAndMissingFile) {
   EXPECT_EQ(pmrtest::Run({pmrtest::ProgramPath(), "--selftest-update=" + dir_ + "/none"}, &out, env), 1);
   EXPECT_EQ(out, "FAIL could not open vectors file: " + dir_ + "/none\nSELFTEST-UPDATE: FAILURES ABOVE\n");
   EXPECT_EQ(access((dir_ + "/nodata").c_str(), F_OK), -1);
+}
+
+// The committed vectors file (made with the TEST-ONLY key) passes in the
+// program as shipped, and every case fails once its expectation is flipped.
+TEST_F(SelfTest, CommittedVectorsPassAndFailFlipped) {
+  std::string fixture = std::string(PMR_FIXTURES_DIR) + "/update/selftest-vectors.jsonl";
+  std::string text = ReadFile(fixture);
+  ASSERT_FALSE(text.empty());
+  std::string out;
+  std::vector<std::string> env = {"DISPLAY=", "WAYLAND_DISPLAY="};
+  ASSERT_EQ(pmrtest::Run({pmrtest::ProgramPath(), "--selftest-update=" + fixture}, &out, env), 0) << out;
+  std::vector<std::string> lines = Lines(out);
+  size_t cases = 0;
+  for (const std::string& l : Lines(text)) cases += l.find("\"line\":\"case\"") != std::string::npos;
+  ASSERT_GE(cases, 10u);
+  ASSERT_EQ(lines.size(), 1 + cases + 9 + 1 + 1);
+  for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("PASS ", 0), 0u) << lines[i];
+
+  std::string flipped;
+  for (const std::string& l : Lines(text)) {
+    std::string f = l;
+    size_t t = f.find("\"expect\":true"), fa = f.find("\"expect\":false");
+    if (t != std::string::npos)
+      f.replace(t, 13, "\"expect\":false");
+    else if (fa != std::string::npos)
+      f.replace(fa, 14, "\"expect\":true");
+    flipped += f + "\n";
+  }
+  std::string path = dir_ + "/flipped.jsonl";
+  std::ofstream(path, std::ios::binary) << flipped;
+  ASSERT_EQ(pmrtest::Run({pmrtest::ProgramPath(), "--selftest-update=" + path}, &out, env), 1) << out;
+  std::vector<std::string> flippedLines = Lines(out);
+  ASSERT_EQ(flippedLines.size(), lines.size());
+  EXPECT_EQ(flippedLines[0], lines[0]);  // the key line
+  for (size_t i = 1; i <= cases; ++i) EXPECT_EQ(flippedLines[i], "FAIL" + lines[i].substr(4));
+  for (size_t i = cases + 1; i + 1 < lines.size(); ++i) EXPECT_EQ(flippedLines[i], lines[i]);
+  EXPECT_EQ(flippedLines.back(), "SELFTEST-UPDATE: FAILURES ABOVE");
 }
 
 }  // namespace
