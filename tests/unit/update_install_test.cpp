@@ -287,6 +287,33 @@ TEST(UpdateRelaunch, EnvironmentOfAnAppImageRuntimeIsRemoved) {
   EXPECT_EQ(RelaunchEnvironment(env, ""), env);
 }
 
+// Inside a systemd user unit the relauncher is started in a scope of its own,
+// so it outlives the unit of the program that ends.
+TEST(UpdateRelaunch, InsideASystemdUnitRunsInItsOwnScope) {
+  std::string dir = pmrtest::MakeTempDir("relaunch");
+  std::string log = dir + "/systemd-run.log";
+  WriteText(dir + "/systemd-run",
+            "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + log + ".part'\n"
+            "mv '" + log + ".part' '" + log + "'\n",
+            0755);
+  std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  ::setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
+  ::setenv("INVOCATION_ID", "0123456789abcdef", 1);
+  ReopenAfterExit("/opt/pellomar/pellomar");
+  ::unsetenv("INVOCATION_ID");
+  ::setenv("PATH", oldPath.c_str(), 1);
+  // The stand-in runs in its own session; wait until it has written its log.
+  std::string text;
+  for (int i = 0; i < 3000 && (text = ReadFile(log)).empty(); ++i) ::usleep(10000);
+  std::vector<std::string> expected = {
+      "--user", "--scope", "--quiet", "--collect", "/bin/sh", "-c",
+      "cd /; while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; exec \"$2\"", "sh",
+      std::to_string(::getpid()), "/opt/pellomar/pellomar"};
+  std::string joined;
+  for (const std::string& a : expected) joined += a + "\n";
+  EXPECT_EQ(text, joined);
+}
+
 TEST(UpdateCleanup, RemovesOnlyOurLeftovers) {
   std::string tmp = pmrtest::MakeTempDir("cleanup");
   std::string apps = pmrtest::MakeTempDir("cleanup-apps");
