@@ -226,6 +226,7 @@ TEST_F(UpdateNet, ManifestAttacksFindNoUpdate) {
       {"link to another site", Publish("site.json", Signed("1.1.0", "https://elsewhere.example/p.bin", sha))},
       {"link with a port", Publish("port.json", Signed("1.1.0", kDl + ":443/p.bin", sha))},
       {"oversized manifest", Publish("big.json", big)},
+      {"oversized manifest without a length", kWeb + "/nolength/m/big.json"},
       {"oversized local manifest", dir_ + "/big.json"},
       {"missing local manifest", dir_ + "/none.json"},
       {"endless local manifest", "/dev/zero"},
@@ -275,6 +276,13 @@ TEST_F(UpdateNet, DownloadAttacksLeaveNothingStaged) {
       ExpectNothingStaged(type + ": " + c.what);
     }
   }
+  // A body larger than the limit with no announced length stops at the limit.
+  std::string body = "untouched";
+  EXPECT_FALSE(HttpsGet(kDl + "/nolength/payload.bin", 1000, nullptr, nullptr, body));
+  EXPECT_EQ(body, "untouched");
+  EXPECT_TRUE(HttpsGet(kDl + "/nolength/payload.bin", static_cast<int64_t>(payload_.size()), nullptr, nullptr, body));
+  EXPECT_TRUE(body == payload_);
+
   // A transfer stopped by its progress callback (shutdown) leaves nothing either.
   int calls = 0;
   UpdateProgressFn stopAtSecond = [&](int64_t, int64_t) { return ++calls < 2; };
