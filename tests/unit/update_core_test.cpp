@@ -2,6 +2,7 @@
 // key loading, signature and hash checks.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -270,6 +271,7 @@ TEST(UpdateCrypto, Sha256OfFiles) {
   }
   EXPECT_EQ(LinuxSha256File(dir + "/missing"), "");
   EXPECT_EQ(LinuxSha256File(dir), "");  // a folder reads with an error
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

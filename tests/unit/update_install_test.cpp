@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ TEST(UpdatePackageType, AppImageThenPackageTypeFile) {
   EXPECT_EQ(ResolveAppImage((dir + "/missing").c_str()), "");
   ASSERT_EQ(::chdir(dir.c_str()), 0);
   EXPECT_EQ(ResolveAppImage("real"), dir + "/real");
+  ASSERT_EQ(::chdir("/"), 0);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(UpdateStaging, RefusedBeforeAnyDownload) {
@@ -87,6 +90,7 @@ TEST(UpdateStaging, RefusedBeforeAnyDownload) {
             "Update failed: Pellomar can't replace its own file in " + dir +
                 "/missing-folder. Download the new version from " + std::string(kProductWebHost) + " instead.");
   EXPECT_EQ(staged, "");
+  std::filesystem::remove_all(dir);
 }
 
 class StagedInstall : public ::testing::Test {
@@ -115,7 +119,11 @@ class StagedInstall : public ::testing::Test {
     WriteText(dir_ + "/tools/rpm", "#!/bin/sh\necho \"rpm $*\" >> '" + log_ + "'\nexit 0\n", 0755);
     ::setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
   }
-  void TearDown() override { ::setenv("PATH", oldPath_.c_str(), 1); }
+  void TearDown() override {
+    ::setenv("PATH", oldPath_.c_str(), 1);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
 
   // A staged package as the download step leaves it.
   std::string Stage(const std::string& type, const std::string& content, std::string& folder) {
@@ -312,6 +320,7 @@ TEST(UpdateRelaunch, InsideASystemdUnitRunsInItsOwnScope) {
   std::string joined;
   for (const std::string& a : expected) joined += a + "\n";
   EXPECT_EQ(text, joined);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(UpdateCleanup, RemovesOnlyOurLeftovers) {
@@ -349,6 +358,7 @@ TEST(UpdateCleanup, RemovesOnlyOurLeftovers) {
   EXPECT_TRUE(Exists(apps + "/.Other.AppImage.update-Xy12"));
 
   CleanupUpdateTempFilesIn(tmp + "/missing", "");  // nothing to do, no failure
+  for (const std::string& d : {tmp, apps, outside}) std::filesystem::remove_all(d);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,6 +29,10 @@ class SelfTest : public ::testing::Test {
     dir_ = pmrtest::MakeTempDir("selftest");
     key_ = pmrtest::NewSigningKey();
     keyLine_ = "{\"line\":\"key\",\"hex\":\"" + pmrtest::Hex(pmrtest::PublicBlob(key_)) + "\"}";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
   }
   std::string CaseLine(const VectorCase& c, bool flip = false) {
     std::string sha(64, '5');

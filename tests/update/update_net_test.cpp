@@ -96,6 +96,8 @@ class UpdateNet : public ::testing::Test {
       if (s->child.stdoutFd >= 0) ::close(s->child.stdoutFd);
       if (s->child.stderrFd >= 0) ::close(s->child.stderrFd);
     }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
   }
 
   struct Server {
