@@ -323,6 +323,40 @@ TEST(UpdateRelaunch, InsideASystemdUnitRunsInItsOwnScope) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(UpdateHttps, CaBundleFromTheEnvironmentFirst) {
+  std::string dir = pmrtest::MakeTempDir("ca");
+  WriteText(dir + "/a.pem", "a");
+  WriteText(dir + "/b.pem", "b");
+  std::string system;
+  for (const char* p : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+                        "/etc/pki/ca-trust/extracted/pem/tls-ca-bundle.pem", "/etc/ssl/ca-bundle.pem",
+                        "/etc/ssl/cert.pem"})
+    if (system.empty() && ::access(p, R_OK) == 0) system = p;
+  struct Case {
+    const char* curl;  // nullptr: unset
+    const char* ssl;
+    std::string chosen;
+  } cases[] = {
+      {"a.pem", "b.pem", dir + "/a.pem"},
+      {"missing.pem", "b.pem", dir + "/b.pem"},
+      {"", "b.pem", dir + "/b.pem"},
+      {nullptr, "missing.pem", system},
+      {nullptr, nullptr, system},
+  };
+  for (const Case& c : cases) {
+    auto set = [&dir](const char* name, const char* file) {
+      if (!file) ::unsetenv(name);
+      else ::setenv(name, *file ? (dir + "/" + file).c_str() : "", 1);
+    };
+    set("CURL_CA_BUNDLE", c.curl);
+    set("SSL_CERT_FILE", c.ssl);
+    EXPECT_EQ(LinuxChooseCaBundle(), c.chosen) << (c.curl ? c.curl : "-") << " " << (c.ssl ? c.ssl : "-");
+  }
+  ::unsetenv("CURL_CA_BUNDLE");
+  ::unsetenv("SSL_CERT_FILE");
+  std::filesystem::remove_all(dir);
+}
+
 TEST(UpdateCleanup, RemovesOnlyOurLeftovers) {
   std::string tmp = pmrtest::MakeTempDir("cleanup");
   std::string apps = pmrtest::MakeTempDir("cleanup-apps");

@@ -55,7 +55,9 @@ int OnProgress(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_of
   return 0;
 }
 
-std::string ChooseCaBundle() {
+}  // namespace
+
+std::string LinuxChooseCaBundle() {
   for (const char* var : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
     const char* v = std::getenv(var);
     if (v && *v && ::access(v, R_OK) == 0) return v;
@@ -67,6 +69,8 @@ std::string ChooseCaBundle() {
   return std::string();
 }
 
+namespace {
+
 void GlobalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -77,7 +81,7 @@ void GlobalInit() {
 void LinuxCurlHttpsOnly(CURL* curl) {
   static std::once_flag once;
   static std::string bundle;
-  std::call_once(once, [] { bundle = ChooseCaBundle(); });
+  std::call_once(once, [] { bundle = LinuxChooseCaBundle(); });
 #if LIBCURL_VERSION_NUM >= 0x075500
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");

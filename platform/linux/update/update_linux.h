@@ -12,6 +12,9 @@
 
 // Limits the handle to HTTPS with certificate checks and the chosen CA bundle.
 void LinuxCurlHttpsOnly(CURL* curl);
+// The first readable of CURL_CA_BUNDLE, SSL_CERT_FILE and the distributions'
+// bundle files; "" leaves libcurl's default. LinuxCurlHttpsOnly asks once.
+std::string LinuxChooseCaBundle();
 
 // The installation this process runs from.
 struct UpdateInstallation {
