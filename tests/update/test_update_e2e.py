@@ -9,7 +9,6 @@ import stat
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ.get("PMR_SOURCE_DIR", ""), "tests", "e2e", "webdriver"))
@@ -93,7 +92,9 @@ class UpdateEndToEnd(unittest.TestCase):
         marker = os.path.join(self.work, "relaunched.txt")
         # The new version: a stand-in executable that reports it was started.
         new = ("#!/bin/sh\necho \"new version started as $0\" > '%s'\n" % marker).encode()
-        new += b"# " + b"x" * (2 * 1024 * 1024) + b"\n"
+        # Large enough that the slow route takes seconds, so the page is seen
+        # between progress reports even on a busy machine.
+        new += b"# " + b"x" * (5 * 1024 * 1024) + b"\n"
         with open(os.path.join(self.www, "new.AppImage"), "wb") as f:
             f.write(new)
         sha = hashlib.sha256(new).hexdigest()
@@ -123,7 +124,7 @@ class UpdateEndToEnd(unittest.TestCase):
             except Exception:  # the program ended for the relaunch
                 return True
             return len(seen) >= 3 and os.path.exists(marker) is False and seen[-1][0] > seen[0][0]
-        E.wait_until(progressed, 60, what="progress reports")
+        E.wait_until(progressed, 120, what="progress reports")
         E.wait_until(lambda: os.path.exists(marker), 60, what="relaunched new version")
 
         self.assertGreaterEqual(len(seen), 2, seen)
@@ -197,11 +198,15 @@ class UpdateEndToEnd(unittest.TestCase):
         self.app.wait_page("update-banner")
         E.wait_until(lambda: self.app.js("return !document.getElementById('update-banner').hidden"), 40,
                      what="update banner")
-        first = instances()
-        self.assertEqual(len(first), 1)
+        first = E.wait_until(lambda: (lambda now: now if len(now) == 1 else None)(instances()), 30,
+                             what="one running program")
         self.app.by_id("update-go").click()
         try:
-            relaunched = E.wait_until(lambda: instances() - first, 90, what="relaunched program")
+            # The relaunch starts the program once this one has ended (a
+            # child the program forks shares its executable for a moment, so
+            # only an instance seen after the first one is gone counts).
+            relaunched = E.wait_until(lambda: (lambda now: set() if now & first else now)(instances()), 90,
+                                      what="relaunched program")
         except AssertionError:
             detail = ""
             try:
@@ -224,7 +229,7 @@ class UpdateEndToEnd(unittest.TestCase):
         finally:
             for pid in relaunched:
                 os.kill(pid, 15)
-            E.wait_until(lambda: not instances(), 30, what="relaunched program ended")
+            E.wait_until(lambda: not (instances() & relaunched), 30, what="relaunched program ended")
 
     def test_stalled_server_keeps_the_page_responsive(self):
         self.start(WEB + "/stall")
@@ -232,9 +237,9 @@ class UpdateEndToEnd(unittest.TestCase):
         self.app.js("window.__first = null; startUpdate().then(function (m) { window.__first = m; });")
         # A second request is answered at once while the first one waits.
         self.assertEqual(self.app.bridge("startUpdate")["ok"], "An update is already in progress.")
-        started = time.monotonic()
+        # The page's own calls are answered while the update still waits on the server.
         self.assertIn("autoClicking", self.app.bridge("getTrackerStatus")["ok"])
-        self.assertLess(time.monotonic() - started, 5)
+        self.assertIsNone(self.app.js("return window.__first"))
         E.wait_until(lambda: self.app.js("return window.__first"), 60, what="stalled update answered")
         self.assertEqual(self.app.js("return window.__first"),
                          "Update failed: the update is no longer available. Try again later.")
