@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps test-deps configure clean bench
+.PHONY: run test build deps test-deps configure clean bench package
 
 deps:
 	@scripts/deps.sh build
@@ -23,6 +23,9 @@ test: test-deps configure
 	@cmake --build $(BUILD) -j $(JOBS) --target tests
 	@cd $(BUILD) && ctest -LE xvfb --output-on-failure -j $(JOBS)
 	@cd $(BUILD) && ctest -L xvfb --output-on-failure
+
+package: build
+	@scripts/package.sh $(BUILD) $(BUILD)/packages
 
 bench: deps configure
 	@cmake --build $(BUILD) -j $(JOBS) --target benches

@@ -134,7 +134,8 @@ class Sim:
 class App:
     """The real program, started by WebKitWebDriver under the simulation."""
 
-    def __init__(self, keyboard=True, mouse=True, uinput=True, env=None, path_prepend=None, data_files=None):
+    def __init__(self, keyboard=True, mouse=True, uinput=True, env=None, path_prepend=None, data_files=None,
+                 program=None, args=None):
         if not BINARY_DIR or not PRELOAD:
             raise RuntimeError("PMR_BINARY_DIR and PMR_SIM_PRELOAD must be set")
         self.home = tempfile.mkdtemp(prefix="pmr-e2e-")
@@ -163,7 +164,8 @@ class App:
             lines.append("export PATH='%s':\"$PATH\"" % path_prepend)
         for k, v in extra.items():
             lines.append("export %s='%s'" % (k, v))
-        lines.append("exec '%s/pellomar' \"$@\" 2>>'%s/stderr.txt'" % (BINARY_DIR, self.home))
+        program = program or os.path.join(BINARY_DIR, "pellomar")
+        lines.append("exec '%s' \"$@\" 2>>'%s/stderr.txt'" % (program, self.home))
         with open(self.wrapper, "w") as f:
             f.write("\n".join(lines) + "\n")
         os.chmod(self.wrapper, stat.S_IRWXU)
@@ -171,6 +173,8 @@ class App:
         opts = Options()
         opts.binary_location = self.wrapper
         opts.add_argument("--automation")
+        for a in args or ():
+            opts.add_argument(a)
         # The driver matches a requested browser name against the program's
         # own name ("pellomar-free"); ask for none, and drop the legacy
         # members it would match literally.

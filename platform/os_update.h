@@ -1,0 +1,58 @@
+#pragma once
+// Platform operations of the self-update: key loading, signature and hash
+// checks (OpenSSL), HTTPS transfers (libcurl), staging, installation and the
+// relaunch.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "update/update_core.h"
+
+struct evp_pkey_st;
+// An EC public key; empty when none could be loaded.
+using LinuxPublicKey = std::shared_ptr<evp_pkey_st>;
+
+// Hex text to bytes: even length, digits 0-9 a-f A-F; anything else gives "".
+std::string LinuxHexDecode(const std::string& hex);
+// A 72-byte "ECS1" blob (magic, length, X, Y big-endian) as a P-256 key.
+LinuxPublicKey LinuxP256KeyFromBlob(const unsigned char* bytes, size_t length);
+// ECDSA-SHA256 over `message`; the signature is r||s as 128 hex digits.
+bool LinuxVerifyP256(const LinuxPublicKey& key, const std::string& message, const std::string& sigHex);
+// 64 lower-case hex digits, or "" when the file cannot be read.
+std::string LinuxSha256File(const std::string& path);
+
+// The release key as a 72-byte blob (one per program build).
+extern const unsigned char kReleasePublicKeyBlob[72];
+// The release key loaded once per process; empty when it does not load.
+LinuxPublicKey LinuxReleaseKey();
+
+// Progress of a transfer: bytes received and the total (0 when unknown).
+// Returning false aborts the transfer.
+using UpdateProgressFn = std::function<bool(int64_t received, int64_t total)>;
+
+// One HTTPS GET. Writes into `file` when given, else into `body` (replaced
+// only on success). Succeeds only for a complete 200 answer within `limit`
+// bytes whose announced length, if any, matches what arrived.
+bool HttpsGet(const std::string& url, int64_t limit, FILE* file, const UpdateProgressFn* progress,
+              std::string& body);
+
+// "appimage", "deb", "rpm", or "" when this installation cannot update itself.
+std::string PackageType();
+std::string OwnAppImage();
+std::string OwnExe();
+std::string DownloadFolderPrefix();
+
+// Download, verify and stage; returns "" on success or the message to show.
+std::string OsDownloadAndStageUpdate(const UpdateManifestInfo& info, const UpdateProgressFn& progress,
+                                     std::string& staged);
+bool OsUpdateAuthorizesFirst();
+std::string OsAuthorizeUpdate(const std::string& sha256);
+void OsAbandonAuthorizedUpdate();
+bool OsUpdateAsksPassword();
+// Installs; "" on success (the program is then restarted once it ends).
+std::string OsInstallStagedUpdate(const std::string& staged);
+// Starts `executable` again once this process has ended.
+void ReopenAfterExit(const std::string& executable);
