@@ -167,10 +167,17 @@ TEST_F(KWinBackendTest, WindowUnderThePointerIsTheTopmostOfTwoOverlapping) {
   double x = 0, y = 0;
   ASSERT_TRUE(WaitFor([&] { return LinuxPointerPosition(x, y) && x == 1120 && y == 380; }));
   EXPECT_EQ(LinuxWindowPidAt(x, y), b.pid());
-  // A window that closes leaves the list.
-  const int gone = b.pid();
+  // A minimized window is not under the pointer; one that closes leaves the list.
+  ASSERT_EQ(g_KWin->Eval("const w = (function () { " + WindowOf(b.pid()) + " })(); w.minimized = true; return true;"),
+            "true");
+  EXPECT_TRUE(WaitFor([&] { return LinuxWindowPidAt(900, 250) == a.pid() && LinuxWindowPidAt(1100, 350) == 0; }));
+  ASSERT_EQ(g_KWin->Eval("const w = (function () { " + WindowOf(b.pid()) + " })(); w.minimized = false; return true;"),
+            "true");
+  EXPECT_TRUE(WaitFor([&] { return LinuxWindowPidAt(1100, 350) == b.pid(); }));
   b.Stop();
-  EXPECT_TRUE(WaitFor([&] { return LinuxWindowPidAt(1100, 350) != gone; }));
+  EXPECT_TRUE(WaitFor([&] { return LinuxWindowPidAt(1100, 350) == 0; }));
+  // Reading the report never makes KWin complain about a window property.
+  EXPECT_EQ(g_KWin->Log().find("Unable to handle unregistered datatype"), std::string::npos);
 }
 
 TEST_F(KWinBackendTest, KeepAboveIsSetAndClearedInKWin) {

@@ -426,6 +426,9 @@ std::string ReportScriptText(const std::string& target) {
       "}",
       "function onDesktop(w) {",
       "  if (w.onAllDesktops) return true;",
+      // KWin 5 numbers its desktops (and cannot hand its desktop objects to a
+      // script: reading w.desktops there only logs a warning per window).
+      "  if (typeof w.desktop === 'number') return w.desktop === workspace.currentDesktop;",
       "  if (w.desktops) return w.desktops.indexOf(workspace.currentDesktop) >= 0;",
       "  return w.desktop === workspace.currentDesktop;",
       "}",
