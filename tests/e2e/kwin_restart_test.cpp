@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -39,9 +41,27 @@ TEST(KWinRestart, ReportsStopWhileKWinIsGoneAndResumeWhenItIsBack) {
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   const std::string name = "pmr-report-" + std::to_string(getpid());
 
+  // An earlier run that was killed left its report script loaded and its
+  // file behind; a running one's stays.
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  const std::string dir = runtime + "/pellomar";
+  mkdir(dir.c_str(), 0700);
+  const std::string stale = "pmr-report-" + std::to_string(dead);
+  const std::string running = "pmr-report-" + std::to_string(getppid());
+  for (const std::string& n : {stale, running}) {
+    std::ofstream(dir + "/" + n + ".js") << "// left behind\n";
+    ASSERT_TRUE(kwin.LoadScript(dir + "/" + n + ".js", n));
+  }
+
   double x = 0, y = 0;
   EXPECT_FALSE(KWinPointer(x, y));  // nothing reported yet
   ASSERT_TRUE(KWinStart());
+  EXPECT_FALSE(kwin.IsScriptLoaded(stale));
+  EXPECT_NE(access((dir + "/" + stale + ".js").c_str(), F_OK), 0);
+  EXPECT_TRUE(kwin.IsScriptLoaded(running));
+  EXPECT_EQ(access((dir + "/" + running + ".js").c_str(), F_OK), 0);
   ASSERT_TRUE(kwin.IsScriptLoaded(name));
   ASSERT_TRUE(kwin.MovePointer(100, 200));
   ASSERT_TRUE(WaitFor([] { return PointerAt(100, 200); }));

@@ -349,6 +349,16 @@ std::string KWinSession::Eval(const std::string& body, int timeoutMs) {
   return result;
 }
 
+bool KWinSession::LoadScript(const std::string& file, const std::string& name) {
+  GVariant* loaded = impl_->Scripting("loadScript", g_variant_new("(ss)", file.c_str(), name.c_str()), "(i)");
+  if (!loaded) return false;
+  gint32 id = -1;
+  g_variant_get(loaded, "(i)", &id);
+  g_variant_unref(loaded);
+  if (GVariant* started = impl_->Scripting("start", nullptr, nullptr)) g_variant_unref(started);
+  return id >= 0;
+}
+
 bool KWinSession::IsScriptLoaded(const std::string& name) {
   GVariant* reply = impl_->Scripting("isScriptLoaded", g_variant_new("(s)", name.c_str()), "(b)");
   if (!reply) return false;

@@ -60,6 +60,8 @@ class KWinSession {
   // KWin and returns JSON.stringify of the value; empty on failure or after
   // timeoutMs.
   std::string Eval(const std::string& body, int timeoutMs = 5000);
+  // Has KWin load and start the script file under that name.
+  bool LoadScript(const std::string& file, const std::string& name);
   // Asks KWin's scripting service whether a script of that name is loaded.
   bool IsScriptLoaded(const std::string& name);
   // Unique bus name of KWin now; empty when it is not on the bus.

@@ -2,11 +2,13 @@
 // over it, the names allowed into scripts and where script files are written.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -159,6 +161,25 @@ TEST_F(KWinScriptDirTest, WithoutARuntimeDirectoryAFreshPrivateOneIsMade) {
   EXPECT_EQ(pmrkwin::ScriptDirectory(), dir);  // kept for the process
   pmrkwin::ResetScriptDirectoryForTest();      // removes it again
   EXPECT_EQ(Mode(dir), 0u);
+}
+
+TEST_F(KWinScriptDirTest, ScriptsOfProcessesThatAreGoneAreRemoved) {
+  const std::string dir = pmrkwin::ScriptDirectory();
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  const std::string d = std::to_string(dead), live = std::to_string(getppid()), own = std::to_string(getpid());
+  const std::vector<std::string> files = {
+      "pmr-report-" + d + ".js",   "pmr-action-" + d + "-3.js", "pmr-report-" + live + ".js",
+      "pmr-action-" + live + "-0.js", "pmr-report-" + own + ".js", "pmr-report-" + d + "x.js",
+      "pmr-action-" + d + ".js",   "pmr-report-.js",            "notes.txt", "pmr-report-" + d + ".jsx"};
+  for (const std::string& f : files) std::ofstream(dir + "/" + f) << "x";
+  const auto removed = pmrkwin::RemoveStaleScripts(dir, getpid());
+  EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()),
+            std::set<std::string>({"pmr-report-" + d, "pmr-action-" + d + "-3"}));
+  for (size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(access((dir + "/" + files[i]).c_str(), F_OK) == 0, i >= 2) << files[i];
 }
 
 }  // namespace

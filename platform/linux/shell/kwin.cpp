@@ -9,7 +9,9 @@
 // calls are synchronous on the calling thread.
 #include "platform/linux/shell/kwin.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -557,6 +559,36 @@ bool WriteScriptFile(const std::string& path, const std::string& text) {
   return ok;
 }
 
+std::vector<std::string> RemoveStaleScripts(const std::string& dir, int ownPid) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return names;
+  while (dirent* e = readdir(d)) {
+    std::string_view file = e->d_name;
+    if (file.size() <= 3 || file.substr(file.size() - 3) != ".js") continue;
+    std::string_view name = file.substr(0, file.size() - 3);
+    std::string_view rest;
+    if (name.rfind("pmr-report-", 0) == 0)
+      rest = name.substr(11);
+    else if (name.rfind("pmr-action-", 0) == 0)
+      rest = name.substr(11);
+    else
+      continue;
+    size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 0 || digits > 9) continue;
+    const std::string_view tail = rest.substr(digits);
+    const bool report = name[4] == 'r';
+    if (report ? !tail.empty() : (tail.size() < 2 || tail[0] != '-')) continue;
+    const int pid = std::atoi(std::string(rest.substr(0, digits)).c_str());
+    if (pid <= 0 || pid == ownPid) continue;
+    if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // still running (or not ours to judge)
+    if (unlinkat(dirfd(d), e->d_name, 0) == 0) names.emplace_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
 int PendingActionCountForTest() {
   std::lock_guard<std::mutex> lock(g_ActionMutex);
   return static_cast<int>(g_PendingActions.size());
@@ -591,6 +623,11 @@ bool KWinStart() {
     g_ScriptName = "pmr-report-" + std::to_string(getpid());
     g_ScriptFile = dir.empty() ? std::string() : dir + "/" + g_ScriptName + ".js";
   }
+  // Scripts of an earlier run that ended without its clean-up (killed, or
+  // its display gone) would keep calling a name nobody owns any more.
+  if (!dir.empty())
+    for (const std::string& stale : pmrkwin::RemoveStaleScripts(dir, static_cast<int>(getpid())))
+      if (ScriptBoolCall("isScriptLoaded", stale)) ScriptBoolCall("unloadScript", stale);
   if (!StartReportThread()) return false;
   std::string file, name;
   {

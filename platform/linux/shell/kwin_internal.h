@@ -52,6 +52,11 @@ const std::string& ScriptDirectory();
 // Writes a script file (never through a link; mode 0600).
 bool WriteScriptFile(const std::string& path, const std::string& text);
 
+// Deletes the script files in dir left by processes that no longer run
+// (never those of ownPid or of a running process) and returns their script
+// names.
+std::vector<std::string> RemoveStaleScripts(const std::string& dir, int ownPid);
+
 // Seams for tests (no effect on a running backend otherwise).
 // Action scripts loaded whose unload is still pending.
 int PendingActionCountForTest();
