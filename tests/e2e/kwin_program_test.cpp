@@ -94,11 +94,25 @@ TEST_F(KWinProgramTest, PlacementKeepAboveAndHeaderBarInKWinAndCleanStop) {
   EXPECT_EQ(KWinSays(pid, kDecorated), "false");
   EXPECT_EQ(KWinSays(pid, "w.bufferGeometry.width >= w.frameGeometry.width"), "true");
 
+  // Moved in KWin by someone else: the placement saved at exit is where
+  // KWin reports the window then.
+  EXPECT_EQ(kwin.Eval("const l = workspace.clientList(); for (let i = 0; i < l.length; i++) { const w = l[i]; if "
+                      "(w.pid === " + std::to_string(pid) + " && w.normalWindow) { w.frameGeometry = { x: 310, y: "
+                      "90, width: w.frameGeometry.width, height: w.frameGeometry.height }; return true; } } "
+                      "return false;"),
+            "true");
+  ASSERT_TRUE(WaitFor([&] { return KWinSays(pid, "[w.frameGeometry.x, w.frameGeometry.y]") == "[310,90]"; }, 5000));
+
   // A clean stop unloads the report script and the one-shot scripts, and
   // leaves no script file behind.
   const std::string scripts = prog.home() + "/run/pellomar";
   EXPECT_FALSE(FilesIn(scripts).empty());
   EXPECT_EQ(prog.Stop(), 0) << prog.Stderr();
+  std::ifstream saved(data + "/appsettings.txt");
+  std::string line, place;
+  while (std::getline(saved, line))
+    if (line.rfind("windowX=", 0) == 0 || line.rfind("windowY=", 0) == 0) place += line + ";";
+  EXPECT_EQ(place, "windowX=310;windowY=90;");
   EXPECT_FALSE(kwin.IsScriptLoaded(report));
   EXPECT_FALSE(kwin.IsScriptLoaded("pmr-action-" + std::to_string(pid) + "-0"));
   EXPECT_TRUE(FilesIn(scripts).empty()) << FilesIn(scripts).front();
