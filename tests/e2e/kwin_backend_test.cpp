@@ -239,4 +239,21 @@ TEST_F(KWinBackendTest, OnlyKWinMayFeedUs) {
   EXPECT_NE(LinuxWindowPidAt(4000, 4000), 99);
 }
 
+TEST_F(KWinBackendTest, WindowOnAnotherDesktopIsNeverUnderThePointer) {
+  pmrtest::KWinTestWindow c;
+  ASSERT_TRUE(c.Start(*g_KWin, "pmr window c", 200, 150));
+  const std::string find = "const w = (function () { " + WindowOf(c.pid()) + " })(); if (!w) return false; ";
+  ASSERT_TRUE(WaitFor([&] {
+    return g_KWin->Eval(find + "w.frameGeometry = { x: 1000, y: 600, width: 200, height: 150 }; return true;") ==
+           "true";
+  }, 10000));
+  ASSERT_TRUE(WaitFor([&] { return LinuxWindowPidAt(1100, 650) == c.pid(); }));
+  ASSERT_EQ(g_KWin->Eval(find + "workspace.desktops = 2; w.desktop = 2; return w.desktop;"), "2");
+  EXPECT_TRUE(WaitFor([&] { return LinuxWindowPidAt(1100, 650) == 0; }));
+  ASSERT_EQ(g_KWin->Eval("workspace.currentDesktop = 2; return workspace.currentDesktop;"), "2");
+  EXPECT_TRUE(WaitFor([&] { return LinuxWindowPidAt(1100, 650) == c.pid(); }));
+  ASSERT_EQ(g_KWin->Eval("workspace.currentDesktop = 1; return workspace.currentDesktop;"), "1");
+  EXPECT_TRUE(WaitFor([&] { return LinuxWindowPidAt(1100, 650) == 0; }));
+}
+
 }  // namespace

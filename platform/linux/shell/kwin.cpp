@@ -449,8 +449,9 @@ std::string ReportScriptText(const std::string& target) {
       "  callDBus(target, path, iface, 'Windows', out.join(';'));",
       "}",
       "function on(signal, fn) { if (signal && signal.connect) signal.connect(fn); }",
+      // A window sent to another desktop leaves the list at once, not at the next change.
       "function watch(w) { if (!w) return; on(w.frameGeometryChanged, sendWindows); on(w.minimizedChanged, "
-      "sendWindows); }",
+      "sendWindows); on(w.desktopChanged, sendWindows); }",
       "on(workspace.cursorPosChanged, sendPointer);",
       "on(workspace.windowAdded, function (w) { watch(w); sendWindows(); });",
       "on(workspace.clientAdded, function (w) { watch(w); sendWindows(); });",
