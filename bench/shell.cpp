@@ -151,5 +151,6 @@ int main() {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::printf("kwin_idle_wakeups_per_s: %.1f\n", (after - before) / seconds);
   std::fflush(stdout);
+  pmrtest::Run({"rm", "-rf", runtime});
   return 0;
 }

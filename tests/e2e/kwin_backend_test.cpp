@@ -25,6 +25,7 @@ pmrtest::KWinSession* g_KWin = nullptr;
 GtkWidget* g_Window = nullptr;
 std::string g_Skip;     // no KWin on this machine
 std::string g_Failure;  // KWin or the client did not come up
+std::string g_Runtime;  // this process's runtime directory
 
 // Waits for a condition while the default main context runs (the action
 // scripts are unloaded from it).
@@ -62,6 +63,7 @@ class KWinEnvironment : public ::testing::Environment {
     std::atexit([] {
       delete g_KWin;
       g_KWin = nullptr;
+      if (!g_Runtime.empty()) pmrtest::Run({"rm", "-rf", g_Runtime});
     });
     if (!g_KWin->Start()) {
       g_Failure = "KWin did not start: " + g_KWin->error();
@@ -69,9 +71,9 @@ class KWinEnvironment : public ::testing::Environment {
     }
     g_KWin->ExportClientEnv();
     // Our script files go to a runtime directory of this test.
-    const std::string runtime = pmrtest::MakeTempDir("kwin-client-run");
-    chmod(runtime.c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    g_Runtime = pmrtest::MakeTempDir("kwin-client-run");
+    chmod(g_Runtime.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", g_Runtime.c_str(), 1);
     if (!gtk_init_check(nullptr, nullptr)) {
       g_Failure = "GTK cannot open the KWin display";
       return;

@@ -103,6 +103,7 @@ TEST(KWinRestart, ReportsStopWhileKWinIsGoneAndResumeWhenItIsBack) {
   // Action scripts of the last second are unloaded with the report script
   // at exit; their files are removed then too (checked by the program test).
   EXPECT_TRUE(WaitFor([] { return pmrkwin::PendingActionCountForTest() == 0; }));
+  pmrtest::Run({"rm", "-rf", runtime});
 }
 
 }  // namespace

@@ -290,6 +290,12 @@ void KWinSession::Stop() {
     impl_->context = nullptr;
   }
   impl_->bus.Stop();
+  // The copy of KWin, its runtime directory, log and the evaluated scripts.
+  if (!impl_->dir.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(impl_->dir, ec);
+    impl_->dir.clear();
+  }
 }
 
 const std::string& KWinSession::busAddress() const { return impl_->bus.Address(); }
