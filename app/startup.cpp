@@ -29,6 +29,9 @@
 
 namespace {
 
+constexpr int kMinWindowWidth = 300;
+constexpr int kMinWindowHeight = 360;
+
 void SetThreadName(const char* name) { pthread_setname_np(pthread_self(), name); }
 
 void SignalProcessorThread() {
@@ -140,6 +143,9 @@ int PmrMain(int argc, char** argv) {
     BindSetTitleBarColors(w);
     OsInstallMainMenu(kMenuName);
     w.set_size(kDefaultWindowWidth, kDefaultWindowHeight, webview::Hint::None);
+    // The smallest window at which the page still fits without clipping.
+    w.set_size(kMinWindowWidth, kMinWindowHeight, webview::Hint::Min);
+    OsSetWindowIcon(g_MasterWindow);
     w.init(InjectedUserScript());
     DesktopWindowsStart(g_MasterWindow, true, g_MasterEvalFn, g_MasterDispatchFn,
                         std::function<void()>());
