@@ -132,7 +132,7 @@ class PageLayout(unittest.TestCase):
         self.assertIn("minimum size: 300 by 360", with_icon[0][with_icon[0].find("WM_NORMAL_HINTS"):])
         self.resize(420, 560)
 
-    def test_zz_screenshots_at_each_width(self):
+    def test_a_screenshots_at_each_width(self):
         out = E.screenshot_dir()
         for width, height, _ in WIDTHS:
             self.resize(width, height)

@@ -184,7 +184,11 @@ class PageStates(unittest.TestCase):
         self.click("#spam-go")
         E.wait_until(lambda: self.text("spam-go-text") == "Start clicking", what="countdown cancelled")
         self.assertFalse(self.status()["autoClicking"])
-        self.app.js("document.getElementById('start-delay').value = '1'")
+        # The delay is chosen in Settings and kept in the app settings file.
+        self.app.js("var d = document.getElementById('start-delay'); d.value = '1';"
+                    "d.dispatchEvent(new Event('change'));")
+        E.wait_until(lambda: "startDelaySecs=1\n" in self.app.data_file("appsettings.txt"), what="delay saved")
+        self.assertEqual(self.app.bridge("getAppSettings")["ok"]["startDelaySecs"], 1)
         self.click("#spam-go")
         E.wait_until(lambda: "Starting in 1" in self.text("spam-go-text"), what="countdown shown")
         E.wait_until(lambda: self.status()["autoClicking"], what="started after the countdown")
