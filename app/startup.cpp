@@ -17,6 +17,7 @@
 #include "platform/os_keys.h"
 #include "platform/os_shell.h"
 #include "platform/os_window.h"
+#include "platform/os_window_size.h"
 #include "snap/desktop_windows.h"
 #include "state/app_settings.h"
 #include "state/profiles.h"
@@ -144,7 +145,7 @@ int PmrMain(int argc, char** argv) {
     OsInstallMainMenu(kMenuName);
     w.set_size(kDefaultWindowWidth, kDefaultWindowHeight, webview::Hint::None);
     // The smallest window at which the page still fits without clipping.
-    w.set_size(kMinWindowWidth, kMinWindowHeight, webview::Hint::Min);
+    OsSetPageMinimumSize(g_MasterWindow, kMinWindowWidth, kMinWindowHeight);
     OsSetWindowIcon(g_MasterWindow);
     w.init(InjectedUserScript());
     DesktopWindowsStart(g_MasterWindow, true, g_MasterEvalFn, g_MasterDispatchFn,

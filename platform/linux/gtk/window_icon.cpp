@@ -1,11 +1,13 @@
 // The program's icon on its windows (_NET_WM_ICON on X11, the application
-// icon elsewhere), read from the icon files shipped beside the executable.
+// icon elsewhere), read from the icon files shipped beside the executable,
+// and the smallest size of the page.
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtk/gtk.h>
 
 #include <string>
 
 #include "platform/linux/gtk/gtk_internal.h"
+#include "platform/os_window_size.h"
 
 bool OsSetWindowIcon(void* window) {
   const std::string dir = OsResourceDir() + "/" + pmrgtk::kWindowIconDir;
@@ -24,4 +26,13 @@ bool OsSetWindowIcon(void* window) {
   if (window && GTK_IS_WINDOW(window)) gtk_window_set_icon_list(GTK_WINDOW(window), icons);
   g_list_free_full(icons, g_object_unref);
   return true;
+}
+
+// The page (the window's child) asks for at least this size, so GTK keeps
+// the window from getting smaller and tells the window manager so (the
+// minimum size of WM_NORMAL_HINTS); the window's own size stays as set.
+void OsSetPageMinimumSize(void* window, int width, int height) {
+  if (!window || !GTK_IS_WINDOW(window)) return;
+  GtkWidget* child = gtk_bin_get_child(GTK_BIN(window));
+  if (child) gtk_widget_set_size_request(child, width, height);
 }

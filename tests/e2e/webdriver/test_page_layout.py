@@ -16,10 +16,7 @@ WIDTHS = [(300, 560, 1), (420, 560, 1), (800, 700, 2), (1600, 900, 3)]
 class PageLayout(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.app = E.App()
-        cls.app.wait_page("panel-spammer")
-        cls.app.wait_input_ready()
-        E.wait_until(lambda: cls.app.status_file() is not None, 20, what="first status poll")
+        cls.app = E.main_page_app()
 
     @classmethod
     def tearDownClass(cls):
@@ -93,6 +90,9 @@ class PageLayout(unittest.TestCase):
         self.app.bridge("startSpammer")
         E.wait_until(lambda: "Stop" in self.app.js("return document.getElementById('spam-go-text').textContent"),
                      what="running state shown")
+        # Measured once the button has finished turning red (its background transitions).
+        E.wait_until(lambda: "rgb(240, 77, 104)" in self.app.js(
+            "return getComputedStyle(document.getElementById('spam-go')).backgroundImage"), what="stop colours")
         running = self.app.js(C.CONTRAST_JS)
         self.app.bridge("stopSpammer")
         E.wait_until(lambda: not self.status()["autoClicking"], what="clicker stopped")

@@ -16,10 +16,7 @@ from selenium.webdriver.common.keys import Keys  # noqa: E402
 class PageStates(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.app = E.App()
-        cls.app.wait_page("panel-spammer")
-        cls.app.wait_input_ready()
-        E.wait_until(lambda: cls.app.status_file() is not None, 20, what="first status poll")
+        cls.app = E.main_page_app()
 
     @classmethod
     def tearDownClass(cls):
