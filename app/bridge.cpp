@@ -18,6 +18,7 @@
 #include "state/app_settings.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
+#include "tools/hotkey_guard.h"
 #include "tools/keyspammer.h"
 #include "tools/status_json.h"
 #include "tools/tool_state.h"
@@ -133,13 +134,13 @@ std::string LinuxPaste(const std::string& args) {
   return JsonEscapeForBind(OsReadClipboardText(ParseJSString(args) == "primary"));
 }
 
+// Empty when the address was handed to the desktop; when nothing could open
+// it, the address as a JSON string, so the page can offer it for copying.
 std::string OpenLink(const std::string& args) {
   std::string name = ParseJSString(args);
-  if (name == "docs")
-    OsOpenUrl(kDocsUrl);
-  else if (name == "discord")
-    OsOpenUrl(kCommunityUrl);
-  return {};
+  const char* url = name == "docs" ? kDocsUrl : (name == "discord" ? kCommunityUrl : nullptr);
+  if (!url || OsOpenUrl(url)) return {};
+  return JsonEscapeForBind(url);
 }
 
 void Trigger(std::atomic<bool>& trigger) {
@@ -204,7 +205,10 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("markWarningSeen", [](const std::string& a) { return BindMarkWarningSeen(ParseJSString(a)); });
   sync("setAppSetting", [](const std::string& a) { return BindSetAppSetting(ParseJSString(a)); });
   sync("setPanelOrder", [](const std::string& a) { return BindSetPanelOrder(ParseJSString(a)); });
-  sync("resetHotkeys", NoArgs(ResetHotkeys));
+  sync("resetHotkeys", NoArgs([] {
+    ClearPendingHotkey();
+    ResetHotkeys();
+  }));
   sync("openLink", OpenLink);
   sync("getTrackerStatus", [](const std::string&) { return RunStatusPoll(); });
   sync("clearProfile", NoArgs(BindClearProfile));
@@ -214,7 +218,10 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("getProfiles", [](const std::string&) { return BindGetProfiles(); });
   sync("getSettings", [](const std::string&) { return BuildSettingsJson(); });
   t.push_back(BridgeBinding{"startUpdate", {}, ctx.startUpdate});
-  sync("reassignKey", Unwrapped([](const std::string& s) { ReassignKey(s); }));
+  sync("reassignKey", Unwrapped([](const std::string& s) {
+    ClearPendingHotkey();
+    ReassignKey(s);
+  }));
   sync("pmrMacPermissionStatus", [](const std::string&) { return HandlePermissionStatus(); });
   sync("pmrMacRequestPermission", [](const std::string& a) {
     HandleRequestPermission(a);
@@ -239,6 +246,8 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("exportMacro", NoArgs([dispatch] { BindExportMacro(dispatch); }));
   sync("openMacro", NoArgs([dispatch] { BindOpenMacro(dispatch); }));
   sync("answerMacroOpen", Unwrapped([](const std::string& s) { AnswerMacroOpen(s); }));
+  // The answer to "use this typing key as a hotkey?": "1" yes, else no.
+  sync("confirmHotkey", Unwrapped([](const std::string& s) { ConfirmPendingHotkey(s); }));
   return t;
 }
 

@@ -11,7 +11,7 @@
 
 std::string BuildPermissionStatusJson(bool accessibility, bool input, bool ready,
                                       const std::string& setup, const std::string& commands,
-                                      const std::string& gnome) {
+                                      const std::string& gnome, const std::string& problem) {
   auto b = [](bool v) { return v ? "true" : "false"; };
   std::string j = "{\"accessibility\":";
   j += b(accessibility);
@@ -25,6 +25,8 @@ std::string BuildPermissionStatusJson(bool accessibility, bool input, bool ready
   j += JsonEscapeForBind(commands);
   j += ",\"gnome\":";
   j += JsonEscapeForBind(gnome);
+  j += ",\"setupProblem\":";
+  j += JsonEscapeForBind(problem);
   j += '}';
   return j;
 }
@@ -40,7 +42,8 @@ std::string HandlePermissionStatus() {
   std::string commands = OsInputSetupCommands();
   std::string setup = OsInputSetupState();
   bool input = ready || OsListenEventAllowed();
-  return BuildPermissionStatusJson(accessibility, input, ready, setup, commands, gnome);
+  return BuildPermissionStatusJson(accessibility, input, ready, setup, commands, gnome,
+                                   OsInputSetupProblem());
 }
 
 void HandleRequestPermission(const std::string& args) {

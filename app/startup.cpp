@@ -19,6 +19,7 @@
 #include "platform/os_keys.h"
 #include "platform/os_shell.h"
 #include "platform/os_window.h"
+#include "platform/os_window_size.h"
 #include "snap/desktop_windows.h"
 #include "state/app_settings.h"
 #include "state/profiles.h"
@@ -31,6 +32,9 @@
 #include "update/update.h"
 
 namespace {
+
+constexpr int kMinWindowWidth = 300;
+constexpr int kMinWindowHeight = 360;
 
 void SetThreadName(const char* name) { pthread_setname_np(pthread_self(), name); }
 
@@ -158,6 +162,9 @@ int PmrMain(int argc, char** argv) {
     BindSetTitleBarColors(w);
     OsInstallMainMenu(kMenuName);
     w.set_size(kDefaultWindowWidth, kDefaultWindowHeight, webview::Hint::None);
+    // The smallest window at which the page still fits without clipping.
+    OsSetPageMinimumSize(g_MasterWindow, kMinWindowWidth, kMinWindowHeight);
+    OsSetWindowIcon(g_MasterWindow);
     w.init(InjectedUserScript());
     DesktopWindowsStart(g_MasterWindow, true, g_MasterEvalFn, g_MasterDispatchFn,
                         std::function<void()>());

@@ -63,4 +63,8 @@ void RunInputSetup();
 void OsPromptAccessibility();
 void OsRequestListenEvent();
 std::string OsInputSetupState();
+// Why the last setup failed, when known: "pkexec-missing" (pkexec could not
+// be started), "not-authorized" (pkexec found no authentication agent or was
+// refused), otherwise "".
+std::string OsInputSetupProblem();
 std::string OsInputSetupCommands();

@@ -38,6 +38,11 @@ inline bool ParseThemeColor(const std::string& text, RgbColor& out) {
 // decorations, the program's own header bar. In child mode only GTK and the
 // hook are set up.
 void OsPrepareWindowDecorations(bool child);
+
+// Gives the window (and every later window and dialog of the process) the
+// program's icon, read from "linux-ui/icons" in the resource directory
+// (PNG sizes, the SVG as a fallback). False when no icon could be read.
+bool OsSetWindowIcon(void* window);
 // Colours every title bar of the process; also sets the dark-theme preference.
 void OsSetTitleBarColors(void* window, const TitleBarColors& colors);
 void OsSetWindowCornersRounded(void* window, bool rounded);
@@ -96,7 +101,9 @@ void OsChooseFile(bool save, const std::string& suggestedName, const std::string
 // Modal information alert on the main window (parentless before it exists;
 // nothing when there is no display).
 void OsShowAlert(const std::string& message);
-void OsOpenUrl(const char* url);
+// Opens the address with the desktop's default handler; false when none could
+// be started (no browser, no handler for the scheme).
+bool OsOpenUrl(const char* url);
 // "Settings".
 const char* OsSettingsAppName();
 // Nothing on this platform.

@@ -29,6 +29,7 @@ int g_SavedWindowY = 0;
 int g_SavedWindowWidth = 420;
 int g_SavedWindowHeight = 560;
 bool g_SavedMaximized = false;
+int g_StartDelaySecs = kDefaultStartDelaySecs;
 std::string g_CurrentTheme = "pellomar";
 
 namespace {
@@ -73,6 +74,13 @@ void AppendSetting(std::string& out, const char* key, const std::string& value) 
 }
 
 std::string BoolText(bool v) { return v ? "1" : "0"; }
+
+// A start delay in whole seconds, 0 to 10; anything else is no delay value.
+std::optional<int> ParseStartDelay(const std::string& text) {
+  std::optional<int32_t> v = ParseLeadingInt32(text);
+  if (!v || *v < 0 || *v > kMaxStartDelaySecs || std::to_string(*v) != text) return std::nullopt;
+  return *v;
+}
 
 // Stores one of the on/off settings that the file and the page name alike;
 // false for any other key. Applying a change to the window or the autostart
@@ -163,6 +171,8 @@ void LoadAppSettings() {
       }
     } else if (key == "windowMaximized") {
       g_SavedMaximized = on;
+    } else if (key == "startDelaySecs") {
+      if (std::optional<int> d = ParseStartDelay(value)) g_StartDelaySecs = *d;
     } else {
       StoreSharedFlag(key, on);  // unknown keys change nothing
     }
@@ -189,6 +199,7 @@ bool SaveAppSettings() {
   AppendSetting(s, "windowWidth", std::to_string(g_SavedWindowWidth));
   AppendSetting(s, "windowHeight", std::to_string(g_SavedWindowHeight));
   AppendSetting(s, "windowMaximized", BoolText(g_SavedMaximized));
+  AppendSetting(s, "startDelaySecs", std::to_string(g_StartDelaySecs));
   return WriteFileAtomically(GetAppSettingsFilePath(), s);
 }
 
@@ -223,6 +234,8 @@ std::string BindGetAppSettings() {
   // After the older members, so a page that knows only those reads them as before.
   j += ",\"stopToolsWithMacro\":";
   j += Bool(g_StopToolsWithMacro.load());
+  j += ",\"startDelaySecs\":";
+  j += std::to_string(g_StartDelaySecs);
   j += '}';
   return j;
 }
@@ -237,6 +250,10 @@ std::string BindSetAppSetting(const std::string& keyAndValue) {
       PlatformApplyAlwaysOnTop(on);
     else if (key == "launchOnStartup")
       PlatformApplyLaunchOnStartup(on);
+  } else if (key == "startDelaySecs") {
+    std::optional<int> d = ParseStartDelay(f[1]);
+    if (!d) return {};
+    g_StartDelaySecs = *d;
   } else if (key == "hotkeyLock") {
     g_HotkeyLockEnabled.exchange(on);
     g_HotkeysUnlocked.exchange(true);
@@ -280,5 +297,6 @@ void ResetAppSettingsForTest() {
   g_SavedWindowWidth = 420;
   g_SavedWindowHeight = 560;
   g_SavedMaximized = false;
+  g_StartDelaySecs = kDefaultStartDelaySecs;
   g_CurrentTheme = "pellomar";
 }

@@ -37,6 +37,11 @@ extern int g_SavedWindowY;
 extern int g_SavedWindowWidth;
 extern int g_SavedWindowHeight;
 extern bool g_SavedMaximized;
+// Seconds the page counts down before a tool it starts begins (0-10);
+// hotkeys always start at once.
+extern int g_StartDelaySecs;
+constexpr int kDefaultStartDelaySecs = 2;
+constexpr int kMaxStartDelaySecs = 10;
 extern std::string g_CurrentTheme;  // theme key, "pellomar" until loaded
 
 // The six panel ids, exact and case-sensitive.

@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "state/profiles.h"
 #include "platform/os_keys.h"
+#include "tools/hotkey_guard.h"
 #include "tools/keyspammer.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
@@ -36,11 +37,14 @@ void CompleteReassignment() {
   if (kind == 0 || key == 0) return;
   if (key != kVkEscape) {
     switch (kind) {
-      case kReassignRecord: vkRecord.store(key); break;
-      case kReassignPlay: vkPlay.store(key); break;
-      case kReassignAuto: vkAutoClicker.store(key); break;
-      case kReassignKeySpamHotkey: vkKeySpamHotkey.store(key); break;
-      case kReassignUnlock: vkUnlock.store(key); break;
+      case kReassignRecord:
+      case kReassignPlay:
+      case kReassignAuto:
+      case kReassignKeySpamHotkey:
+      case kReassignUnlock:
+        // Never two tools on one key; a typing key waits for the user's yes.
+        if (GuardHotkeyReassignment(kind, key)) StoreHotkey(kind, key);
+        break;
       case kReassignKeySpamTarget: {
         int count = keySpamTargetCount.load();
         if (count >= 0 && count < kMaxKeySpamTargets) {

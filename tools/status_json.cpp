@@ -22,6 +22,7 @@
 #include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/playback.h"
+#include "tools/hotkey_guard.h"
 #include "tools/tool_state.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
@@ -29,18 +30,6 @@ std::atomic<bool> g_PanelHoverActive{false};
 namespace {
 
 const char* Bool(bool v) { return v ? "true" : "false"; }
-
-const char* ReassignWord(int kind) {
-  switch (kind) {
-    case kReassignRecord: return "rec";
-    case kReassignPlay: return "play";
-    case kReassignAuto: return "auto";
-    case kReassignKeySpamHotkey: return "keyspamhotkey";
-    case kReassignKeySpamTarget: return "keyspamtarget";
-    case kReassignUnlock: return "unlock";
-    default: return "";
-  }
-}
 
 std::string KeyNameJson(int vk) { return JsonEscapeForBind(GetKeyName(vk)); }
 
@@ -138,7 +127,7 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += Bool(keySpamChordMode.load());
   j += ",\"ksCap\":3";
   j += ",\"reassigning\":\"";
-  j += ReassignWord(currentReassign.load());
+  j += ReassignKindWord(currentReassign.load());
   j += '"';
   j += ",\"panelHover\":";
   j += Bool(g_PanelHoverActive.load());
@@ -160,6 +149,28 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += ",\"profiles\":";
   j += BuildProfilesJsonLocked();
   j += PlaybackStatusJsonMembers();
+  // Live counts of the running tools (reset when a tool starts), and the
+  // outcome of a hotkey reassignment the page has to explain.
+  j += ",\"clicks\":";
+  j += std::to_string(currentClickCount.load());
+  j += ",\"keyPresses\":";
+  j += std::to_string(currentKeySpamCount.load());
+  HotkeyNotice refused = LastRefusedHotkey();
+  j += ",\"hotkeyRefused\":{\"seq\":";
+  j += std::to_string(refused.seq);
+  j += ",\"kind\":\"";
+  j += ReassignKindWord(refused.kind);
+  j += "\",\"key\":";
+  j += refused.vk ? KeyNameJson(refused.vk) : "\"\"";
+  j += ",\"owner\":\"";
+  j += ReassignKindWord(refused.owner);
+  j += "\"}";
+  PendingHotkey pending = PendingHotkeyConfirmation();
+  j += ",\"hotkeyPending\":{\"kind\":\"";
+  j += ReassignKindWord(pending.kind);
+  j += "\",\"key\":";
+  j += pending.vk ? KeyNameJson(pending.vk) : "\"\"";
+  j += '}';
   j += '}';
   return j;
 }

@@ -1,5 +1,6 @@
 // The tools' shared state, hotkey dispatch and key reassignment requests.
 #include "tools/tool_state.h"
+#include "tools/hotkey_guard.h"
 
 #include "app/app.h"
 
@@ -144,6 +145,7 @@ void ResetToolStateForTest() {
   g_StopToolsWithMacro = true;
   currentReassign.store(0);
   capturedReassignKey.store(0);
+  ResetHotkeyGuardForTest();
   autoClickIntervalHours = autoClickIntervalMins = autoClickIntervalSecs = 0;
   autoClickIntervalMs = 100;
   autoClickerButtonIdx = autoClickClickType = 0;

@@ -28,7 +28,7 @@ const std::string kDefaultFile =
     "alwaysOnTop=0\nlaunchOnStartup=0\nstartMinimized=0\nhotkeysEnabled=1\nhotkeyLockOn=1\n"
     "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=0\nsnapAnimation=1\nshowWarnings=1\n"
     "seenWarnings=\nminimizedPanels=\npanelOrder=\nwindowX=0\nwindowY=0\nwindowWidth=420\n"
-    "windowHeight=560\nwindowMaximized=0\n";
+    "windowHeight=560\nwindowMaximized=0\nstartDelaySecs=2\n";
 
 // Runs `body` in a child process with the given environment changes and
 // returns its exit status; the data directory is worked out once per process,
@@ -145,7 +145,7 @@ TEST_F(AppSettingsTest, SaveWritesEveryKeyInOrder) {
             "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=1\nsnapAnimation=1\nshowWarnings=1\n"
             "seenWarnings=Alpha,beta,zeta\nminimizedPanels=panel-flick,panel-ui\n"
             "panelOrder=panel-tracker,panel-ui\nwindowX=-12\nwindowY=0\nwindowWidth=420\nwindowHeight=700\n"
-            "windowMaximized=1\n");
+            "windowMaximized=1\nstartDelaySecs=2\n");
 
   ResetAppSettingsForTest();
   LoadAppSettings();
@@ -345,7 +345,7 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "{\"alwaysOnTop\":false,\"launchOnStartup\":false,\"startMinimized\":false,\"hotkeysEnabled\":true,"
             "\"hotkeyLock\":true,\"disableAnimations\":false,\"siteDesign\":true,\"performanceMode\":false,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[],\"minimizedPanels\":[],"
-            "\"panelOrder\":[],\"stopToolsWithMacro\":true}");
+            "\"panelOrder\":[],\"stopToolsWithMacro\":true,\"startDelaySecs\":2}");
   EXPECT_TRUE(g_MainPageReady.load());
 
   LoadFrom("performanceMode=1\nstopToolsWithMacro=0\nseenWarnings=b,a\nminimizedPanels=panel-ui,panel-flick\n"
@@ -355,17 +355,34 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "\"hotkeyLock\":false,\"disableAnimations\":false,\"siteDesign\":false,\"performanceMode\":true,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[\"a\",\"b\"],"
             "\"minimizedPanels\":[\"panel-flick\",\"panel-ui\"],\"panelOrder\":[\"panel-tracker\",\"panel-flick\"],"
-            "\"stopToolsWithMacro\":false}");
+            "\"stopToolsWithMacro\":false,\"startDelaySecs\":2}");
+
+  // The start delay: whole seconds 0-10 from the page and the file; anything
+  // else keeps the value it had.
+  struct Case {
+    const char* value;
+    int expect;
+  } cases[] = {{"0", 0}, {"10", 10}, {"5", 5}, {"11", 5}, {"-1", 5}, {"3.5", 5}, {"", 5}, {"2x", 5}, {"3", 3}};
+  for (const Case& c : cases) {
+    BindSetAppSetting(std::string("startDelaySecs,") + c.value);
+    EXPECT_EQ(g_StartDelaySecs, c.expect) << c.value;
+  }
+  EXPECT_NE(Slurp(GetAppSettingsFilePath()).find("\nstartDelaySecs=3\n"), std::string::npos);
+  for (const Case& c : cases) {
+    g_StartDelaySecs = 5;
+    LoadFrom(std::string("startDelaySecs=") + c.value + "\n");
+    EXPECT_EQ(g_StartDelaySecs, c.expect) << "file " << c.value;
+  }
 }
 
 // The stop-tools switch the page shows after a restart is the stored one.
 TEST_F(AppSettingsTest, StopToolsSettingSurvivesARestartInTheJson) {
   BindSetAppSetting("stopToolsWithMacro,0");
   ResetAppSettingsForTest();  // a new process: defaults, then the file
-  EXPECT_NE(BindGetAppSettings().find("\"stopToolsWithMacro\":true}"), std::string::npos);
+  EXPECT_NE(BindGetAppSettings().find("\"stopToolsWithMacro\":true,"), std::string::npos);
   LoadAppSettings();
   EXPECT_FALSE(g_StopToolsWithMacro.load());
-  EXPECT_NE(BindGetAppSettings().find("\"stopToolsWithMacro\":false}"), std::string::npos) << BindGetAppSettings();
+  EXPECT_NE(BindGetAppSettings().find("\"stopToolsWithMacro\":false,"), std::string::npos) << BindGetAppSettings();
 }
 
 TEST_F(AppSettingsTest, OddWarningIdsKeepTheJsonReadable) {

@@ -138,7 +138,7 @@ TEST_F(BridgeTableTest, NamesInRegistrationOrder) {
       "addProfile", "deleteProfile", "switchProfile", "getProfiles", "getSettings", "startUpdate",
       "reassignKey", "pmrMacPermissionStatus", "pmrMacRequestPermission", "pmrMacAlert",
       "pmrLinuxInstallGnomeHelper", "pmrMacOpenSoftwareUpdate", "pmrMacContinue", "updateRecorder",
-      "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen"};
+      "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen", "confirmHotkey"};
   Harness h;
   std::vector<std::string> names;
   for (const BridgeBinding& b : h.table) {
@@ -345,7 +345,7 @@ TEST_F(BridgeTableTest, PermissionStatusIsValidJsonInTheTableOrder) {
   std::string text = h.Call("pmrMacPermissionStatus", "[\"ignored\"]");
   bridgetest::Json j;
   ASSERT_TRUE(bridgetest::ParseJson(text, j)) << text;
-  EXPECT_EQ(j.keys, (std::vector<std::string>{"accessibility", "input", "ready", "setup", "commands", "gnome"}));
+  EXPECT_EQ(j.keys, (std::vector<std::string>{"accessibility", "input", "ready", "setup", "commands", "gnome", "setupProblem"}));
   EXPECT_EQ(j["setup"].s, OsInputSetupState());
   EXPECT_EQ(j["commands"].s, OsInputSetupCommands());
   EXPECT_EQ(j["gnome"].s, LinuxGnomeHelperState());
@@ -357,12 +357,12 @@ TEST_F(BridgeTableTest, PermissionStatusIsValidJsonInTheTableOrder) {
 }
 
 TEST(PermissionStatus, ExactText) {
-  EXPECT_EQ(BuildPermissionStatusJson(true, false, true, "running", "a\n\"b\"", "n/a"),
+  EXPECT_EQ(BuildPermissionStatusJson(true, false, true, "running", "a\n\"b\"", "n/a", ""),
             "{\"accessibility\":true,\"input\":false,\"ready\":true,\"setup\":\"running\","
-            "\"commands\":\"a\\n\\\"b\\\"\",\"gnome\":\"n/a\"}");
-  EXPECT_EQ(BuildPermissionStatusJson(false, true, false, "", "", ""),
-            "{\"accessibility\":false,\"input\":true,\"ready\":false,\"setup\":\"\","
-            "\"commands\":\"\",\"gnome\":\"\"}");
+            "\"commands\":\"a\\n\\\"b\\\"\",\"gnome\":\"n/a\",\"setupProblem\":\"\"}");
+  EXPECT_EQ(BuildPermissionStatusJson(false, true, false, "failed", "", "", "pkexec-missing"),
+            "{\"accessibility\":false,\"input\":true,\"ready\":false,\"setup\":\"failed\","
+            "\"commands\":\"\",\"gnome\":\"\",\"setupProblem\":\"pkexec-missing\"}");
 }
 
 TEST_F(BridgeTableTest, GnomeHelperInstallAnswersABoolean) {

@@ -101,17 +101,17 @@ TEST_F(HooksTest, ReassignmentCapturesTheNextKeyOrAcceptedButton) {
 
 TEST_F(HooksTest, ReassignedHotkeyAndTheFourthTargetThroughTheWholePath) {
   ReassignKey("auto");
-  EXPECT_TRUE(TapKey(80, true));
+  EXPECT_TRUE(TapKey(113, true));
   ProcessSignals();
-  EXPECT_EQ(vkAutoClicker.load(), 80);
+  EXPECT_EQ(vkAutoClicker.load(), 113);
   // Repeats of the captured press are no first presses; once the key was
   // let go it works as the new hotkey.
-  EXPECT_TRUE(TapKey(80, true));
+  EXPECT_TRUE(TapKey(113, true));
   EXPECT_FALSE(triggerAutoClicker.load());
-  EXPECT_TRUE(TapKey(80, false));
-  EXPECT_TRUE(TapKey(80, true));
+  EXPECT_TRUE(TapKey(113, false));
+  EXPECT_TRUE(TapKey(113, true));
   EXPECT_TRUE(triggerAutoClicker.exchange(false));
-  EXPECT_TRUE(TapKey(80, false));
+  EXPECT_TRUE(TapKey(113, false));
 
   for (int vk : {66, 67}) {
     ReassignKey("keyspamtarget");

@@ -51,8 +51,8 @@ TEST_F(ReassignHooksTest, CapturedPressRepeatsAndReleaseGoNowhere) {
     std::atomic<bool>* trigger;
   };
   const Case cases[] = {
-      {"auto", false, 80, &vkAutoClicker, &triggerAutoClicker},
-      {"keyspamhotkey", false, 81, &vkKeySpamHotkey, &triggerKeySpam},
+      {"auto", false, 113, &vkAutoClicker, &triggerAutoClicker},
+      {"keyspamhotkey", false, 114, &vkKeySpamHotkey, &triggerKeySpam},
       {"auto", true, 2, &vkAutoClicker, &triggerAutoClicker},
   };
   auto tap = [](const Case& c, bool down) {

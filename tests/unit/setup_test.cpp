@@ -76,6 +76,7 @@ case "$mode" in
   exit0) exit 0 ;;
   exit126) exit 126 ;;
   exit1) exit 1 ;;
+  exit127) exit 127 ;;
   signal) kill -KILL $$ ;;
   slow) sleep 1; exit 0 ;;
   run)
@@ -126,14 +127,16 @@ TEST(InputSetup, ExitStatusesGiveTheStates) {
   struct Case {
     const char* mode;
     const char* state;
-  } cases[] = {{"exit0", "done"}, {"exit126", "cancelled"}, {"exit1", "failed"}, {"signal", "failed"},
-               {"exit0", "done"}};
+    const char* problem;
+  } cases[] = {{"exit0", "done", ""},          {"exit126", "cancelled", ""}, {"exit1", "failed", ""},
+               {"exit127", "failed", "not-authorized"}, {"signal", "failed", ""}, {"exit0", "done", ""}};
   int calls = 0;
   for (const Case& c : cases) {
     fake.Mode(c.mode);
     RunInputSetup();
     EXPECT_EQ(OsInputSetupState(), "running") << c.mode;
     EXPECT_EQ(WaitWhileRunning(), c.state) << c.mode;
+    EXPECT_EQ(OsInputSetupProblem(), c.problem) << c.mode;
     EXPECT_EQ(fake.Calls(), ++calls) << c.mode;  // every request after an end runs again
   }
   // pkexec is asked to run the script with /bin/sh -c.
@@ -168,9 +171,11 @@ TEST(InputSetup, MissingPkexecFailsAtOnce) {
   setenv("PATH", empty.c_str(), 1);
   RunInputSetup();
   std::string state = OsInputSetupState();
+  std::string problem = OsInputSetupProblem();
   setenv("PATH", old.c_str(), 1);
   ::rmdir(empty.c_str());
   EXPECT_EQ(state, "failed");
+  EXPECT_EQ(problem, "pkexec-missing") << "the boot page says what is missing";
 }
 
 TEST(InputSetup, ScriptWritesTheRuleFileByteForByte) {

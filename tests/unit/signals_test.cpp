@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
+#include "tools/hotkey_guard.h"
 #include "tools/tool_state.h"
 
 namespace {
@@ -210,6 +211,90 @@ TEST_F(SignalsTest, ReassignmentKinds) {
     EXPECT_EQ(currentReassign.load(), 0);
     EXPECT_EQ(capturedReassignKey.load(), 0);
   }
+}
+
+// Never two tools on one key: a key another hotkey has is refused and the
+// refusal names the owner; a typing key (or the left button) waits for a yes.
+TEST_F(SignalsTest, ReassignmentRefusesTakenKeysAndHoldsTypingKeys) {
+  struct Case {
+    const char* kind;
+    int key;
+    int expectOwner;    // refusal expected, naming this kind (0: none)
+    bool expectHeld;    // waits for confirmation
+    std::atomic<int>* hotkey;
+    int before;
+  } cases[] = {
+      {"auto", 118, kReassignPlay, false, &vkAutoClicker, 117},           // F7 is play
+      {"rec", 117, kReassignAuto, false, &vkRecord, 119},                 // F6 is the clicker
+      {"play", 121, kReassignUnlock, false, &vkPlay, 118},                // F10 unlocks
+      {"unlock", 120, kReassignKeySpamHotkey, false, &vkUnlock, 121},     // F9 is the key spammer
+      {"keyspamhotkey", 65, 0, true, &vkKeySpamHotkey, 120},              // A types
+      {"auto", 32, 0, true, &vkAutoClicker, 117},                         // Space types
+      {"rec", 13, 0, true, &vkRecord, 119},                               // Enter types
+      {"play", 1, 0, true, &vkPlay, 118},                                 // the left button clicks
+      {"auto", 117, 0, false, &vkAutoClicker, 117},                       // its own key: no change
+  };
+  int seq = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.kind) + "/" + std::to_string(c.key));
+    ClearPendingHotkey();
+    ReassignKey(c.kind);
+    capturedReassignKey.store(c.key);
+    ProcessSignals();
+    EXPECT_EQ(currentReassign.load(), 0) << "the reassignment ends either way";
+    HotkeyNotice n = LastRefusedHotkey();
+    if (c.expectOwner) {
+      EXPECT_EQ(n.seq, ++seq);
+      EXPECT_EQ(n.owner, c.expectOwner);
+      EXPECT_EQ(n.vk, c.key);
+      EXPECT_EQ(c.hotkey->load(), c.before) << "a refused key changes nothing";
+    } else {
+      EXPECT_EQ(n.seq, seq) << "no new refusal";
+    }
+    PendingHotkey p = PendingHotkeyConfirmation();
+    EXPECT_EQ(p.vk, c.expectHeld ? c.key : 0);
+    if (c.expectHeld) EXPECT_EQ(c.hotkey->load(), c.before) << "held until confirmed";
+    if (!c.expectOwner && !c.expectHeld) EXPECT_EQ(c.hotkey->load(), c.key);
+  }
+  // Every hotkey is still on its own key.
+  EXPECT_EQ(HotkeyOwnerOf(117, kReassignAuto), 0);
+  EXPECT_EQ(HotkeyOwnerOf(118, kReassignPlay), 0);
+}
+
+TEST_F(SignalsTest, HeldTypingKeyAppliesOnlyWhenConfirmedAndStillFree) {
+  ReassignKey("auto");
+  capturedReassignKey.store(65);
+  ProcessSignals();
+  ConfirmPendingHotkey("0");
+  EXPECT_EQ(vkAutoClicker.load(), 117) << "declined";
+  EXPECT_EQ(PendingHotkeyConfirmation().kind, 0);
+  ConfirmPendingHotkey("1");
+  EXPECT_EQ(vkAutoClicker.load(), 117) << "nothing waits any more";
+
+  ReassignKey("auto");
+  capturedReassignKey.store(65);
+  ProcessSignals();
+  ConfirmPendingHotkey("1");
+  EXPECT_EQ(vkAutoClicker.load(), 65);
+  EXPECT_EQ(HandleHotkeyDown(65), true);
+  EXPECT_TRUE(triggerAutoClicker.exchange(false));
+
+  // Another tool took the key while the question was open: refused then.
+  ReassignKey("play");
+  capturedReassignKey.store(66);
+  ProcessSignals();
+  vkRecord.store(66);
+  ConfirmPendingHotkey("1");
+  EXPECT_EQ(vkPlay.load(), 118);
+  EXPECT_EQ(LastRefusedHotkey().owner, kReassignRecord);
+
+  // A new reassignment drops a held key.
+  ReassignKey("keyspamhotkey");
+  capturedReassignKey.store(67);
+  ProcessSignals();
+  ClearPendingHotkey();
+  ConfirmPendingHotkey("1");
+  EXPECT_EQ(vkKeySpamHotkey.load(), 120);
 }
 
 TEST_F(SignalsTest, ReassignmentEscapeAndUnknownKind) {

@@ -16,6 +16,7 @@
 #include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/status_json.h"
+#include "tools/hotkey_guard.h"
 #include "tools/tool_state.h"
 #include "tools_test_util.h"
 #include "platform/os_keys.h"
@@ -71,7 +72,7 @@ class StatusJsonTest : public ::testing::Test {
 // No playback running, no note, no macro file waiting.
 const std::string kQuietPlaybackTail =
     ",\"playDone\":0,\"playTotal\":0,\"playLoop\":0,\"note\":\"\",\"noteId\":0,\"macroAsk\":\"\","
-    "\"macroAskCount\":0}";
+    "\"macroAskCount\":0";
 
 TEST_F(StatusJsonTest, DefaultStateIsExactText) {
   std::string expected =
@@ -81,7 +82,9 @@ TEST_F(StatusJsonTest, DefaultStateIsExactText) {
       "\"reassigning\":\"\",\"panelHover\":false,\"autoClicking\":false,\"keySpamming\":false,"
       "\"picking\":false,\"locMode\":0,\"canUndoContinue\":false,\"siteDesign\":true,"
       "\"noAnimations\":false,\"snapAnimation\":true,\"profiles\":" +
-      Profiles() + kQuietPlaybackTail;
+      Profiles() + kQuietPlaybackTail +
+      ",\"clicks\":0,\"keyPresses\":0,\"hotkeyRefused\":{\"seq\":0,\"kind\":\"\",\"key\":\"\",\"owner\":\"\"},"
+      "\"hotkeyPending\":{\"kind\":\"\",\"key\":\"\"}}";
   EXPECT_EQ(Status(), expected);
 }
 
@@ -111,6 +114,10 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
   g_SiteDesign = false;
   g_DisableAnimations = true;
   g_SnapAnimation = false;
+  currentClickCount.store(12);
+  currentKeySpamCount.store(3);
+  EXPECT_FALSE(GuardHotkeyReassignment(kReassignAuto, 118));     // F7 is the play hotkey
+  EXPECT_FALSE(GuardHotkeyReassignment(kReassignKeySpamHotkey, 81));  // Q waits for a yes
   std::string expected =
       "{\"state\":\"Recording\",\"count\":7,\"restore\":[],\"hkRec\":\"A\",\"hkPlay\":\"F7\","
       "\"hkAuto\":\"Left Mouse\",\"hkKeySpam\":\"F9\",\"hkUnlock\":\"Esc\",\"lockOn\":false,"
@@ -118,7 +125,9 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
       "\"reassigning\":\"keyspamtarget\",\"panelHover\":true,\"autoClicking\":true,\"keySpamming\":true,"
       "\"picking\":true,\"locMode\":-4,\"canUndoContinue\":false,\"siteDesign\":false,"
       "\"noAnimations\":true,\"snapAnimation\":false,\"profiles\":" +
-      Profiles() + kQuietPlaybackTail;
+      Profiles() + kQuietPlaybackTail +
+      ",\"clicks\":12,\"keyPresses\":3,\"hotkeyRefused\":{\"seq\":1,\"kind\":\"auto\",\"key\":\"F7\",\"owner\":\"play\"},"
+      "\"hotkeyPending\":{\"kind\":\"keyspamhotkey\",\"key\":\"Q\"}}";
   EXPECT_EQ(Status(), expected);
 }
 

@@ -349,7 +349,8 @@ TEST(Autostart, EntryNamesTheAppImageOrTheExecutable) {
   }
   EXPECT_EQ(Slurp(entry),
             "[Desktop Entry]\nType=Application\nName=Pellomar free\n"
-            "Exec=\"/home/u/Apps/Pellomar Free.AppImage\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+            "Exec=\"/home/u/Apps/Pellomar Free.AppImage\"\nTerminal=false\nX-GNOME-Autostart-enabled=true\n"
+            "Icon=pellomar-free\n");
   struct stat st;
   ASSERT_EQ(stat((g_Root + "/config/autostart").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
@@ -359,6 +360,8 @@ TEST(Autostart, EntryNamesTheAppImageOrTheExecutable) {
     OsApplyLaunchAtLogin(true);
   }
   EXPECT_NE(Slurp(entry).find("Exec=\"" + pmrgtk::ExecutablePath() + "\"\n"), std::string::npos);
+  // The icon shipped beside the executable.
+  EXPECT_NE(Slurp(entry).find("\nIcon=" + OsResourceDir() + "/linux-ui/icons/pellomar.svg\n"), std::string::npos);
   EXPECT_EQ(pmrgtk::ExecutablePath().find('/'), 0u);
 
   OsApplyLaunchAtLogin(false);
@@ -393,6 +396,13 @@ TEST(Autostart, ReservedCharactersOfTheExecLineAreEscaped) {
   // value escapes once more; a percent sign is doubled.
   EXPECT_NE(pmrgtk::AutostartEntryText("/a/$x`y%z\\w").find("Exec=\"/a/\\\\$x\\\\`y%%z\\\\\\\\w\"\n"),
             std::string::npos);
+}
+
+TEST(Autostart, IconLineOnlyForPlainValues) {
+  EXPECT_NE(pmrgtk::AutostartEntryText("/p", "/r/icons/pellomar.svg").find("\nIcon=/r/icons/pellomar.svg\n"),
+            std::string::npos);
+  for (const char* bad : {"", "/r/ic\nons.svg", "/r/a\\b.svg", "/r/\tx.svg"})
+    EXPECT_EQ(pmrgtk::AutostartEntryText("/p", bad).find("Icon="), std::string::npos) << bad;
 }
 
 TEST(Identity, BundleIdentifierSettingsNameAndResourceDirectory) {

@@ -118,9 +118,24 @@ std::string AutostartEntryPath() {
   return XdgConfigHome() + "/autostart" + "/pellomar-" + kEditionWord + ".desktop";
 }
 
-std::string AutostartEntryText(const std::string& programPath) {
-  return std::string("[Desktop Entry]\n") + "Type=Application\n" + "Name=Pellomar " + kEditionWord + "\n" +
-         "Exec=" + QuoteExecArgument(programPath) + "\n" + "Terminal=false\n" + "X-GNOME-Autostart-enabled=true\n";
+std::string AutostartEntryText(const std::string& programPath, const std::string& icon) {
+  std::string text = std::string("[Desktop Entry]\n") + "Type=Application\n" + "Name=Pellomar " + kEditionWord +
+                     "\n" + "Exec=" + QuoteExecArgument(programPath) + "\n" + "Terminal=false\n" +
+                     "X-GNOME-Autostart-enabled=true\n";
+  // A value with a control character or a backslash would need escapes some
+  // readers get wrong; such an icon is left out (the entry works without it).
+  bool plain = !icon.empty();
+  for (char c : icon)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\\') plain = false;
+  if (plain) text += "Icon=" + icon + "\n";
+  return text;
+}
+
+std::string AutostartIcon(bool appImage) {
+  // An AppImage's files live under a mount point that changes with every
+  // start: name the icon instead, as desktop integration of AppImages installs it.
+  if (appImage) return std::string("pellomar-") + kEditionWord;
+  return OsResourceDir() + "/" + kWindowIconDir + "/pellomar.svg";
 }
 
 std::string LockFilePath() { return OsDataDir() + "/instance.lock"; }
@@ -236,5 +251,5 @@ void OsApplyLaunchAtLogin(bool enabled) {
   if (program.empty() || program.find('"') != std::string::npos || program.find('\n') != std::string::npos)
     return;
   MakeDirectories(XdgConfigHome() + "/autostart", 0755);
-  WriteFileAtomically(entry, AutostartEntryText(program));
+  WriteFileAtomically(entry, AutostartEntryText(program, AutostartIcon(appimage && appimage[0])));
 }

@@ -35,7 +35,12 @@ bool IsAcceptedFileName(const std::string& name, bool dropped);
 std::string ExecutablePath();
 std::string XdgConfigHome();
 std::string AutostartEntryPath();
-std::string AutostartEntryText(const std::string& programPath);
+std::string AutostartEntryText(const std::string& programPath, const std::string& icon = "");
+// The Icon= value of the autostart entry: the icon file beside the executable,
+// or the icon's name inside an AppImage.
+std::string AutostartIcon(bool appImage);
+// The icon folder inside the resource directory.
+inline constexpr const char* kWindowIconDir = "linux-ui/icons";
 std::string LockFilePath();
 std::string PendingOpenFilePath();
 // The process id named by a lock file's first line, 0 when there is none.

@@ -178,9 +178,12 @@ void OsShowAlert(const std::string& message) {
   if (restoreAbove) g_ShellOps.setAbove(true);
 }
 
-void OsOpenUrl(const char* url) {
-  if (!url) return;
-  gtk_show_uri_on_window(nullptr, url, GDK_CURRENT_TIME, nullptr);
+bool OsOpenUrl(const char* url) {
+  if (!url) return false;
+  GError* error = nullptr;
+  gboolean ok = gtk_show_uri_on_window(nullptr, url, GDK_CURRENT_TIME, &error);
+  if (error) g_error_free(error);
+  return ok != FALSE;
 }
 
 const char* OsSettingsAppName() { return "Settings"; }

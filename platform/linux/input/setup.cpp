@@ -22,6 +22,10 @@ const char* const kUdevRules =
 namespace {
 
 std::atomic<int> g_SetupState{kSetupIdle};
+// Why the last run failed, when that is known: 1 pkexec could not be started
+// (not installed), 2 pkexec found no way to authenticate (exit status 127:
+// no polkit authentication agent running, or authorisation refused).
+std::atomic<int> g_SetupProblem{0};
 
 void OnSetupExited(GPid pid, gint waitStatus, gpointer) {
   g_spawn_close_pid(pid);
@@ -32,6 +36,8 @@ void OnSetupExited(GPid pid, gint waitStatus, gpointer) {
       state = kSetupDone;
     else if (code == 126)  // pkexec: the authentication dialog was dismissed
       state = kSetupCancelled;
+    else if (code == 127)  // pkexec: not authorised, or no agent to ask with
+      g_SetupProblem.store(2);
   }
   g_SetupState.store(state);
 }
@@ -59,6 +65,7 @@ void RunInputSetup() {
   if (seen == kSetupRunning) return;
   if (!g_SetupState.compare_exchange_strong(seen, kSetupRunning)) return;
 
+  g_SetupProblem.store(0);
   std::string script = InputSetupScript();
   gchar* argv[] = {const_cast<gchar*>("pkexec"), const_cast<gchar*>("/bin/sh"),
                    const_cast<gchar*>("-c"), const_cast<gchar*>(script.c_str()), nullptr};
@@ -69,6 +76,7 @@ void RunInputSetup() {
                                    nullptr, nullptr, &pid, &error);
   if (!started) {
     if (error) g_error_free(error);
+    g_SetupProblem.store(1);
     g_SetupState.store(kSetupFailed);
     return;
   }
@@ -85,6 +93,14 @@ std::string OsInputSetupState() {
     case kSetupFailed: return "failed";
     case kSetupCancelled: return "cancelled";
     default: return "idle";
+  }
+}
+
+std::string OsInputSetupProblem() {
+  switch (g_SetupProblem.load()) {
+    case 1: return "pkexec-missing";
+    case 2: return "not-authorized";
+    default: return "";
   }
 }
 

@@ -271,6 +271,19 @@ class App:
         if not os.environ.get("PMR_E2E_KEEP"): shutil.rmtree(self.home, ignore_errors=True)
 
 
+def main_page_app():
+    """The real program on its main page, capture running, first poll done."""
+    app = App()
+    try:
+        app.wait_page("panel-spammer")
+        app.wait_input_ready()
+        wait_until(lambda: app.status_file() is not None, 20, what="first status poll")
+    except Exception:
+        app.close()
+        raise
+    return app
+
+
 def screenshot_dir():
     """Where page screenshots go: PMR_SCREENSHOT_DIR, else the build tree."""
     d = os.environ.get("PMR_SCREENSHOT_DIR") or os.path.join(BINARY_DIR, "screenshots")

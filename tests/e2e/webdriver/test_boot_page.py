@@ -76,6 +76,32 @@ class BootPage(unittest.TestCase):
         pasted = self.app.bridge("pmrLinuxPaste", "clipboard")["ok"]
         self.assertEqual(pasted.strip(), self.text("commands").strip())
 
+    def test_setup_failures_name_what_is_missing_and_show_the_commands(self):
+        # No pkexec on the path at all, then a pkexec that finds no agent (127).
+        empty = tempfile.mkdtemp(prefix="pmr-no-pkexec-")
+        self.addCleanup(shutil.rmtree, empty, True)
+        no_agent = fake_pkexec(127)
+        self.addCleanup(shutil.rmtree, no_agent, True)
+        cases = [({"PATH": empty}, None, "pkexec-missing", "is not installed"),
+                 ({}, no_agent, "not-authorized", "authentication agent")]
+        for env, prepend, problem, words in cases:
+            with self.subTest(problem=problem):
+                self.start(env=env, path_prepend=prepend)
+                # The window at its default size: the commands come into view.
+                self.app.bridge("resizeWindow", "420,560")
+                E.wait_until(lambda: self.app.js("return window.innerWidth") == 420, what="420 wide")
+                self.app.by_id("setup").click()
+                E.wait_until(lambda: self.app.bridge("pmrMacPermissionStatus")["ok"]["setupProblem"] == problem,
+                             what=problem)
+                E.wait_until(lambda: words in self.text("setup-msg"), what="message names the cause")
+                self.assertNotIn("did not finish", self.text("setup-msg"))
+                E.wait_until(lambda: self.app.js("return document.getElementById('manual').open"), what="commands open")
+                E.wait_until(lambda: self.app.js(
+                    "var r = document.getElementById('manual').getBoundingClientRect();"
+                    "return r.top >= 0 && r.top < window.innerHeight - 40"), what="commands in view")
+                self.assertIn("sudo tee", self.text("commands"))
+                self.app.close()
+
     def test_access_granted_later_continues_to_the_main_page(self):
         self.start()
         self.assertFalse(self.app.bridge("pmrMacPermissionStatus")["ok"]["ready"])

@@ -1,0 +1,119 @@
+// Refusal of hotkeys that another tool has, and the confirmation step for
+// typing keys.
+#include "tools/hotkey_guard.h"
+
+#include <mutex>
+
+#include "tools/tool_state.h"
+
+namespace {
+
+std::mutex g_GuardMutex;
+HotkeyNotice g_Refused;
+PendingHotkey g_Pending;
+
+std::atomic<int>* HotkeyOf(int kind) {
+  switch (kind) {
+    case kReassignRecord: return &vkRecord;
+    case kReassignPlay: return &vkPlay;
+    case kReassignAuto: return &vkAutoClicker;
+    case kReassignKeySpamHotkey: return &vkKeySpamHotkey;
+    case kReassignUnlock: return &vkUnlock;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+const char* ReassignKindWord(int kind) {
+  switch (kind) {
+    case kReassignRecord: return "rec";
+    case kReassignPlay: return "play";
+    case kReassignAuto: return "auto";
+    case kReassignKeySpamHotkey: return "keyspamhotkey";
+    case kReassignKeySpamTarget: return "keyspamtarget";
+    case kReassignUnlock: return "unlock";
+    default: return "";
+  }
+}
+
+int HotkeyOwnerOf(int vk, int exceptKind) {
+  if (vk == 0) return 0;
+  for (int kind : {kReassignRecord, kReassignPlay, kReassignAuto, kReassignKeySpamHotkey, kReassignUnlock}) {
+    if (kind == exceptKind) continue;
+    if (HotkeyOf(kind)->load() == vk) return kind;
+  }
+  return 0;
+}
+
+bool IsTypingKey(int vk) {
+  if (vk == 1) return true;                     // left mouse button
+  if (vk == 8 || vk == 9 || vk == 13) return true;  // Backspace, Tab, Enter
+  if (vk == 32) return true;                    // Space
+  if (vk >= 48 && vk <= 57) return true;        // digits
+  if (vk >= 65 && vk <= 90) return true;        // letters
+  if (vk >= 96 && vk <= 111) return true;       // keypad digits and operators
+  if (vk >= 186 && vk <= 192) return true;      // ; = , - . / `
+  if (vk >= 219 && vk <= 223) return true;      // [ \ ] ' and the extra OEM key
+  if (vk == 226) return true;                   // the key beside left Shift on ISO boards
+  return false;
+}
+
+void StoreHotkey(int kind, int vk) {
+  if (std::atomic<int>* hk = HotkeyOf(kind)) hk->store(vk);
+}
+
+bool GuardHotkeyReassignment(int kind, int vk) {
+  if (!HotkeyOf(kind)) return false;
+  std::lock_guard<std::mutex> lock(g_GuardMutex);
+  g_Pending = PendingHotkey{};
+  if (HotkeyOf(kind)->load() == vk) return true;  // the same key again: nothing changes
+  if (int owner = HotkeyOwnerOf(vk, kind)) {
+    g_Refused.seq += 1;
+    g_Refused.kind = kind;
+    g_Refused.vk = vk;
+    g_Refused.owner = owner;
+    return false;
+  }
+  if (IsTypingKey(vk)) {
+    g_Pending = PendingHotkey{kind, vk};
+    return false;
+  }
+  return true;
+}
+
+void ConfirmPendingHotkey(const std::string& answer) {
+  std::lock_guard<std::mutex> lock(g_GuardMutex);
+  PendingHotkey p = g_Pending;
+  g_Pending = PendingHotkey{};
+  if (p.kind == 0 || answer != "1") return;
+  if (int owner = HotkeyOwnerOf(p.vk, p.kind)) {
+    g_Refused.seq += 1;
+    g_Refused.kind = p.kind;
+    g_Refused.vk = p.vk;
+    g_Refused.owner = owner;
+    return;
+  }
+  StoreHotkey(p.kind, p.vk);
+}
+
+void ClearPendingHotkey() {
+  std::lock_guard<std::mutex> lock(g_GuardMutex);
+  g_Pending = PendingHotkey{};
+}
+
+HotkeyNotice LastRefusedHotkey() {
+  std::lock_guard<std::mutex> lock(g_GuardMutex);
+  return g_Refused;
+}
+
+PendingHotkey PendingHotkeyConfirmation() {
+  std::lock_guard<std::mutex> lock(g_GuardMutex);
+  return g_Pending;
+}
+
+void ResetHotkeyGuardForTest() {
+  std::lock_guard<std::mutex> lock(g_GuardMutex);
+  g_Refused = HotkeyNotice{};
+  g_Pending = PendingHotkey{};
+}
