@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "base/data_dir.h"
+#include "platform/os_input.h"
 
 namespace {
 
@@ -118,13 +119,7 @@ std::string PeerSocketPrefix() {
 
 std::string PeerSocketPath(int pid) { return PeerSocketPrefix() + std::to_string(pid) + ".sock"; }
 
-std::string ExecutablePathOf(int pid) {
-  char buf[4095];
-  std::string link = "/proc/" + std::to_string(pid) + "/exe";
-  ssize_t n = readlink(link.c_str(), buf, sizeof buf);
-  if (n <= 0) return {};
-  return std::string(buf, static_cast<size_t>(n));
-}
+std::string ExecutablePathOf(int pid) { return ExecutableOf(pid); }
 
 bool PeerIsUs(int socket) {
   ucred cred{};
