@@ -31,3 +31,6 @@ bool OsPointerState(int& x, int& y, bool& pressed);
 // Calls fn from the idle queue after a left press in the 64-pixel band above
 // the window's page (its title bar).
 void OsWatchUserMoves(void* window, std::function<void()> fn);
+// How far the watched window had already moved when a move that the window
+// manager's own title bar started was noticed; false (zeros) otherwise.
+bool OsUserMoveShift(int& dx, int& dy);

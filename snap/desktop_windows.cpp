@@ -420,7 +420,11 @@ void MasterMoveStarted() {
   }
   g_FxPeer = 0;
   g_MasterMoving = true;
-  g_MoveFrom = g_DragFrom = {own.window.left, own.window.top};
+  // A move noticed late (the window manager's own title bar) has already
+  // carried this window some way: count from where it rested.
+  int shiftX = 0, shiftY = 0;
+  OsUserMoveShift(shiftX, shiftY);
+  g_MoveFrom = g_DragFrom = {own.window.left - shiftX, own.window.top - shiftY};
   g_CarryOffset = {0, 0};
   DispatchFn dispatch = CurrentDispatch();
   if (!dispatch) {

@@ -132,4 +132,38 @@ TEST_F(ConfineTest, GlowPopupsAppearAtTheStripAndHide) {
   EXPECT_FALSE(OsGlowRelativeToWindow());
 }
 
+TEST_F(ConfineTest, EffectPopupIsClickThroughAndGoesAwayWhenTheEffectEnds) {
+  snapfx::Guide g;
+  g.active = true;
+  g.x = 700;
+  g.y = 500;
+  g.nx = 1;
+  g.length = 300;
+  OsSnapFxClick(nullptr, g, 0.1);
+  ASSERT_TRUE(OsSnapFxRunning());
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return MappedPopups().size() == 1; }, 5000));
+  auto popups = MappedPopups();
+  EXPECT_EQ(popups[0].x, 100);
+  EXPECT_EQ(popups[0].y, -100);
+  EXPECT_EQ(popups[0].width, 1200);
+  // Nothing of this process is under the pointer at the effect's centre.
+  g_X->MovePointer(700, 500);
+  g_X->Sync();
+  pmrtest::SpinFor(50);
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l; l = l->next) {
+    GtkWidget* w = GTK_WIDGET(l->data);
+    if (!gtk_widget_get_mapped(w)) continue;
+    Window root, child;
+    int rx, ry, wx, wy;
+    unsigned mask;
+    XQueryPointer(GDK_WINDOW_XDISPLAY(gtk_widget_get_window(w)), GDK_ROOT_WINDOW(), &root, &child, &rx, &ry, &wx, &wy,
+                  &mask);
+    EXPECT_NE(child, GDK_WINDOW_XID(gtk_widget_get_window(w))) << "the effect popup takes the pointer";
+  }
+  g_list_free(all);
+  EXPECT_TRUE(pmrtest::SpinUntil([] { return !OsSnapFxRunning(); }, 10000));
+  EXPECT_TRUE(MappedPopups().empty());
+}
+
 }  // namespace

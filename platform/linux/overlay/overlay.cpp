@@ -101,9 +101,10 @@ gboolean DrawPopup(GtkWidget*, cairo_t* cr, gpointer data) {
   return TRUE;
 }
 
-void MakeClickThrough(GtkWidget* w, gpointer) {
+// Kept on the widget, so GTK applies it again whenever it maps the window.
+void MakeClickThrough(GtkWidget* w) {
   cairo_region_t* empty = cairo_region_create();
-  gdk_window_input_shape_combine_region(gtk_widget_get_window(w), empty, 0, 0);
+  gtk_widget_input_shape_combine_region(w, empty);
   cairo_region_destroy(empty);
 }
 
@@ -118,7 +119,7 @@ void EnsurePopup(Popup& p, int w, int h) {
   gtk_window_set_default_size(GTK_WINDOW(p.window), w, h);
   gtk_widget_set_size_request(p.window, w, h);
   g_signal_connect(p.window, "draw", G_CALLBACK(DrawPopup), &p);
-  g_signal_connect(p.window, "realize", G_CALLBACK(MakeClickThrough), nullptr);
+  MakeClickThrough(p.window);
 }
 
 void HidePopup(Popup& p) {

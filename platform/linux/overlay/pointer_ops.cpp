@@ -48,6 +48,10 @@ struct MoveWatch {
   std::function<void()> fn;
   guint idle = 0;
   int lastX = INT_MIN, lastY = INT_MIN;
+  // Where the window rested before the button went down; a move seen only
+  // through position changes has already begun when it is reported.
+  int restX = INT_MIN, restY = INT_MIN;
+  bool sawHeld = false;
 };
 
 gboolean RunMoveStarted(gpointer data) {
@@ -83,26 +87,62 @@ gboolean OnButtonPress(GtkWidget* widget, GdkEvent* event, gpointer data) {
 // Where the window manager draws the title bar itself, the press never
 // reaches the window; the move shows as a change of position while the left
 // button is held.
-gboolean OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
+// The pointer lies in the 64-pixel band above the window's page, where a
+// title bar is (root coordinates).
+bool PointerOverTitle(GtkWidget* window, double px, double py) {
+  GtkWidget* page = gtk_bin_get_child(GTK_BIN(window));
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  if (!page || !gdkWindow) return false;
+  GtkAllocation a;
+  gtk_widget_get_allocation(page, &a);
+  int ox = 0, oy = 0;
+  gdk_window_get_origin(gdkWindow, &ox, &oy);
+  return px >= ox + a.x && px < ox + a.x + a.width && py >= oy + a.y - 64 && py < oy + a.y;
+}
+
+gboolean OnConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer data) {
   auto* w = static_cast<MoveWatch*>(data);
   const bool moved = event->x != w->lastX || event->y != w->lastY;
   const bool first = w->lastX == INT_MIN;
-  w->lastX = event->x;
-  w->lastY = event->y;
-  if (!moved || first) return FALSE;
   double px, py;
   bool held = false;
-  if (LinuxPointerState(px, py, held) && held && !w->idle) w->idle = g_idle_add(RunMoveStarted, w);
+  // A move ordered by the program (or another window) while the button is
+  // down elsewhere is no user move: the pointer must be on the title bar.
+  const bool known = LinuxPointerState(px, py, held) && (!held || PointerOverTitle(widget, px, py));
+  if (first || !known || !held) {
+    w->restX = event->x;
+    w->restY = event->y;
+    w->sawHeld = false;
+  }
+  w->lastX = event->x;
+  w->lastY = event->y;
+  if (!moved || first || !known || !held) return FALSE;
+  w->sawHeld = true;
+  if (!w->idle) w->idle = g_idle_add(RunMoveStarted, w);
   return FALSE;
 }
+
+MoveWatch* g_Watch = nullptr;
 
 }  // namespace
 
 void OsWatchUserMoves(void* window, std::function<void()> fn) {
   if (!window) return;
   auto* w = new MoveWatch{std::move(fn)};
+  g_Watch = w;
   gtk_widget_add_events(GTK_WIDGET(window), GDK_BUTTON_PRESS_MASK | GDK_STRUCTURE_MASK);
   g_signal_connect(GTK_WIDGET(window), "configure-event", G_CALLBACK(OnConfigure), w);
   g_signal_connect_data(GTK_WIDGET(window), "event", G_CALLBACK(OnButtonPress), w,
-                        [](gpointer data, GClosure*) { delete static_cast<MoveWatch*>(data); }, static_cast<GConnectFlags>(0));
+                        [](gpointer data, GClosure*) {
+                          if (g_Watch == data) g_Watch = nullptr;
+                          delete static_cast<MoveWatch*>(data);
+                        }, static_cast<GConnectFlags>(0));
+}
+
+bool OsUserMoveShift(int& dx, int& dy) {
+  dx = dy = 0;
+  if (!g_Watch || !g_Watch->sawHeld || g_Watch->restX == INT_MIN) return false;
+  dx = g_Watch->lastX - g_Watch->restX;
+  dy = g_Watch->lastY - g_Watch->restY;
+  return true;
 }
