@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -182,6 +183,13 @@ class SnapWindowsTest : public ::testing::Test {
     return px;
   }
 
+  // The bottom-left corner pixel of a window's client area on screen.
+  static std::string CornerPixel(Window w) {
+    Rect r = Client(w);
+    std::vector<std::string> px = Region(Screenshot("corner"), r.x, r.bottom() - 1, 1, 1);
+    return px.empty() ? "" : px[0];
+  }
+
   static pmrtest::X11Session* x;
   std::vector<pmrtest::ChildProcess> procs;
 };
@@ -206,6 +214,7 @@ TEST_F(SnapWindowsTest, DragSnapsCarriesAndSeparates) {
   usleep(500000);
   Rect ra = Client(a.client), rb = Client(b.client);
   ASSERT_LT(ra.right(), rb.x) << "the windows start apart";
+  const std::string roundCorner = CornerPixel(a.client);
 
   // Drag A until its right edge is 30 pixels short of B's left edge.
   const int gap = 30;
@@ -216,10 +225,25 @@ TEST_F(SnapWindowsTest, DragSnapsCarriesAndSeparates) {
       << "A ends at " << Client(a.client).right() << ", B starts at " << Client(b.client).x;
   ra = Client(a.client);
   rb = Client(b.client);
+  // The contact effect plays over both windows around the contact point.
+  const int cx = rb.x, cy = (std::max(ra.y, rb.y) + std::min(ra.bottom(), rb.bottom())) / 2;
+  std::vector<std::string> during = Region(Screenshot("during"), cx - 150, cy - 60, 300, 120);
+
+  // Touching windows have square corners.
+  EXPECT_TRUE(pmrtest::X11Session::WaitFor([&] { return CornerPixel(a.client) != roundCorner; }, 10000))
+      << "corner pixel stays " << roundCorner;
+
+  usleep(2500000);  // the effect plays out
+  std::vector<std::string> later = Region(Screenshot("later"), cx - 150, cy - 60, 300, 120);
+  ASSERT_EQ(during.size(), later.size());
+  int changed = 0;
+  for (size_t i = 0; i < during.size(); ++i) changed += during[i] != later[i];
+  EXPECT_GT(changed, 50) << "no effect seen around the contact";
+  std::fprintf(stderr, "screenshots: %d of %zu pixels around the contact lit by the effect; corner %s when round\n",
+               changed, during.size(), roundCorner.c_str());
 
   // Moving A carries B by the same offset.
   const Rect beforeA = Client(a.client), beforeB = Client(b.client);
-  usleep(2500000);  // the contact effect plays out
   DragTitle(a.client, 0, 120);
   EXPECT_TRUE(pmrtest::X11Session::WaitFor(
       [&] {
@@ -238,6 +262,13 @@ TEST_F(SnapWindowsTest, DragSnapsCarriesAndSeparates) {
   std::vector<std::string> after = Region(Screenshot("after"), ra.right() - 40, below, 80, 20);
   ASSERT_FALSE(after.empty());
   for (const std::string& p : after) EXPECT_EQ(p, after[0]) << "effect pixels left on the desktop";
+
+  // Moving B away ends the contact: A's corners are round again.
+  const Rect nb = Client(b.client);
+  MoveFrameTo(b.client, nb.x + 300, nb.y - 29);
+  EXPECT_TRUE(pmrtest::X11Session::WaitFor([&] { return Client(b.client).x >= nb.x + 250; }, 10000));
+  EXPECT_TRUE(pmrtest::X11Session::WaitFor([&] { return CornerPixel(a.client) == roundCorner; }, 10000))
+      << "corner pixel is " << CornerPixel(a.client) << ", was " << roundCorner << " before the contact";
 
 }
 
