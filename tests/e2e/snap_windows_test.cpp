@@ -151,7 +151,7 @@ class SnapWindowsTest : public ::testing::Test {
           Rect n = Client(w);
           return n.x == r.x + dx && n.y == r.y + dy;
         },
-        5000);
+        15000);
     usleep(100000);
     x->Button(1, false);
     x->Sync();
