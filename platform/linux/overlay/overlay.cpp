@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/linux/overlay/cairo_canvas.h"
+#include "platform/linux/overlay/layer_overlay.h"
 #include "platform/linux/overlay/overlay_internal.h"
 #include "platform/os_overlay.h"
 #include "platform/os_shell.h"
@@ -86,6 +87,9 @@ bool OnX11Display() {
 #endif
 }
 
+// Not X11, but the compositor gives overlay-layer surfaces of our own.
+bool LayerMode() { return !OnX11Display() && LayerOverlayAvailable(); }
+
 // A borderless, click-through, never-focused popup that shows one image.
 struct Popup {
   GtkWidget* window = nullptr;
@@ -155,6 +159,7 @@ bool RelativeTo(GtkWindow* owner, int& x, int& y) {
 
 struct GlowSlot {
   Popup popup;
+  std::unique_ptr<LayerOverlay> overlay;
   cairo_surface_t* image = nullptr;
   std::vector<uint32_t> pixels;
   int keyLength = -1;
@@ -188,6 +193,7 @@ cairo_t* g_FxCr = nullptr;
 std::unique_ptr<CairoCanvas> g_FxCanvas;
 bool g_FxAttached = false;
 Popup g_FxWin;
+std::unique_ptr<LayerOverlay> g_FxLayer;
 guint g_FxTimer = 0;
 GtkWindow* g_FxOwner = nullptr;
 gint64 g_FxLast = 0;
@@ -197,6 +203,7 @@ constexpr int kFxSize = 1200;
 
 void StopFx() {
   HidePopup(g_FxWin);
+  if (g_FxLayer) g_FxLayer->Hide();
   g_FxTimer = 0;
   g_FxAtX = g_FxAtY = INT_MIN;
 }
@@ -213,7 +220,8 @@ gboolean FxTick(gpointer) {
   float cx, cy;
   g_Fx.Center(cx, cy);
   int left = static_cast<int>(std::lround(cx)) - kFxSize / 2, top = static_cast<int>(std::lround(cy)) - kFxSize / 2;
-  const bool relative = !OnX11Display();
+  const bool layer = LayerMode();
+  const bool relative = !OnX11Display() && !layer;
   if (relative) {
     int fx, fy, fw, fh;
     if (!g_FxOwner || !OsGetWindowFrame(g_FxOwner, fx, fy, fw, fh)) {
@@ -224,18 +232,18 @@ gboolean FxTick(gpointer) {
     left = std::max(left, fx);
     top = std::max(top, fy);
   }
-  EnsurePopup(g_FxWin, kFxSize, kFxSize);
+  if (!layer) EnsurePopup(g_FxWin, kFxSize, kFxSize);
   if (!g_FxImage) {
     g_FxImage = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kFxSize, kFxSize);
     g_FxCr = cairo_create(g_FxImage);
     g_FxCanvas = std::make_unique<CairoCanvas>(g_FxCr);
   }
-  g_FxWin.image = g_FxImage;
+  if (!layer) g_FxWin.image = g_FxImage;
   if (!g_FxAttached) {
     g_Fx.Attach(*g_FxCanvas);
     g_FxAttached = true;
   }
-  if (left != g_FxAtX || top != g_FxAtY || !gtk_widget_get_visible(g_FxWin.window)) {
+  if (!layer && (left != g_FxAtX || top != g_FxAtY || !gtk_widget_get_visible(g_FxWin.window))) {
     int px = left, py = top;
     if (relative) {
       gtk_window_set_transient_for(GTK_WINDOW(g_FxWin.window), g_FxOwner);
@@ -256,6 +264,16 @@ gboolean FxTick(gpointer) {
   cairo_restore(g_FxCr);
   g_Fx.Tick(dt, *g_FxCanvas, static_cast<float>(left), static_cast<float>(top));
   cairo_surface_flush(g_FxImage);
+  if (layer) {
+    if (!g_FxLayer) g_FxLayer = std::make_unique<LayerOverlay>();
+    if (!g_FxLayer->Show(left, top, kFxSize, kFxSize, cairo_image_surface_get_data(g_FxImage),
+                         cairo_image_surface_get_stride(g_FxImage))) {
+      g_Fx.Drop();
+      StopFx();
+      return G_SOURCE_REMOVE;
+    }
+    return G_SOURCE_CONTINUE;
+  }
   gtk_widget_queue_draw(g_FxWin.window);
   return G_SOURCE_CONTINUE;
 }
@@ -294,16 +312,24 @@ gboolean ConfineTick(gpointer) {
 
 void OsShowSnapGlow(void* window, int count, const int* lines, const bool* vertical, unsigned colour) {
   colour &= 0xFFFFFF;
-  const bool relative = !OnX11Display();
+  const bool layer = LayerMode();
+  const bool relative = !OnX11Display() && !layer;
   for (int i = 0; i < 2; ++i) {
     GlowSlot& s = g_Glow[i];
     Strip strip;
     if (i >= count || !lines || !vertical || !pmroverlay::GlowStrip(lines + 4 * i, vertical[i], strip)) {
       HidePopup(s.popup);
+      if (s.overlay) s.overlay->Hide();
       continue;
     }
     const int length = vertical[i] ? strip.height : strip.width;
     const bool repainted = PaintSlot(s, length, vertical[i], colour);
+    if (layer) {
+      if (!s.overlay) s.overlay = std::make_unique<LayerOverlay>();
+      s.overlay->Show(strip.x, strip.y, strip.width, strip.height, reinterpret_cast<const uint8_t*>(s.pixels.data()),
+                      strip.width * 4);
+      continue;
+    }
     const bool created = !s.popup.window;
     EnsurePopup(s.popup, strip.width, strip.height);
     int x = strip.x, y = strip.y;
@@ -335,7 +361,7 @@ void OsShowSnapGlow(void* window, int count, const int* lines, const bool* verti
   }
 }
 
-bool OsGlowRelativeToWindow() { return !OnX11Display(); }
+bool OsGlowRelativeToWindow() { return !OnX11Display() && !LayerOverlayAvailable(); }
 
 bool OsSnapFxAvailable() {
   if (!OnX11Display()) return true;
