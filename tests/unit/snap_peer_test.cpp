@@ -258,7 +258,9 @@ TEST_F(PeerServer, RefusesOtherUsersAndOtherPrograms) {
   if (getuid() == 0) {
     Child other = StartRole("client:" + target + ":frame",
                             {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    EXPECT_EQ(ReadLine(other.proc.stdoutFd), "fail");
+    // "fail", or nothing when that user may not even run this program here.
+    const std::string line = ReadLine(other.proc.stdoutFd);
+    EXPECT_NE(line.rfind("ok:", 0), 0u) << line;
     Finish(other);
   } else {
     GTEST_LOG_(INFO) << "not root: the other-user client is not run";
