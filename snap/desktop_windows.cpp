@@ -535,8 +535,8 @@ void DesktopWindowsStop() {
   g_Dispatch = nullptr;
 }
 
-void DesktopSetSnapAccent(const std::string& spec) {
-  std::vector<std::string> f = SplitString(spec, ';');
+void DesktopSetSnapAccent(const std::string& text) {
+  std::vector<std::string> f = SplitString(text, ';');
   int r, g, b;
   if (!f.empty() && ParseThemeColor(f[0], r, g, b)) g_SnapAccent = static_cast<unsigned>(r * 65536 + g * 256 + b);
   if (f.size() > 1 && ParseThemeColor(f[1], r, g, b)) g_SnapLight = 299 * r + 587 * g + 114 * b > 159999;
