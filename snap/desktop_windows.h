@@ -11,3 +11,7 @@ void DesktopWindowsCheckSnap();
 void DesktopWindowsStop();
 // Accent colour text from the page: "colour;text colour;animated".
 void DesktopSetSnapAccent(const std::string& spec);
+// The snap look as last set: accent 0xRRGGBB, light style, animation on.
+unsigned DesktopSnapAccent();
+bool DesktopSnapLight();
+bool DesktopSnapAnimated();

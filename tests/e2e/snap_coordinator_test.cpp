@@ -1,0 +1,141 @@
+// The snap coordinator of a lone main window: the page's canvas callback,
+// rounded corners with nobody to touch, the frame it serves to other
+// windows, the snap accent, and a clean stop.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <string>
+#include <vector>
+
+#include "base/data_dir.h"
+#include "snap/desktop_windows.h"
+#include "snap/peer.h"
+#include "snap/peer_message.h"
+#include "tests/support/gtk_test_env.h"
+#include "tests/support/process.h"
+
+namespace {
+
+// One private data directory, shared with the child copy through the environment.
+const bool kHome = [] {
+  if (!std::getenv("PMR_SNAP_FRAME_OF")) setenv("XDG_DATA_HOME", pmrtest::MakeTempDir("snapcoord").c_str(), 1);
+  return true;
+}();
+
+int Threads() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (readdir(d)) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST(SnapCoordinator, LoneWindowCallsThePageOncePerSizeAndServesItsFrame) {
+  ASSERT_TRUE(pmrtest::InitGtkOnce());
+  const int threadsBefore = Threads();
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  GtkWidget* page = gtk_drawing_area_new();
+  gtk_widget_set_size_request(page, 300, 200);
+  gtk_container_add(GTK_CONTAINER(window), page);
+  gtk_window_move(GTK_WINDOW(window), 50, 60);
+  gtk_widget_show_all(window);
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(window); }, 5000));
+  pmrtest::SpinFor(200);
+
+  std::vector<std::string> evals;
+  DesktopWindowsStart(
+      window, true, [&](const std::string& js) { evals.push_back(js); },
+      [](std::function<void()> task) {
+        auto* t = new std::function<void()>(std::move(task));
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            [](gpointer p) -> gboolean {
+              (*static_cast<std::function<void()>*>(p))();
+              return G_SOURCE_REMOVE;
+            },
+            t, [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
+      },
+      [] {});
+  struct stat st{};
+  ASSERT_EQ(lstat(PeerSocketPath(getpid()).c_str(), &st), 0);
+
+  DesktopWindowsCheckSnap();
+  ASSERT_EQ(evals.size(), 1u);
+  EXPECT_EQ(evals[0], "if (window.setCanvasFrame) setCanvasFrame(\"\");");
+  DesktopWindowsCheckSnap();
+  EXPECT_EQ(evals.size(), 1u) << "same size, same group: no call";
+  GtkStyleContext* style = gtk_widget_get_style_context(window);
+  EXPECT_FALSE(gtk_style_context_has_class(style, "pmr-square")) << "alone: round corners";
+
+  // Another window of this program asks for the frame: a copy of this test
+  // program, which passes the peer check, answers with what it received.
+  gtk_widget_set_size_request(page, 320, 200);
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return gtk_widget_get_allocated_width(page) == 320; }, 5000));
+  DesktopWindowsCheckSnap();
+  EXPECT_EQ(evals.size(), 2u) << "a new page size is told to the page";
+
+  pmrtest::ChildProcess child = pmrtest::Spawn(
+      {"/proc/self/exe", "--gtest_filter=SnapCoordinatorClient.*", "--gtest_also_run_disabled_tests"},
+      {"PMR_SNAP_FRAME_OF=" + std::to_string(getpid())});
+  std::string out;
+  // The server waits for this main loop to compute the frame.
+  ASSERT_TRUE(pmrtest::SpinUntil(
+      [&] {
+        int status = 0;
+        return waitpid(child.pid, &status, WNOHANG) == child.pid;
+      },
+      20000));
+  out = pmrtest::ReadAll(child.stdoutFd, 2);
+  size_t at = out.find("FRAME:");
+  ASSERT_NE(at, std::string::npos) << out;
+  FrameText f;
+  std::string text = out.substr(at + 6, out.find('\n', at) - at - 6);
+  ASSERT_TRUE(ParseFrameText(text, f)) << text;
+  EXPECT_EQ(f.page[2], 320);
+  EXPECT_EQ(f.page[3], 200);
+  EXPECT_TRUE(f.visible);
+  EXPECT_TRUE(f.main);
+
+  DesktopWindowsStop();
+  EXPECT_NE(lstat(PeerSocketPath(getpid()).c_str(), &st), 0);
+  gtk_widget_destroy(window);
+  pmrtest::SpinFor(50);
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return Threads() <= threadsBefore; }, 5000))
+      << Threads() << " threads, " << threadsBefore << " before";
+}
+
+TEST(SnapCoordinator, AccentText) {
+  DesktopSetSnapAccent("#ff0000;#ffffff;0");
+  EXPECT_EQ(DesktopSnapAccent(), 0xFF0000u);
+  EXPECT_TRUE(DesktopSnapLight());
+  EXPECT_FALSE(DesktopSnapAnimated());
+  DesktopSetSnapAccent("#00ff88;#101010");
+  EXPECT_EQ(DesktopSnapAccent(), 0x00FF88u);
+  EXPECT_FALSE(DesktopSnapLight());
+  EXPECT_FALSE(DesktopSnapAnimated()) << "no third field: unchanged";
+  DesktopSetSnapAccent("nonsense;#zzz;1");
+  EXPECT_EQ(DesktopSnapAccent(), 0x00FF88u) << "an unreadable colour keeps the accent";
+  EXPECT_FALSE(DesktopSnapLight());
+  EXPECT_TRUE(DesktopSnapAnimated());
+  DesktopSetSnapAccent("rgb(1, 2, 3)");
+  EXPECT_EQ(DesktopSnapAccent(), 0x010203u);
+  DesktopSetSnapAccent("");
+  EXPECT_EQ(DesktopSnapAccent(), 0x010203u);
+}
+
+// Run only as the child of the first test: asks the parent for its frame.
+TEST(SnapCoordinatorClient, DISABLED_AskFrame) {
+  const char* pid = std::getenv("PMR_SNAP_FRAME_OF");
+  if (!pid) GTEST_SKIP();
+  std::string reply;
+  ASSERT_TRUE(PeerRequest(std::atoi(pid), "frame", &reply, 2000));
+  std::printf("FRAME:%s\n", reply.c_str());
+}
+
+}  // namespace
