@@ -102,7 +102,8 @@ bool WaitFile(const std::string& path, int timeoutMs) {
 
 }  // namespace
 
-int main() {
+// An optional argument names the executable to measure (default: the build's).
+int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   pmrbench::Xvfb x;
   if (!x.Start()) {
@@ -111,6 +112,7 @@ int main() {
   }
   pmrsim::SimProgram prog;
   pmrsim::SimProgram::Options options;
+  if (argc > 1) options.exe = argv[1];
   options.env = {{"DISPLAY", x.display()}, {"WAYLAND_DISPLAY", ""}};
   if (!prog.Start(options)) {
     std::fprintf(stderr, "footprint: the program did not start\n");

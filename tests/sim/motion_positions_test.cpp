@@ -152,3 +152,53 @@ TEST(MotionPositions, ClicksOutsideARecordingAskNothing) {
   EXPECT_EQ(slow.shell.asked, 0);
   OsStopInputTap();
 }
+
+// While absolute movement is recorded, the position after the last movement is
+// known: a click that follows asks the shell nothing more and is recorded
+// where the pointer went. A move by the program itself forgets it.
+TEST(MotionPositions, AClickAfterRecordedMovementUsesTheKnownPosition) {
+  pmrsim::InputHarness h;
+  h.UseRealHooks();
+  SlowShellScope slow;
+  slow.Open();
+  SetInputCalloutsForTest(&kSlowShell);
+  {
+    std::lock_guard<std::mutex> lock(profileMutex);
+    profiles.assign(1, MacroProfile{kDefaultProfileName, "", {}});
+    currentProfileIdx = 0;
+    bUseRelativeMouse = false;
+    bRecordMouseMovement = true;
+    bRecordMouseClicks = true;
+    BeginRecordingLocked();
+  }
+  h.Add(pmrsim::BasicKeyboard("Kbd"));
+  const std::string mouse = h.Add(pmrsim::BasicMouse("Mouse"));
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(mouse));
+  auto asked = [&] {
+    std::lock_guard<std::mutex> lock(slow.shell.mu);
+    return slow.shell.asked;
+  };
+  h.k().Emit(mouse, {Ev(EV_REL, REL_X, 5), Ev(EV_SYN, SYN_REPORT, 0)});
+  ASSERT_TRUE(slow.WaitAsked(1));
+  ASSERT_TRUE(OsInputFlushMotion(5000));
+  h.k().Emit(mouse, {Ev(EV_KEY, BTN_LEFT, 1), Ev(EV_SYN, SYN_REPORT, 0)});
+  h.k().Emit(mouse, {Ev(EV_KEY, BTN_LEFT, 0), Ev(EV_SYN, SYN_REPORT, 0)});
+  ASSERT_TRUE(h.k().WaitDrained(mouse, 3000));
+  h.Settle(50);
+  EXPECT_EQ(asked(), 1);
+  OsMoveMouseTo(10, 10);
+  h.k().Emit(mouse, {Ev(EV_KEY, BTN_LEFT, 1), Ev(EV_SYN, SYN_REPORT, 0)});
+  ASSERT_TRUE(h.k().WaitDrained(mouse, 3000));
+  h.Settle(50);
+  EXPECT_EQ(asked(), 2);
+  isRecording.store(false);
+  const std::vector<UnifiedEvent> ev = RecordedEvents();
+  ASSERT_EQ(ev.size(), 4u);
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_EQ(ev[i].type, kEventButton);
+    EXPECT_EQ(ev[i].x, 100);
+    EXPECT_EQ(ev[i].y, 200);
+  }
+  OsStopInputTap();
+}

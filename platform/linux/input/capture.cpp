@@ -434,8 +434,10 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
         if (ev.value == 2) continue;
         if (!askedPosition) {
           askedPosition = true;
-          // Only a recording or a position pick uses where a button went.
-          havePosition = InstalledHooks().wantsButtonPosition() && hooks.pointerPosition(x, y);
+          // Only a recording or a position pick uses where a button went;
+          // the position after the last movement is known without asking.
+          havePosition = InstalledHooks().wantsButtonPosition() &&
+                         (MotionPositionsKnown(x, y) || hooks.pointerPosition(x, y));
           if (!havePosition) x = y = 0;
         }
         if (!havePosition) InstalledHooks().positionUnavailable();

@@ -33,6 +33,10 @@ std::deque<Motion> g_Queue;
 bool g_Running = false;
 bool g_Stopping = false;
 bool g_Busy = false;  // the thread holds a movement it has not handed on yet
+// The position the shell reported after the last movement, while no movement
+// came since: where a button press or release went.
+bool g_KnownValid = false;
+double g_KnownX = 0, g_KnownY = 0;
 std::thread g_Thread;
 // One hook call at a time, in order, whichever thread makes it.
 std::mutex g_CallMutex;
@@ -53,6 +57,13 @@ void Handle(const Motion& m) {
   if (m.needPosition) {
     valid = Callouts().pointerPosition(x, y);
     if (!valid) x = y = 0;
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    // Only the answer after the newest movement describes where it is now.
+    if (valid && g_Queue.empty()) {
+      g_KnownValid = true;
+      g_KnownX = x;
+      g_KnownY = y;
+    }
   }
   CallHook(m, valid, x, y);
 }
@@ -91,6 +102,7 @@ void MotionPositionsStart() {
 void MotionPositionsStop() {
   {
     std::lock_guard<std::mutex> lock(g_Mutex);
+    g_KnownValid = false;
     if (!g_Running) return;
     g_Stopping = true;
   }
@@ -106,6 +118,7 @@ void MotionPositionsDeliver(int64_t frameNs, bool needPosition, bool havePositio
   const Motion m{frameNs, needPosition, havePosition, x, y, dx, dy};
   {
     std::unique_lock<std::mutex> lock(g_Mutex);
+    g_KnownValid = false;
     const bool ordered = g_Queue.empty() && !g_Busy;
     if (!g_Running || (!needPosition && ordered)) {
       lock.unlock();
@@ -121,6 +134,19 @@ void MotionPositionsDeliver(int64_t frameNs, bool needPosition, bool havePositio
     g_Queue.push_back(m);
   }
   g_Changed.notify_one();
+}
+
+bool MotionPositionsKnown(double& x, double& y) {
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  if (!g_KnownValid || !g_Queue.empty() || g_Busy) return false;
+  x = g_KnownX;
+  y = g_KnownY;
+  return true;
+}
+
+void MotionPositionsForget() {
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  g_KnownValid = false;
 }
 
 bool OsInputFlushMotion(int timeoutMs) {

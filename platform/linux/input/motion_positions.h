@@ -18,5 +18,12 @@ void MotionPositionsStop();  // joins; pending movements are handed on first
 void MotionPositionsDeliver(int64_t frameNs, bool needPosition, bool havePosition, double x, double y, long dx,
                             long dy);
 
+// Where the pointer is, as the shell reported after the last movement whose
+// position was asked for, when no movement came since and none waits: true
+// and the position. A button frame uses it instead of asking the shell again.
+bool MotionPositionsKnown(double& x, double& y);
+// The program moved the pointer itself: the known position is no longer it.
+void MotionPositionsForget();
+
 // Sets the event time OsInputEventTimeNs answers on this thread (0: none).
 void SetInputEventTimeNs(int64_t ns);
