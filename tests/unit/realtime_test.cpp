@@ -19,6 +19,7 @@
 #include "platform/os_thread.h"
 #include "tests/support/fake_login1.h"
 #include "tests/support/process.h"
+#include "tests/support/realtime_kit.h"
 
 namespace {
 
@@ -160,4 +161,14 @@ TEST(Realtime, FallbacksThroughRealtimeKit) {
     EXPECT_EQ(niceOnly, "outcome nice realtime=0");
   EXPECT_EQ(RunChild("no-rights", bus.Address()), "outcome plain realtime=0");
   EXPECT_EQ(RunChild("no-rights", "unix:path=/nonexistent/bus"), "outcome plain realtime=0");
+}
+
+// The real RealtimeKit daemon grants the real-time policy to a process that
+// may not take it itself.
+TEST(Realtime, RealRealtimeKitGrantsIt) {
+  pmrtest::RealRealtimeKit rtkit;
+  const std::string why = rtkit.Start();
+  if (!why.empty()) GTEST_SKIP() << "RealtimeKit: " << why;
+  EXPECT_EQ(RunChild("no-rights", rtkit.BusAddress()), "outcome rtkit realtime=1") << rtkit.Log();
+  EXPECT_NE(rtkit.Log().find("RT at priority"), std::string::npos) << rtkit.Log();
 }
