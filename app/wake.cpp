@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "app/app.h"
+#include "platform/os_thread.h"
 
 void WakeEvent::Wake() {
   flag.store(true);
@@ -26,6 +27,29 @@ int64_t DurationNs(double ms) {
   double ns = ms * 1e6;
   if (ns >= kMaxNs) return static_cast<int64_t>(kMaxNs);
   return static_cast<int64_t>(ns);
+}
+
+// The wait sleeps until shortly before the deadline and spins for the rest,
+// yielding the processor. A thread of normal priority may find the processor
+// taken when it wakes, so it spins for a generous half millisecond (yielding
+// to whatever else wants to run). A real-time thread runs as soon as it wakes,
+// so its spin only has to cover how late its wake-ups come, learned per
+// thread: the worst recent lateness plus a margin. That keeps the processor
+// time it takes from everything else small.
+constexpr int64_t kPlainSpinNs = 500000;
+constexpr int64_t kMinSpinNs = 20000;
+constexpr int64_t kSpinMarginNs = 15000;
+thread_local int64_t t_WorstLateNs = 0;
+thread_local int64_t t_SpinNs = kPlainSpinNs;
+
+void LearnWakeLateness(int64_t lateNs) {
+  // The worst lateness seen, forgotten slowly (about 1/64 per wait).
+  t_WorstLateNs -= t_WorstLateNs / 64;
+  if (lateNs > t_WorstLateNs) t_WorstLateNs = lateNs;
+  int64_t spin = t_WorstLateNs + kSpinMarginNs;
+  if (spin < kMinSpinNs) spin = kMinSpinNs;
+  if (spin > kPlainSpinNs) spin = kPlainSpinNs;
+  t_SpinNs = spin;
 }
 
 }  // namespace
@@ -47,7 +71,8 @@ void WaitUntilWoken(WakeEvent& ev) {
 void WaitIntervalOrWake(WakeEvent& ev, double ms) {
   const int64_t start = MonotonicNs();
   const int64_t deadline = start + DurationNs(ms);
-  const int64_t early = deadline - 500000;
+  const bool realtime = OsThreadIsRealtime();
+  const int64_t early = deadline - (realtime ? t_SpinNs : kPlainSpinNs);
 
   if (MonotonicNs() < early) {
     std::unique_lock<std::mutex> lock(ev.mutex);
@@ -57,7 +82,11 @@ void WaitIntervalOrWake(WakeEvent& ev, double ms) {
       if (ev.flag.exchange(false)) return;
       if (!g_AppRunning.load()) return;
       ev.cv.wait_until(lock, earlyPoint);
-      if (std::chrono::steady_clock::now() >= earlyPoint) break;
+      const int64_t now = MonotonicNs();
+      if (now >= early) {
+        if (realtime) LearnWakeLateness(now - early);
+        break;
+      }
     }
     if (ev.flag.exchange(false)) return;
     if (!g_AppRunning.load()) return;

@@ -37,7 +37,9 @@
 #include <vector>
 
 #include "app/app.h"
+#include "bench/load.h"
 #include "platform/os_input.h"
+#include "platform/os_thread.h"
 #include "tests/sim/sim_io.h"
 #include "tools/autoclicker.h"
 #include "tools/keyspammer.h"
@@ -46,6 +48,7 @@
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
+#include "bench/xvfb.h"
 // clang-format on
 
 extern char** environ;
@@ -186,56 +189,6 @@ ClickRun RunClicker(InjectLog& log, int intervalMs, double seconds) {
 
 // ---- xdotool under a private Xvfb, observed through XInput2 raw events -----
 
-class Xvfb {
- public:
-  bool Start() {
-    int n = 300 + static_cast<int>(getpid() % 300);
-    for (;; ++n) {
-      std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-      std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      struct stat st;
-      if (stat(sock.c_str(), &st) != 0 && stat(lock.c_str(), &st) != 0) break;
-    }
-    display_ = ":" + std::to_string(n);
-    std::vector<std::string> args = {"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawnp(&pid_, "Xvfb", &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) {
-      pid_ = -1;
-      return false;
-    }
-    const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-    for (int i = 0; i < 200; ++i) {
-      struct stat st;
-      if (stat(sock.c_str(), &st) == 0) {
-        if (Display* d = XOpenDisplay(display_.c_str())) {
-          XCloseDisplay(d);
-          return true;
-        }
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return false;
-  }
-  ~Xvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 // Listens for raw button events of button 1 on every master device; each is
 // stamped with the monotonic clock when it arrives.
@@ -343,50 +296,41 @@ void Print(const char* name, double value, int decimals = 1) {
     std::printf("%s: %.*f\n", name, decimals, value);
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
-  bool full = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--full") == 0) full = true;
-  if (const char* e = std::getenv("PMR_BENCH_FULL"); e && std::strcmp(e, "1") == 0) full = true;
-  const double s1 = full ? 10 : 5, sLong = full ? 60 : 10, sSpam = full ? 10 : 5;
-  const int xdoRepeat = full ? 10000 : 3000;
+// Figures that may be measured quiet or under the bench's own load; `suffix`
+// ("" or "_loaded") ends every name.
+struct Suite {
+  double s1, sLong, sSpam;
+  int xdoRepeat;
+  bool withLong100;
+};
 
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  pmrsim::SimScope sim;
-  if (!EnsureInjectDevice()) {
-    std::fprintf(stderr, "clicker: the injection device could not be created\n");
-    return 1;
-  }
-  InjectLog log(sim.kernel);
-
-  // The pause figures depend on a quiet machine: the wait yields the processor
-  // for its last half millisecond, and other runnable work takes it then.
-  double load[1] = {std::nan("")};
-  getloadavg(load, 1);
-  Print("bench_load_average_1min", load[0], 2);
-  Print("bench_duration_s_1ms", s1, 0);
-  Print("bench_duration_s_10ms_100ms", sLong, 0);
+void RunSuite(InjectLog& log, const Suite& suite, const std::string& suffix, double* pmrErr1) {
+  auto name = [&](const char* base) { return std::string(base) + suffix; };
+  Print(name("bench_duration_s_1ms").c_str(), suite.s1, 0);
 
   // 1 ms: rate, pause error, click cost.
-  ClickRun r1 = RunClicker(log, 1, s1);
+  ClickRun r1 = RunClicker(log, 1, suite.s1);
   const double rate1 = RatePerSecond(r1.clicks.press);
   const std::vector<double> err1 = PauseErrorsUs(r1.clicks, 1);
   const std::vector<double> cost1 = CostsUs(r1.clicks);
-  Print("clicks_per_s_1ms", rate1);
-  Print("click_pause_error_p50_us_1ms", Percentile(err1, 0.50));
-  Print("click_pause_error_p99_us_1ms", Percentile(err1, 0.99));
-  Print("click_pause_error_max_us_1ms", err1.empty() ? std::nan("") : *std::max_element(err1.begin(), err1.end()));
-  Print("click_cost_p50_us", Percentile(cost1, 0.50));
-  Print("click_cost_p99_us", Percentile(cost1, 0.99));
+  Print(name("click_samples_1ms").c_str(), static_cast<double>(err1.size()), 0);
+  Print(name("clicks_per_s_1ms").c_str(), rate1);
+  Print(name("click_pause_error_p50_us_1ms").c_str(), Percentile(err1, 0.50));
+  Print(name("click_pause_error_p99_us_1ms").c_str(), Percentile(err1, 0.99));
+  Print(name("click_pause_error_max_us_1ms").c_str(),
+        err1.empty() ? std::nan("") : *std::max_element(err1.begin(), err1.end()));
+  Print(name("click_cost_p50_us").c_str(), Percentile(cost1, 0.50));
+  Print(name("click_cost_p99_us").c_str(), Percentile(cost1, 0.99));
 
-  // 10 ms and 100 ms: clicks made against duration / interval.
+  // 10 ms (and 100 ms): clicks made against duration / interval.
+  Print(name("bench_duration_s_10ms_100ms").c_str(), suite.sLong, 0);
   for (int ms : {10, 100}) {
-    ClickRun r = RunClicker(log, ms, sLong);
+    if (ms == 100 && !suite.withLong100) continue;
+    ClickRun r = RunClicker(log, ms, suite.sLong);
     const double expected = r.seconds * 1000.0 / ms;
-    const std::string name = "click_count_ratio_" + std::to_string(ms) + "ms";
-    Print(name.c_str(), static_cast<double>(r.clicks.press.size()) / expected, 4);
+    const std::string n = "click_count_ratio_" + std::to_string(ms) + "ms" + suffix;
+    Print(n.c_str(), static_cast<double>(r.clicks.press.size()) / expected, 4);
   }
 
   // Key spammer at 1 ms with three targets, in turn.
@@ -399,30 +343,69 @@ int main(int argc, char** argv) {
     keySpamTargetCount.store(3);
     StoreSetting(keySpamIntervalMs, 1);
     log.Clear();
-    RunTool(KeySpammerThread, g_KeySpamWake, currentKeySpamCount, triggerKeySpamStart, triggerKeySpamStop, sSpam);
+    RunTool(KeySpammerThread, g_KeySpamWake, currentKeySpamCount, triggerKeySpamStart, triggerKeySpamStop,
+            suite.sSpam);
     std::vector<int64_t> presses;
-    for (const Stamp& s : log.Take())
-      if (s.value == 1 && (s.code == KEY_A || s.code == KEY_B || s.code == KEY_C)) presses.push_back(s.ns);
-    Print("bench_duration_s_keyspam", sSpam, 0);
-    Print("keyspam_cycles_per_s_1ms", RatePerSecond(presses));
+    for (const Stamp& st : log.Take())
+      if (st.value == 1 && (st.code == KEY_A || st.code == KEY_B || st.code == KEY_C)) presses.push_back(st.ns);
+    Print(name("bench_duration_s_keyspam").c_str(), suite.sSpam, 0);
+    Print(name("keyspam_cycles_per_s_1ms").c_str(), RatePerSecond(presses));
   }
 
-  // xdotool, the same job done the usual way.
+  // xdotool, the same job done the usual way, in the same conditions.
   double xRate = std::nan(""), xErr = std::nan("");
   {
-    Xvfb x;
+    pmrbench::Xvfb x;
     Clicks xc;
-    if (x.Start() && RunXdotool(x.display(), xdoRepeat, 1, xc)) {
+    if (x.Start() && RunXdotool(x.display(), suite.xdoRepeat, 1, xc)) {
       xRate = RatePerSecond(xc.press);
       xErr = Percentile(PauseErrorsUs(xc, 1), 0.99);
     } else {
       std::fprintf(stderr, "clicker: xdotool under Xvfb could not be measured\n");
     }
   }
-  Print("xdotool_clicks", static_cast<double>(xdoRepeat), 0);
-  Print("xdotool_clicks_per_s_1ms", xRate);
-  Print("xdotool_error_p99_us_1ms", xErr);
-  Print("clicks_per_s_ratio_vs_xdotool_1ms", rate1 / xRate, 3);
-  Print("pause_error_p99_ratio_xdotool_vs_pmr_1ms", xErr / Percentile(err1, 0.99), 1);
+  Print(name("xdotool_clicks").c_str(), static_cast<double>(suite.xdoRepeat), 0);
+  Print(name("xdotool_clicks_per_s_1ms").c_str(), xRate);
+  Print(name("xdotool_error_p99_us_1ms").c_str(), xErr);
+  Print(name("clicks_per_s_ratio_vs_xdotool_1ms").c_str(), rate1 / xRate, 3);
+  Print(name("pause_error_p99_ratio_xdotool_vs_pmr_1ms").c_str(), xErr / Percentile(err1, 0.99), 1);
+  if (pmrErr1) *pmrErr1 = Percentile(err1, 0.99);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool full = false;
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--full") == 0) full = true;
+  if (const char* e = std::getenv("PMR_BENCH_FULL"); e && std::strcmp(e, "1") == 0) full = true;
+
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  pmrsim::SimScope sim;
+  if (!EnsureInjectDevice()) {
+    std::fprintf(stderr, "clicker: the injection device could not be created\n");
+    return 1;
+  }
+  InjectLog log(sim.kernel);
+
+  // How the tool threads are scheduled here (0 plain, 1 a raised nice level,
+  // 2 real-time set directly, 3 real-time through RealtimeKit).
+  {
+    int timing = 0;
+    std::thread probe([&] { timing = static_cast<int>(OsMakeThreadTimeCritical(kTimingPriorityTool)); });
+    probe.join();
+    Print("tool_thread_timing", timing, 0);
+  }
+
+  pmrbench::PrintLoad("", 0);
+  const Suite quiet{full ? 10.0 : 5.0, full ? 60.0 : 10.0, full ? 10.0 : 5.0, full ? 10000 : 3000, true};
+  RunSuite(log, quiet, "", nullptr);
+
+  // The same under one busy loop per core; p99 rests on at least 5,000 pauses.
+  const Suite loaded{full ? 20.0 : 6.0, full ? 60.0 : 10.0, full ? 10.0 : 5.0, full ? 10000 : 5000, false};
+  pmrbench::BusyLoad hogs;
+  pmrbench::PrintLoad("_loaded", hogs.Hogs());
+  RunSuite(log, loaded, "_loaded", nullptr);
+  hogs.Stop();
   return 0;
 }

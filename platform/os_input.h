@@ -1,6 +1,7 @@
 #pragma once
 // Input devices: injection through uinput, capture from evdev with hotkey
 // swallowing, the one-time access setup. Implemented in platform/linux/input/.
+#include <cstdint>
 #include <string>
 
 // Injection: "pmr-inject" (keys, buttons, relative motion, wheel) and
@@ -36,6 +37,9 @@ struct InputHooks {
   // True while every movement needs the pointer position (a recording of
   // absolute movement).
   bool (*wantsMovePosition)();
+  // True while the position of a button press or release is used (a
+  // recording or a position pick); otherwise nobody asks the shell for it.
+  bool (*wantsButtonPosition)();
   // A button arrived while the pointer position could not be told.
   void (*positionUnavailable)();
   // The session was locked: forget held keys, stop what must not run on.
@@ -43,6 +47,13 @@ struct InputHooks {
 };
 // Installs `hooks` (kept by pointer; null removes them). Any thread.
 void OsSetInputHooks(const InputHooks* hooks);
+// Inside a hook call: the monotonic time (ns) at which the capture read the
+// event being handled; 0 outside hook calls. Movement waiting for the pointer
+// position reaches its hook a little later than its frame was read.
+int64_t OsInputEventTimeNs();
+// Waits (at most `timeoutMs`) until every movement read so far has reached
+// its hook; false when the time ran out.
+bool OsInputFlushMotion(int timeoutMs);
 
 // Capture: the "PMR input tap" and "PMR input dog" threads.
 bool OsStartInputTap();       // true if running afterwards

@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "platform/os_input.h"
+#include "platform/os_thread.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
@@ -77,6 +78,7 @@ void AutoClickOnce() {
 }  // namespace
 
 void AutoClickerThread() {
+  OsMakeThreadTimeCritical(kTimingPriorityTool);
   while (g_AppRunning.load()) {
     if (!isAutoClicking.load()) {
       currentClickCount.store(0);

@@ -244,6 +244,8 @@ bool WantsMovePosition() {
   return isRecording.load() && !std::atomic_ref<bool>(bUseRelativeMouse).load(std::memory_order_relaxed);
 }
 
+bool WantsButtonPosition() { return isRecording.load() || isPickingLocation.load(); }
+
 // A pick needs the position of its click; without one it cannot end well.
 void PositionUnavailable() {
   if (isPickingLocation.load()) isPickingLocation.store(false);
@@ -258,8 +260,8 @@ void SessionLocked() {
   WakeSignalProcessor();
 }
 
-const InputHooks kToolHooks = {&TapKey,           &TapMouseButton,       &TapMouseMove, &TapScroll,
-                               &WantsMovePosition, &PositionUnavailable, &SessionLocked};
+const InputHooks kToolHooks = {&TapKey,           &TapMouseButton,      &TapMouseMove,        &TapScroll,
+                               &WantsMovePosition, &WantsButtonPosition, &PositionUnavailable, &SessionLocked};
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "platform/os_input.h"
+#include "platform/os_thread.h"
 #include "base/number_text.h"
 #include "state/profiles.h"
 #include "tools/recorder.h"
@@ -78,6 +79,7 @@ void ResetKeySpammerForTest() { g_NextTarget.store(0); }
 void ReleaseAllKeySpamTargets() { ReleaseTargets(SnapshotTargets()); }
 
 void KeySpammerThread() {
+  OsMakeThreadTimeCritical(kTimingPriorityTool);
   while (g_AppRunning.load()) {
     if (!isKeySpamming.load()) {
       currentKeySpamCount.store(0);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/os_input.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
 
@@ -12,7 +13,11 @@ std::atomic<int64_t> g_RecordStart{0};
 void MarkRecordStartTime() { g_RecordStart.store(MonotonicNs()); }
 
 double RecordElapsedSeconds() {
-  return static_cast<double>(MonotonicNs() - g_RecordStart.load()) / 1e9;
+  // Input from the devices carries the time the capture read it: a movement
+  // whose position had to be asked for is recorded at its own time, not at
+  // the time the answer came.
+  const int64_t at = OsInputEventTimeNs();
+  return static_cast<double>((at != 0 ? at : MonotonicNs()) - g_RecordStart.load()) / 1e9;
 }
 
 namespace {
@@ -26,7 +31,19 @@ MacroProfile* CurrentProfileLocked() {
 
 void RecordEvent(const UnifiedEvent& ev) {
   std::lock_guard<std::mutex> lock(profileMutex);
-  if (MacroProfile* p = CurrentProfileLocked()) p->events.push_back(ev);
+  MacroProfile* p = CurrentProfileLocked();
+  if (!p) return;
+  // Events are kept in time order. A movement that waited for its position
+  // may come after later keys were recorded: it goes in before them.
+  auto& events = p->events;
+  if (events.empty() || !(ev.time < events.back().time)) {
+    events.push_back(ev);
+    return;
+  }
+  auto at = std::upper_bound(events.begin(), events.end(), ev.time,
+                             [](double t, const UnifiedEvent& e) { return t < e.time; });
+  events.insert(at, ev);
+  g_ProfileDataRev.fetch_add(1);  // not an append: earlier events moved
 }
 
 void RecordToolClick(uint64_t flags, int64_t x, int64_t y) {

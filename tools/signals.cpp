@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "app/app.h"
+#include "platform/os_input.h"
 #include "state/profiles.h"
 #include "platform/os_keys.h"
 #include "tools/hotkey_guard.h"
@@ -64,11 +65,17 @@ void CompleteReassignment() {
 
 }  // namespace
 
+// How long the end of a recording waits for movement still asking the shell
+// for its position.
+constexpr int kMotionFlushMs = 250;
+
 void ProcessSignals() {
   CompleteReassignment();
 
   if (Consume(triggerRecord) && !isPlaying.load()) {
     if (isRecording.load()) {
+      // Movement read before the stop may still wait for its position.
+      OsInputFlushMotion(kMotionFlushMs);
       isRecording.store(false);
       FinishRecording();
       ApplyStopToolsRule();

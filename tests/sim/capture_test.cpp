@@ -308,6 +308,10 @@ TEST(Capture, PointerFramesReachTheHooks) {
       {"a position keeps the pick", loNode, {Ev(EV_KEY, BTN_RIGHT, 0), Ev(EV_SYN, SYN_REPORT, 0)}, true, true, 1, 1, 0, 0,
        0, 0, true},
   };
+  // A recording of relative movement: every button asks where it went, no
+  // movement asks anything.
+  isRecording.store(true);
+  bUseRelativeMouse = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     {
@@ -341,6 +345,7 @@ TEST(Capture, PointerFramesReachTheHooks) {
     EXPECT_EQ(isPickingLocation.load(), c.pickAfter);
   }
   isPickingLocation.store(false);
+  isRecording.store(false);
   // Buttons map to their VK codes, the side buttons from both code pairs.
   const std::pair<int, int> mapping[] = {{BTN_LEFT, 1}, {BTN_RIGHT, 2}, {BTN_MIDDLE, 4}, {BTN_SIDE, 5},
                                           {BTN_BACK, 5}, {BTN_EXTRA, 6}, {BTN_FORWARD, 6}};

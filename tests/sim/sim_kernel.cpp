@@ -4,6 +4,7 @@
 // written events, key releases when a device goes away.
 #include "tests/sim/sim_kernel.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -19,6 +20,22 @@
 #include <thread>
 
 namespace pmrsim {
+
+PiMutex::PiMutex() {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_setprotocol(&attr, PTHREAD_PRIO_INHERIT);
+  pthread_mutex_init(&m_, &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+PiMutex::~PiMutex() { pthread_mutex_destroy(&m_); }
+void PiMutex::lock() {
+  if (pthread_mutex_lock(&m_) != 0) std::abort();
+}
+void PiMutex::unlock() {
+  if (pthread_mutex_unlock(&m_) != 0) std::abort();
+}
+bool PiMutex::try_lock() { return pthread_mutex_trylock(&m_) == 0; }
 
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -146,7 +163,7 @@ Kernel::Kernel(const std::string& parentDir) {
 }
 
 Kernel::~Kernel() {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   for (auto& [fd, h] : handles_) {
     if (h->client) {
       RawClose(h->client->rfd);
@@ -423,12 +440,12 @@ void Kernel::TouchMirror(const NodeRec& n, bool create) {
 // program side
 
 bool Kernel::Owns(int fd) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   return handles_.count(fd) != 0;
 }
 
 int Kernel::Open(const char* path, int flags) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   const int acc = flags & O_ACCMODE;
   int p[2];
   auto makePipe = [&]() {
@@ -482,7 +499,7 @@ int Kernel::Open(const char* path, int flags) {
 }
 
 int Kernel::Close(int fd) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   auto it = handles_.find(fd);
   if (it == handles_.end()) {
     errno = EBADF;
@@ -508,7 +525,7 @@ int Kernel::Close(int fd) {
   return 0;
 }
 
-ssize_t Kernel::ReadClient(Handle& h, void* buf, size_t size, std::unique_lock<std::mutex>& lock) {
+ssize_t Kernel::ReadClient(Handle& h, void* buf, size_t size, std::unique_lock<PiMutex>& lock) {
   Client& c = *h.client;
   if (c.acc == O_WRONLY) {
     errno = EBADF;
@@ -556,7 +573,7 @@ ssize_t Kernel::ReadClient(Handle& h, void* buf, size_t size, std::unique_lock<s
 }
 
 ssize_t Kernel::Read(int fd, void* buf, size_t size) {
-  std::unique_lock<std::mutex> lock(mu_);
+  std::unique_lock<PiMutex> lock(mu_);
   auto it = handles_.find(fd);
   if (it == handles_.end()) {
     errno = EBADF;
@@ -584,7 +601,7 @@ ssize_t Kernel::Read(int fd, void* buf, size_t size) {
 }
 
 ssize_t Kernel::Write(int fd, const void* buf, size_t size) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   auto it = handles_.find(fd);
   if (it == handles_.end()) {
     errno = EBADF;
@@ -622,7 +639,7 @@ ssize_t Kernel::Write(int fd, const void* buf, size_t size) {
 }
 
 int Kernel::Ioctl(int fd, unsigned long request, unsigned long arg) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   auto it = handles_.find(fd);
   if (it == handles_.end()) {
     errno = EBADF;
@@ -827,7 +844,7 @@ Kernel::NodeRec* Kernel::FindLocked(const std::string& node) {
 }
 
 std::string Kernel::AddDevice(const DeviceDesc& desc, bool read, bool write) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   int num = 0;
   for (;; ++num) {
     bool used = false;
@@ -854,7 +871,7 @@ std::string Kernel::AddDevice(const DeviceDesc& desc, bool read, bool write) {
 }
 
 bool Kernel::Emit(const std::string& node, const std::vector<input_event>& events) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n) return false;
   for (const input_event& e : events) EventLocked(*n, e, false, Origin::Device);
@@ -862,7 +879,7 @@ bool Kernel::Emit(const std::string& node, const std::vector<input_event>& event
 }
 
 bool Kernel::EmitLost(const std::string& node, const std::vector<input_event>& events) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n) return false;
   n->lost = true;
@@ -872,7 +889,7 @@ bool Kernel::EmitLost(const std::string& node, const std::vector<input_event>& e
 }
 
 bool Kernel::Unplug(const std::string& node) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n || n->fromUinput) return false;
   RemoveNodeLocked(*n);
@@ -880,7 +897,7 @@ bool Kernel::Unplug(const std::string& node) {
 }
 
 bool Kernel::SetAccess(const std::string& node, bool read, bool write) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n) return false;
   n->canRead = read;
@@ -891,12 +908,12 @@ bool Kernel::SetAccess(const std::string& node, bool read, bool write) {
 }
 
 void Kernel::SetUinputAccess(bool allowed) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   uinputAccess_ = allowed;
 }
 
 bool Kernel::GrabByOther(const std::string& node, bool grab) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n) return false;
   if (grab) {
@@ -909,7 +926,7 @@ bool Kernel::GrabByOther(const std::string& node, bool grab) {
 }
 
 bool Kernel::SetReadFault(const std::string& node, ReadFault fault) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n) return false;
   n->fault = fault;
@@ -920,17 +937,17 @@ bool Kernel::SetReadFault(const std::string& node, ReadFault fault) {
 }
 
 void Kernel::FailUinputCreate(std::function<bool(const UinputSetupInfo&)> pred) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   failCreate_ = std::move(pred);
 }
 
 void Kernel::SetClientBufferSize(size_t events) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   bufferSize_ = events;
 }
 
 std::vector<SeenEvent> Kernel::Desktop(uint64_t sinceSeq) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   std::vector<SeenEvent> out;
   for (const SeenEvent& s : desktop_)
     if (s.seq > sinceSeq) out.push_back(s);
@@ -938,28 +955,28 @@ std::vector<SeenEvent> Kernel::Desktop(uint64_t sinceSeq) {
 }
 
 uint64_t Kernel::DesktopSeq() {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   return seq_;
 }
 
 void Kernel::SetDesktopLog(bool keep) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   keepDesktop_ = keep;
   if (!keep) desktop_.clear();
 }
 
 void Kernel::SetDesktopObserver(std::function<void(const SeenEvent&)> fn) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   observer_ = std::move(fn);
 }
 
 void Kernel::SetUinputWriteLog(bool keep) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   keepWrites_ = keep;
 }
 
 bool Kernel::DesktopWriteLed(const std::string& node, int code, int value) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n) return false;
   EventLocked(*n, Ev(EV_LED, code, value), true, Origin::Write);
@@ -974,12 +991,12 @@ bool Kernel::WaitDesktop(const std::function<bool(const std::vector<SeenEvent>&)
     std::vector<SeenEvent> copy;
     uint64_t seq;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      std::lock_guard<PiMutex> lock(mu_);
       copy = desktop_;
       seq = seq_;
     }
     if (pred(copy)) return true;
-    std::unique_lock<std::mutex> lock(mu_);
+    std::unique_lock<PiMutex> lock(mu_);
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return false;
     changed_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(20)),
@@ -1008,7 +1025,7 @@ NodeInfo Kernel::InfoLocked(const NodeRec& n) {
 }
 
 std::vector<NodeInfo> Kernel::Nodes(bool includeRemoved) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   std::vector<NodeInfo> out;
   for (auto& n : all_)
     if (includeRemoved || n->exists) out.push_back(InfoLocked(*n));
@@ -1016,21 +1033,21 @@ std::vector<NodeInfo> Kernel::Nodes(bool includeRemoved) {
 }
 
 std::optional<NodeInfo> Kernel::Node(const std::string& node) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   if (!n) return std::nullopt;
   return InfoLocked(*n);
 }
 
 std::optional<NodeInfo> Kernel::NodeByPhys(const std::string& phys, bool includeRemoved) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   for (auto it = all_.rbegin(); it != all_.rend(); ++it)
     if ((*it)->desc.phys == phys && (includeRemoved || (*it)->exists)) return InfoLocked(**it);
   return std::nullopt;
 }
 
 std::optional<NodeInfo> Kernel::NodeByName(const std::string& name, bool includeRemoved) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   for (auto it = all_.rbegin(); it != all_.rend(); ++it)
     if ((*it)->desc.name == name && (includeRemoved || (*it)->exists)) return InfoLocked(**it);
   return std::nullopt;
@@ -1040,7 +1057,7 @@ bool Kernel::WaitNodes(const std::function<bool(const std::vector<NodeInfo>&)>& 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     if (pred(Nodes(true))) return true;
-    std::unique_lock<std::mutex> lock(mu_);
+    std::unique_lock<PiMutex> lock(mu_);
     if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
                                                          std::chrono::milliseconds(20))) ==
             std::cv_status::timeout &&
@@ -1052,7 +1069,7 @@ bool Kernel::WaitNodes(const std::function<bool(const std::vector<NodeInfo>&)>& 
 }
 
 size_t Kernel::Unread(const std::string& node) {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   NodeRec* n = FindLocked(node);
   size_t total = 0;
   if (n)
@@ -1064,7 +1081,7 @@ bool Kernel::WaitDrained(const std::string& node, int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      std::lock_guard<PiMutex> lock(mu_);
       NodeRec* n = FindLocked(node);
       if (!n) return false;
       bool empty = true;
@@ -1077,7 +1094,7 @@ bool Kernel::WaitDrained(const std::string& node, int timeoutMs) {
 }
 
 int Kernel::OpenDescriptors() {
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<PiMutex> lock(mu_);
   return static_cast<int>(handles_.size());
 }
 

@@ -21,6 +21,8 @@
 
 #include <array>
 #include <bitset>
+#include <pthread.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -143,6 +145,22 @@ struct UinputSetupInfo {
   input_id id{};
 };
 
+// A mutex with priority inheritance (PTHREAD_PRIO_INHERIT), usable with
+// std::lock_guard, std::unique_lock and std::condition_variable_any.
+class PiMutex {
+ public:
+  PiMutex();
+  ~PiMutex();
+  PiMutex(const PiMutex&) = delete;
+  PiMutex& operator=(const PiMutex&) = delete;
+  void lock();
+  void unlock();
+  bool try_lock();
+
+ private:
+  pthread_mutex_t m_;
+};
+
 class Kernel {
  public:
   // The mirror directory is made under `parentDir` (default /tmp) and removed
@@ -240,10 +258,13 @@ class Kernel {
   void TouchMirror(const NodeRec& n, bool create);
   int IoctlClientLocked(Client& c, unsigned long request, unsigned long arg);
   int IoctlUinputLocked(Uinput& u, unsigned long request, unsigned long arg);
-  ssize_t ReadClient(Handle& h, void* buf, size_t size, std::unique_lock<std::mutex>& lock);
+  ssize_t ReadClient(Handle& h, void* buf, size_t size, std::unique_lock<PiMutex>& lock);
 
-  std::mutex mu_;
-  std::condition_variable changed_;
+  // The real input core's locks cannot be held up by ordinary user work; a
+  // priority-inheriting lock keeps it that way here, so a real-time writer
+  // never waits for a preempted reader of normal priority.
+  PiMutex mu_;
+  std::condition_variable_any changed_;
   std::string root_;
   std::string mirror_;
   std::map<std::string, NodeRec*> active_;

@@ -1,10 +1,15 @@
 #include "tests/support/fake_login1.h"
 
 #include <gio/gio.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
@@ -15,6 +20,21 @@
 namespace pmrtest {
 
 // ---- PrivateBus ---------------------------------------------------------------
+
+namespace {
+
+bool AcceptsConnections(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
 
 PrivateBus::~PrivateBus() { Stop(); }
 
@@ -42,8 +62,10 @@ bool PrivateBus::Start(const std::string& tag) {
   ChildProcess child = Spawn({"dbus-daemon", "--config-file=" + config, "--nofork"}, {}, false);
   pid_ = child.pid;
   if (pid_ <= 0) return false;
-  for (int i = 0; i < 200; ++i) {
-    if (access(socket.c_str(), F_OK) == 0) {
+  // The socket file appears when it is bound, a moment before the daemon
+  // listens: ready once a connection is accepted.
+  for (int i = 0; i < 500; ++i) {
+    if (AcceptsConnections(socket)) {
       address_ = "unix:path=" + socket;
       return true;
     }
@@ -300,6 +322,138 @@ void FakeScreensaver::EmitSignal(const char* path, const char* interfaceName, co
   if (!impl_->connection) return;
   g_dbus_connection_emit_signal(impl_->connection, nullptr, path, interfaceName, member, nullptr, nullptr);
   g_dbus_connection_flush_sync(impl_->connection, nullptr, nullptr);
+}
+
+// ---- FakeRealtimeKit ------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kRtkitXml =
+    "<node><interface name='org.freedesktop.RealtimeKit1'>"
+    "<method name='MakeThreadRealtime'><arg type='t' direction='in'/><arg type='u' direction='in'/></method>"
+    "<method name='MakeThreadHighPriority'><arg type='t' direction='in'/><arg type='i' direction='in'/></method>"
+    "<property name='MaxRealtimePriority' type='i' access='read'/>"
+    "<property name='MinNiceLevel' type='i' access='read'/>"
+    "<property name='RTTimeUSecMax' type='x' access='read'/>"
+    "</interface></node>";
+
+}  // namespace
+
+struct FakeRealtimeKit::Impl {
+  mutable std::mutex mutex;
+  int maxPriority = 0;
+  int realtimeCalls = 0;
+  int highPriorityCalls = 0;
+  int lastPriority = 0;
+  GDBusConnection* connection = nullptr;
+  GMainContext* context = nullptr;
+  GMainLoop* loop = nullptr;
+  std::thread thread;
+  std::condition_variable started;
+  bool ready = false;
+  bool ok = false;
+
+  static void OnMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                       GVariant* params, GDBusMethodInvocation* invocation, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    bool granted = false;
+    if (g_strcmp0(method, "MakeThreadRealtime") == 0) {
+      guint64 tid = 0;
+      guint32 prio = 0;
+      g_variant_get(params, "(tu)", &tid, &prio);
+      std::lock_guard<std::mutex> lock(self->mutex);
+      ++self->realtimeCalls;
+      self->lastPriority = static_cast<int>(prio);
+      sched_param p{};
+      p.sched_priority = static_cast<int>(prio);
+      granted = self->maxPriority > 0 && static_cast<int>(prio) <= self->maxPriority &&
+                sched_setscheduler(static_cast<pid_t>(tid), SCHED_FIFO | SCHED_RESET_ON_FORK, &p) == 0;
+    } else if (g_strcmp0(method, "MakeThreadHighPriority") == 0) {
+      guint64 tid = 0;
+      gint32 nice = 0;
+      g_variant_get(params, "(ti)", &tid, &nice);
+      std::lock_guard<std::mutex> lock(self->mutex);
+      ++self->highPriorityCalls;
+      granted = setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0;
+    }
+    if (granted)
+      g_dbus_method_invocation_return_value(invocation, nullptr);
+    else
+      g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.AccessDenied", "refused");
+  }
+
+  static GVariant* OnProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GError**,
+                              gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    if (g_strcmp0(name, "MaxRealtimePriority") == 0) return g_variant_new_int32(self->maxPriority);
+    if (g_strcmp0(name, "MinNiceLevel") == 0) return g_variant_new_int32(-15);
+    return g_variant_new_int64(200000);
+  }
+
+  void Run(const std::string& address) {
+    g_main_context_push_thread_default(context);
+    connection = ConnectTo(address);
+    if (connection) {
+      GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kRtkitXml, nullptr);
+      static const GDBusInterfaceVTable table = {OnMethod, OnProperty, nullptr, {}};
+      ok = g_dbus_connection_register_object(connection, "/org/freedesktop/RealtimeKit1", info->interfaces[0], &table,
+                                             this, nullptr, nullptr) &&
+           OwnName(connection, "org.freedesktop.RealtimeKit1");
+      g_dbus_node_info_unref(info);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ready = true;
+    }
+    started.notify_all();
+    if (ok) g_main_loop_run(loop);
+    if (connection) {
+      g_dbus_connection_close_sync(connection, nullptr, nullptr);
+      g_object_unref(connection);
+      connection = nullptr;
+    }
+    g_main_context_pop_thread_default(context);
+  }
+};
+
+FakeRealtimeKit::FakeRealtimeKit() : impl_(new Impl) {}
+FakeRealtimeKit::~FakeRealtimeKit() { Stop(); }
+
+bool FakeRealtimeKit::Start(const std::string& busAddress, int maxPriority) {
+  impl_->maxPriority = maxPriority;
+  impl_->context = g_main_context_new();
+  impl_->loop = g_main_loop_new(impl_->context, FALSE);
+  impl_->thread = std::thread([this, busAddress] { impl_->Run(busAddress); });
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  impl_->started.wait(lock, [this] { return impl_->ready; });
+  return impl_->ok;
+}
+
+void FakeRealtimeKit::Stop() {
+  if (!impl_->thread.joinable()) return;
+  g_main_context_invoke(
+      impl_->context, [](gpointer loop) -> gboolean {
+        g_main_loop_quit(static_cast<GMainLoop*>(loop));
+        return G_SOURCE_REMOVE;
+      },
+      impl_->loop);
+  impl_->thread.join();
+  g_main_loop_unref(impl_->loop);
+  g_main_context_unref(impl_->context);
+}
+
+int FakeRealtimeKit::RealtimeCalls() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->realtimeCalls;
+}
+int FakeRealtimeKit::HighPriorityCalls() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->highPriorityCalls;
+}
+int FakeRealtimeKit::LastPriority() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->lastPriority;
 }
 
 }  // namespace pmrtest

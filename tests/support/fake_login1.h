@@ -90,4 +90,26 @@ class FakeScreensaver {
   std::unique_ptr<Impl> impl_;
 };
 
+// A stand-in RealtimeKit (org.freedesktop.RealtimeKit1) that grants what it
+// is asked for with the privileges of the test process: the thread given by
+// its id gets SCHED_FIFO, or the nice level asked for.
+class FakeRealtimeKit {
+ public:
+  FakeRealtimeKit();
+  ~FakeRealtimeKit();
+  FakeRealtimeKit(const FakeRealtimeKit&) = delete;
+  FakeRealtimeKit& operator=(const FakeRealtimeKit&) = delete;
+  // maxPriority 0: real-time is refused (MakeThreadRealtime fails).
+  bool Start(const std::string& busAddress, int maxPriority);
+  void Stop();
+  int RealtimeCalls() const;
+  int HighPriorityCalls() const;
+  int LastPriority() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
 }  // namespace pmrtest

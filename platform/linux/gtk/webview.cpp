@@ -258,6 +258,32 @@ struct WebView::Impl {
   }
 };
 
+namespace {
+
+// The view shows one local document that is never navigated away from: no
+// caches sized for browsing, no back-forward cache, and none of the engines
+// the pages never use (3D, audio, media, real-time communication), which
+// would otherwise cost memory in the web process.
+void ApplyLeanSettings(WebKitWebContext* context, WebKitSettings* settings) {
+  webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  webkit_settings_set_enable_page_cache(settings, FALSE);
+  webkit_settings_set_enable_offline_web_application_cache(settings, FALSE);
+  webkit_settings_set_enable_html5_database(settings, FALSE);
+  webkit_settings_set_enable_dns_prefetching(settings, FALSE);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  webkit_settings_set_enable_webgl(settings, FALSE);
+  webkit_settings_set_enable_webaudio(settings, FALSE);
+  webkit_settings_set_enable_media(settings, FALSE);
+  webkit_settings_set_enable_media_stream(settings, FALSE);
+  webkit_settings_set_enable_mediasource(settings, FALSE);
+  webkit_settings_set_enable_encrypted_media(settings, FALSE);
+  webkit_settings_set_enable_webrtc(settings, FALSE);
+  webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+}
+
+}  // namespace
+
 WebView::WebView() : impl_(std::make_shared<Impl>()) {
   if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("webview: cannot open a display");
   Impl& d = *impl_;
@@ -281,6 +307,7 @@ WebView::WebView() : impl_(std::make_shared<Impl>()) {
   WebKitSettings* settings = webkit_web_view_get_settings(d.view);
   webkit_settings_set_enable_developer_extras(settings, FALSE);
   webkit_settings_set_javascript_can_access_clipboard(settings, TRUE);
+  ApplyLeanSettings(d.context, settings);
   g_signal_connect(d.view, "load-changed", G_CALLBACK(Impl::OnLoadChanged), &d);
   if (d.automation) g_signal_connect(d.view, "close", G_CALLBACK(Impl::OnViewClose), &d);
 

@@ -26,8 +26,10 @@
 
 #include "platform/linux/input/device_io.h"
 #include "platform/linux/input/input_state.h"
+#include "platform/linux/input/motion_positions.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
+#include "platform/os_thread.h"
 
 std::atomic<bool> g_TapRunning{false};
 std::atomic<bool> g_StopTap{false};
@@ -427,7 +429,9 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
   const InputCallouts& hooks = Callouts();
   const bool forward = d.grabbed && d.twinFd >= 0 && !g_GrabBroken.load();
   out_.clear();
-  g_BusySinceNs.store(SteadyNowNs());
+  const int64_t frameNs = SteadyNowNs();
+  g_BusySinceNs.store(frameNs);
+  SetInputEventTimeNs(frameNs);
   bool swallowed = false, moved = false, askedPosition = false, havePosition = false;
   double x = 0, y = 0;
   long dx = 0, dy = 0;
@@ -440,7 +444,10 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
         if (ev.value == 2) continue;
         if (!askedPosition) {
           askedPosition = true;
-          havePosition = hooks.pointerPosition(x, y);
+          // Only a recording or a position pick uses where a button went;
+          // the position after the last movement is known without asking.
+          havePosition = InstalledHooks().wantsButtonPosition() &&
+                         (MotionPositionsKnown(x, y) || hooks.pointerPosition(x, y));
           if (!havePosition) x = y = 0;
         }
         if (!havePosition) InstalledHooks().positionUnavailable();
@@ -489,22 +496,14 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
     }
   }
   if (moved) {
-    double mx = 0, my = 0;
-    bool valid = false;
-    if (InstalledHooks().wantsMovePosition()) {
-      valid = hooks.pointerPosition(mx, my);
-      if (!valid) mx = my = 0;
-    } else if (havePosition) {
-      valid = true;
-      mx = x;
-      my = y;
-    }
-    hooks.tapMouseMove(valid, mx, my, dx, dy);
+    // Recorded absolute movement needs the position after it: the position
+    // thread asks for it, so no frame behind this one waits for the shell.
+    MotionPositionsDeliver(frameNs, InstalledHooks().wantsMovePosition(), havePosition, x, y, dx, dy);
   }
   hooks.tapScroll(d.hiResWheel ? hiRes : notches * 120);
-  // Only now: the movement and wheel hooks may wait for the profile lock and
-  // recorded motion asks the pointer backend, so the watchdog must see those
-  // waits as well.
+  // Only now: the movement and wheel hooks may wait for the profile lock, so
+  // the watchdog must see those waits as well.
+  SetInputEventTimeNs(0);
   g_BusySinceNs.store(0);
 }
 
@@ -578,12 +577,14 @@ void Capture::Run() {
 
 void CaptureThread() {
   pthread_setname_np(pthread_self(), "PMR input tap");
+  OsMakeThreadTimeCritical(kTimingPriorityCapture);
   Capture capture;
   capture.Run();
 }
 
 void WatchdogThread() {
   pthread_setname_np(pthread_self(), "PMR input dog");
+  OsMakeThreadTimeCritical(kTimingPriorityWatchdog);
   while (!g_StopTap.load()) {
     timespec ts{0, 250'000'000};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
@@ -618,6 +619,7 @@ bool OsStartInputTap() {
   }
   g_StopTap.store(false);
   g_TapRunning.store(true);
+  MotionPositionsStart();
   g_TapThread = std::thread(CaptureThread);
   g_WatchdogThread = std::thread(WatchdogThread);
   return true;
@@ -630,6 +632,7 @@ void OsStopInputTap() {
   Wake();
   if (g_TapThread.joinable()) g_TapThread.join();
   if (g_WatchdogThread.joinable()) g_WatchdogThread.join();
+  MotionPositionsStop();
 }
 
 bool OsListenEventAllowed() {

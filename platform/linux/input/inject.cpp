@@ -11,6 +11,7 @@
 
 #include "platform/linux/input/device_io.h"
 #include "platform/linux/input/input_state.h"
+#include "platform/linux/input/motion_positions.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
 #include "platform/os_shell.h"
@@ -141,6 +142,7 @@ void OsMouseButton(int button, bool down, int) {
 
 void OsMoveMouseTo(int x, int y) {
   if (!g_SessionUsable.load()) return;
+  MotionPositionsForget();
   int left = 0, top = 0, width = 0, height = 0;
   if (!Callouts().layoutBox(left, top, width, height)) return;
   const int ax = ScaleToAbs(x, left, width);

@@ -15,8 +15,8 @@ void IgnoreScroll(int) {}
 bool NoMovePosition() { return false; }
 void Nothing() {}
 
-const InputHooks kPassThrough = {&PassKey,        &PassButton, &IgnoreMove, &IgnoreScroll,
-                                 &NoMovePosition, &Nothing,    &Nothing};
+const InputHooks kPassThrough = {&PassKey,        &PassButton,     &IgnoreMove, &IgnoreScroll,
+                                 &NoMovePosition, &NoMovePosition, &Nothing,    &Nothing};
 std::atomic<const InputHooks*> g_Hooks{&kPassThrough};
 
 bool HookKey(int vk, bool down) { return InstalledHooks().tapKey(vk, down); }

@@ -1,0 +1,149 @@
+// What the whole program costs while it sits there: the real program under a
+// private Xvfb on the input simulation, with its main page open and nothing
+// running. Proportional set size of the program and every process it started
+// (WebKit's web and network processes), 10 s after the main page appeared;
+// the time from start to the main page; processor time used while idle.
+//
+// gtest-free program; figure lines are "name: value".
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/sim/sim_control.h"
+#include "bench/xvfb.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The process and all its descendants.
+std::vector<pid_t> Tree(pid_t root) {
+  std::vector<std::pair<pid_t, pid_t>> parents;
+  if (DIR* d = opendir("/proc")) {
+    while (dirent* e = readdir(d)) {
+      const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+      if (pid <= 0) continue;
+      std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+      std::string line;
+      if (!std::getline(in, line)) continue;
+      const size_t close = line.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream rest(line.substr(close + 2));
+      char state;
+      pid_t ppid = 0;
+      rest >> state >> ppid;
+      parents.emplace_back(pid, ppid);
+    }
+    closedir(d);
+  }
+  std::set<pid_t> in{root};
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (auto [pid, ppid] : parents)
+      if (in.count(ppid) && !in.count(pid)) grew = in.insert(pid).second;
+  }
+  return {in.begin(), in.end()};
+}
+
+double PssMb(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  std::string key;
+  long kb = 0;
+  while (in >> key) {
+    if (key == "Pss:") {
+      in >> kb;
+      return kb / 1024.0;
+    }
+  }
+  return 0;
+}
+
+// utime + stime in clock ticks.
+long long CpuTicks(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return 0;
+  const size_t close = line.rfind(')');
+  std::istringstream rest(line.substr(close + 2));
+  std::string field;
+  long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::atoll(field.c_str());
+    if (i == 15) stime = std::atoll(field.c_str());
+  }
+  return utime + stime;
+}
+
+long long TreeTicks(pid_t root) {
+  long long t = 0;
+  for (pid_t p : Tree(root)) t += CpuTicks(p);
+  return t;
+}
+
+bool WaitFile(const std::string& path, int timeoutMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  struct stat st;
+  while (Clock::now() < end) {
+    if (stat(path.c_str(), &st) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+}  // namespace
+
+// An optional argument names the executable to measure (default: the build's).
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  pmrbench::Xvfb x;
+  if (!x.Start()) {
+    std::fprintf(stderr, "footprint: Xvfb did not start\n");
+    return 1;
+  }
+  pmrsim::SimProgram prog;
+  pmrsim::SimProgram::Options options;
+  if (argc > 1) options.exe = argv[1];
+  options.env = {{"DISPLAY", x.display()}, {"WAYLAND_DISPLAY", ""}};
+  if (!prog.Start(options)) {
+    std::fprintf(stderr, "footprint: the program did not start\n");
+    return 1;
+  }
+  prog.control().AddKeyboard();
+  const auto t0 = Clock::now();
+  prog.control().Go();
+  // The main page polls the status from its first moment: its file appears.
+  if (!WaitFile(prog.dataDir() + "/status.txt", 60000)) {
+    std::fprintf(stderr, "footprint: the main page did not appear\n%s\n", prog.Stderr().c_str());
+    return 1;
+  }
+  const double startMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+
+  std::this_thread::sleep_for(std::chrono::seconds(10));
+  double pss = 0;
+  const std::vector<pid_t> tree = Tree(prog.pid());
+  for (pid_t p : tree) pss += PssMb(p);
+
+  const long ticksPerS = sysconf(_SC_CLK_TCK);
+  const int idleS = 30;
+  const long long before = TreeTicks(prog.pid());
+  std::this_thread::sleep_for(std::chrono::seconds(idleS));
+  const long long after = TreeTicks(prog.pid());
+  const double idlePercent = 100.0 * static_cast<double>(after - before) / (static_cast<double>(ticksPerS) * idleS);
+  prog.Stop();
+
+  std::printf("footprint_processes: %zu\n", tree.size());
+  std::printf("start_to_window_ms: %.0f\n", startMs);
+  std::printf("pss_mb_main_page: %.1f\n", pss);
+  std::printf("idle_cpu_percent: %.2f\n", idlePercent);
+  return 0;
+}

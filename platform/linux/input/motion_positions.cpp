@@ -1,0 +1,155 @@
+#include "platform/linux/input/motion_positions.h"
+
+#include <pthread.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/linux/input/input_state.h"
+#include "platform/os_input.h"
+#include "platform/os_thread.h"
+
+namespace {
+
+struct Motion {
+  int64_t ns;
+  bool needPosition;
+  bool havePosition;
+  double x, y;
+  long dx, dy;
+};
+
+// A 1000 Hz mouse against a shell that takes a whole second to answer fills
+// this; beyond it the oldest movements that still wait for a position are
+// merged into the next one (their relative counts add up).
+constexpr size_t kMaxQueued = 4096;
+
+std::mutex g_Mutex;  // guards the queue and the flags below
+std::condition_variable g_Changed;
+std::deque<Motion> g_Queue;
+bool g_Running = false;
+bool g_Stopping = false;
+bool g_Busy = false;  // the thread holds a movement it has not handed on yet
+// The position the shell reported after the last movement, while no movement
+// came since: where a button press or release went.
+bool g_KnownValid = false;
+double g_KnownX = 0, g_KnownY = 0;
+std::thread g_Thread;
+// One hook call at a time, in order, whichever thread makes it.
+std::mutex g_CallMutex;
+
+thread_local int64_t t_EventNs = 0;
+
+void CallHook(const Motion& m, bool valid, double x, double y) {
+  std::lock_guard<std::mutex> lock(g_CallMutex);
+  const int64_t before = OsInputEventTimeNs();
+  SetInputEventTimeNs(m.ns);
+  Callouts().tapMouseMove(valid, x, y, m.dx, m.dy);
+  SetInputEventTimeNs(before);
+}
+
+void Handle(const Motion& m) {
+  double x = m.x, y = m.y;
+  bool valid = m.havePosition;
+  if (m.needPosition) {
+    valid = Callouts().pointerPosition(x, y);
+    if (!valid) x = y = 0;
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    // Only the answer after the newest movement describes where it is now.
+    if (valid && g_Queue.empty()) {
+      g_KnownValid = true;
+      g_KnownX = x;
+      g_KnownY = y;
+    }
+  }
+  CallHook(m, valid, x, y);
+}
+
+void Run() {
+  pthread_setname_np(pthread_self(), "PMR input pos");
+  OsMakeThreadTimeCritical(kTimingPriorityCapture);
+  std::unique_lock<std::mutex> lock(g_Mutex);
+  for (;;) {
+    g_Changed.wait(lock, [] { return !g_Queue.empty() || g_Stopping; });
+    if (g_Queue.empty()) break;  // stopping, and everything handed on
+    Motion m = g_Queue.front();
+    g_Queue.pop_front();
+    g_Busy = true;
+    lock.unlock();
+    Handle(m);
+    lock.lock();
+    g_Busy = false;
+    g_Changed.notify_all();
+  }
+}
+
+}  // namespace
+
+void SetInputEventTimeNs(int64_t ns) { t_EventNs = ns; }
+int64_t OsInputEventTimeNs() { return t_EventNs; }
+
+void MotionPositionsStart() {
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  if (g_Running) return;
+  g_Stopping = false;
+  g_Running = true;
+  g_Thread = std::thread(Run);
+}
+
+void MotionPositionsStop() {
+  {
+    std::lock_guard<std::mutex> lock(g_Mutex);
+    g_KnownValid = false;
+    if (!g_Running) return;
+    g_Stopping = true;
+  }
+  g_Changed.notify_all();
+  g_Thread.join();
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  g_Running = false;
+  g_Stopping = false;
+}
+
+void MotionPositionsDeliver(int64_t frameNs, bool needPosition, bool havePosition, double x, double y, long dx,
+                            long dy) {
+  const Motion m{frameNs, needPosition, havePosition, x, y, dx, dy};
+  {
+    std::unique_lock<std::mutex> lock(g_Mutex);
+    g_KnownValid = false;
+    const bool ordered = g_Queue.empty() && !g_Busy;
+    if (!g_Running || (!needPosition && ordered)) {
+      lock.unlock();
+      CallHook(m, havePosition, x, y);
+      return;
+    }
+    if (g_Queue.size() >= kMaxQueued) {
+      Motion& next = g_Queue[1];
+      next.dx += g_Queue.front().dx;
+      next.dy += g_Queue.front().dy;
+      g_Queue.pop_front();
+    }
+    g_Queue.push_back(m);
+  }
+  g_Changed.notify_one();
+}
+
+bool MotionPositionsKnown(double& x, double& y) {
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  if (!g_KnownValid || !g_Queue.empty() || g_Busy) return false;
+  x = g_KnownX;
+  y = g_KnownY;
+  return true;
+}
+
+void MotionPositionsForget() {
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  g_KnownValid = false;
+}
+
+bool OsInputFlushMotion(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(g_Mutex);
+  return g_Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return g_Queue.empty() && !g_Busy; });
+}

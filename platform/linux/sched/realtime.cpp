@@ -1,0 +1,99 @@
+// Real-time scheduling for the threads whose timing users feel. A tool that
+// clicks every millisecond while a game or a build keeps every core busy only
+// keeps its rhythm when the kernel runs it ahead of that work; a real-time
+// policy does that, and RealtimeKit hands it out to ordinary desktop users.
+#include "platform/os_thread.h"
+
+#include <gio/gio.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/linux/sched/rtkit.h"
+
+namespace {
+
+// CPU time a real-time thread may use without blocking once (the limit
+// RealtimeKit asks for by default).
+constexpr rlim_t kRtTimeUs = 200000;
+constexpr int kRaisedNice = -11;
+
+pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+std::mutex g_LimitMutex;
+
+// RLIMIT_RTTIME must be set before the kernel (and RealtimeKit) lets a thread
+// run under a real-time policy for long; never raised above what is set.
+bool EnsureRtTimeLimit(rlim_t maxUs) {
+  std::lock_guard<std::mutex> lock(g_LimitMutex);
+  rlimit lim{};
+  if (getrlimit(RLIMIT_RTTIME, &lim) != 0) return false;
+  const rlim_t want = maxUs < kRtTimeUs ? maxUs : kRtTimeUs;
+  if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max <= want && lim.rlim_cur <= lim.rlim_max) return true;
+  lim.rlim_cur = want;
+  if (lim.rlim_max == RLIM_INFINITY || lim.rlim_max > want) lim.rlim_max = want;
+  return setrlimit(RLIMIT_RTTIME, &lim) == 0;
+}
+
+bool SetFifo(int priority) {
+  sched_param param{};
+  param.sched_priority = priority;
+  return sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &param) == 0;
+}
+
+bool Disabled() {
+  const char* v = std::getenv("PMR_NO_REALTIME");
+  return v && std::strcmp(v, "1") == 0;
+}
+
+}  // namespace
+
+ThreadTiming OsMakeThreadTimeCritical(int priority) {
+  // Sleeps of a normal thread may end up to the slack (50 us by default) late;
+  // real-time threads have none.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  if (Disabled()) return ThreadTiming::kPlain;
+  if (priority < 1) priority = 1;
+
+  if (EnsureRtTimeLimit(kRtTimeUs) && SetFifo(priority)) return ThreadTiming::kRealtime;
+
+  const pid_t tid = ThreadId();
+  RtkitLimits limits;
+  const bool haveRtkit = RtkitQueryLimits(limits);
+  if (haveRtkit && limits.maxRealtimePriority > 0) {
+    const int granted = priority < limits.maxRealtimePriority ? priority : limits.maxRealtimePriority;
+    const rlim_t maxUs = limits.rtTimeUsecMax > 0 ? static_cast<rlim_t>(limits.rtTimeUsecMax) : kRtTimeUs;
+    if (EnsureRtTimeLimit(maxUs) && RtkitMakeThreadRealtime(tid, granted) && OsThreadIsRealtime())
+      return ThreadTiming::kRealtimeKit;
+  }
+
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kRaisedNice) == 0) return ThreadTiming::kRaisedNice;
+  if (haveRtkit) {
+    const int nice = kRaisedNice > limits.minNiceLevel ? kRaisedNice : limits.minNiceLevel;
+    if (RtkitMakeThreadHighPriority(tid, nice)) return ThreadTiming::kRaisedNice;
+  }
+  return ThreadTiming::kPlain;
+}
+
+const char* ThreadTimingName(ThreadTiming timing) {
+  switch (timing) {
+    case ThreadTiming::kRealtime: return "realtime";
+    case ThreadTiming::kRealtimeKit: return "rtkit";
+    case ThreadTiming::kRaisedNice: return "nice";
+    case ThreadTiming::kPlain: break;
+  }
+  return "plain";
+}
+
+bool OsThreadIsRealtime() {
+  const int policy = sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
+  return policy == SCHED_FIFO || policy == SCHED_RR;
+}
