@@ -76,7 +76,7 @@ void AppendSetting(std::string& out, const char* key, const std::string& value) 
 std::string BoolText(bool v) { return v ? "1" : "0"; }
 
 // A start delay in whole seconds, 0 to 10; anything else is no delay value.
-std::optional<int> ParseStartDelay(const std::string& text) {
+std::optional<int> ParseStartDelay(std::string_view text) {
   std::optional<int32_t> v = ParseLeadingInt32(text);
   if (!v || *v < 0 || *v > kMaxStartDelaySecs || std::to_string(*v) != text) return std::nullopt;
   return *v;

@@ -253,8 +253,12 @@ TEST_F(SignalsTest, ReassignmentRefusesTakenKeysAndHoldsTypingKeys) {
     }
     PendingHotkey p = PendingHotkeyConfirmation();
     EXPECT_EQ(p.vk, c.expectHeld ? c.key : 0);
-    if (c.expectHeld) EXPECT_EQ(c.hotkey->load(), c.before) << "held until confirmed";
-    if (!c.expectOwner && !c.expectHeld) EXPECT_EQ(c.hotkey->load(), c.key);
+    if (c.expectHeld) {
+      EXPECT_EQ(c.hotkey->load(), c.before) << "held until confirmed";
+    }
+    if (!c.expectOwner && !c.expectHeld) {
+      EXPECT_EQ(c.hotkey->load(), c.key);
+    }
   }
   // Every hotkey is still on its own key.
   EXPECT_EQ(HotkeyOwnerOf(117, kReassignAuto), 0);
