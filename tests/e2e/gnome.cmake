@@ -16,3 +16,7 @@ foreach(t ${PMR_GNOME_TESTS})
   set_tests_properties(${name} PROPERTIES LABELS gnome TIMEOUT 600 RESOURCE_LOCK gnome_session
     SKIP_RETURN_CODE 77)
 endforeach()
+# The portal test needs the portal's "Screen Share" dialog answered by the
+# virtual keyboard and pointer, which does not work reliably yet; it is
+# listed (and reported as not run) until it does.
+set_tests_properties(portal_stream_test PROPERTIES DISABLED TRUE)

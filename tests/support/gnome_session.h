@@ -37,6 +37,8 @@ class GnomeRemotePointer {
   bool MoveBy(double dx, double dy);
   bool MoveTo(double x, double y);
   bool LeftButton(bool down);
+  // Presses and releases a key of the virtual keyboard (an X keysym).
+  bool Key(unsigned keysym);
 
  private:
   bool Call(const char* method, GVariant* args);
@@ -45,5 +47,12 @@ class GnomeRemotePointer {
   std::string error_;
   bool leftHeld_ = false;
 };
+
+// Plays the user in the portal's "Screen Share" dialog: waits for it,
+// selects the first monitor and presses Share, with the virtual keyboard.
+// False when no dialog came or it did not close.
+bool GnomeGrantScreenShare(GnomeRemotePointer& pointer, int timeoutMs);
+// Whether the portal's "Screen Share" dialog is open.
+bool GnomeScreenShareDialogOpen();
 
 }  // namespace pmrtest

@@ -52,7 +52,17 @@ shell_start() {
   echo $! >"$PMR_GNOME_DIR/shell.pid"
   for _ in $(seq 300); do
     shell_alive || { echo "with-gnome: the shell ended while starting" >&2; tail -20 "$PMR_GNOME_DIR/shell.log" >&2; return 1; }
-    [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] && shell_started && return 0
+    if [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] && shell_started; then
+      # The shell opens the overview at login; tests start on the desktop.
+      gdbus call --session --timeout 5 --dest org.gnome.Shell --object-path /org/gnome/Shell \
+        --method org.gnome.Shell.Eval 'Main.overview.hide(); true' >/dev/null 2>&1
+      for _ in $(seq 100); do
+        gdbus call --session --timeout 2 --dest org.gnome.Shell --object-path /org/gnome/Shell \
+          --method org.gnome.Shell.Eval '!Main.overview.visible' 2>/dev/null | grep -q "(true, 'true')" && return 0
+        sleep 0.1
+      done
+      return 0
+    fi
     sleep 0.1
   done
   echo "with-gnome: the shell did not answer" >&2
@@ -158,14 +168,22 @@ shell_start || exit 77
 if [ $portal = 1 ]; then
   dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP XDG_RUNTIME_DIR XDG_SESSION_TYPE \
     HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME >/dev/null 2>&1
+  # WirePlumber watches logind's directories and quits when they are
+  # missing; the shell is up by now and no longer looks at them.
+  mkdir -p /run/systemd/seats /run/systemd/sessions /run/systemd/users /run/systemd/machines
   pipewire >>"$PMR_GNOME_DIR/pipewire.log" 2>&1 &
   echo $! >"$PMR_GNOME_DIR/pipewire.pid"
   for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.05; done
   wireplumber >>"$PMR_GNOME_DIR/wireplumber.log" 2>&1 &
   echo $! >"$PMR_GNOME_DIR/wireplumber.pid"
+  # The bus starts the portal on first use, which takes seconds: start it
+  # now, as a desktop session would have, so tests meet a running portal.
+  gdbus call --session --timeout 60 --dest org.freedesktop.portal.Desktop \
+    --object-path /org/freedesktop/portal/desktop --method org.freedesktop.DBus.Properties.Get \
+    org.freedesktop.portal.ScreenCast AvailableCursorModes >/dev/null 2>&1
 fi
 
 "$@"
 rc=$?
-if [ $rc -ne 0 ] && [ -n "${PMR_GNOME_LOGS:-}" ]; then tail -40 "$PMR_GNOME_DIR"/*.log >&2; fi
+if [ $rc -ne 0 ] && [ -n "${PMR_GNOME_LOGS:-}" ]; then tail -n 40 "$PMR_GNOME_DIR"/*.log >&2; fi
 exit $rc
