@@ -89,7 +89,10 @@ double ProcessCpuMs() {
   return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-void Print(const char* name, double value) { std::printf("%s: %.2f\n", name, value); }
+void Print(const char* name, double value) {
+  std::printf("%s: %.2f\n", name, value);
+  std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -122,6 +125,7 @@ int main(int argc, char** argv) {
   pmrtest::GnomeRemotePointer input;
   if (!PortalStart() || !pmrtest::GnomeGrantScreenShare(input, 30000)) {
     std::fprintf(stderr, "no portal stream\n");
+    PortalStop();
     return 1;
   }
   auto portalRead = [](double& x, double& y) { return PortalPointer(x, y); };
