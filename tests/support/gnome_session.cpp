@@ -139,7 +139,8 @@ namespace {
 std::string ScreenShareDialogFrame() {
   std::string out;
   if (!GnomeEval("(global.display.list_all_windows().filter(w => w.get_wm_class() === 'xdg-desktop-portal-gnome' && "
-                 "w.get_title() === 'Screen Share').map(w => { const r = w.get_frame_rect(); "
+                 "w.get_title() === 'Screen Share' && w.get_compositor_private()?.mapped)"
+                 ".map(w => { const r = w.get_frame_rect(); "
                  "return [r.x, r.y, r.width, r.height].join(' '); })[0]) || ''",
                  &out))
     return "";
@@ -191,7 +192,10 @@ bool GnomeGrantScreenShare(GnomeRemotePointer& pointer, int timeoutMs) {
     if (!frame.empty()) {
       GnomeEval("Main.overview.hide(); true", &out);
       bool desktop = GnomeEval("!Main.overview.visible && !Main.overview.animationInProgress", &out) && out == "true";
-      if (desktop && std::sscanf(frame.c_str(), "%d %d %d %d", &x, &y, &w, &h) == 4 && w > 100 && h > 100) break;
+      // Sized before it is placed: wait for both.
+      if (desktop && std::sscanf(frame.c_str(), "%d %d %d %d", &x, &y, &w, &h) == 4 && w > 100 && h > 100 &&
+          x > 0 && y > 0)
+        break;
     }
     if (late()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
