@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/os_input.h"
+#include "platform/os_shell.h"
 #include "platform/os_window.h"
 #include "snap/desktop_windows.h"
 #include "state/app_settings.h"
@@ -81,6 +82,7 @@ void ShutDown() {
 
   OsStopInputTap();
   DesktopWindowsStop();
+  LinuxPointerStop();
 
   g_SignalWake.Wake();
   g_AutoClickWake.Wake();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 ReadStatus ReadFileCapped(const std::string& path, std::string& out, ReadLimits limits) {

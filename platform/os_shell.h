@@ -12,6 +12,9 @@ enum class PointerBackend { kNone = 0, kX11 = 1, kGnome = 2, kKWin = 3, kHyprlan
 // process (later calls do nothing); call it on the GTK main thread after GTK
 // has been initialised.
 void LinuxPointerInit();
+// Ends what the backend keeps running (the portal's session, streams and
+// thread). Called once at shutdown; the backend then answers no position.
+void LinuxPointerStop();
 // The backend LinuxPointerInit chose (kNone before it ran).
 PointerBackend LinuxPointerBackend();
 // Bounding box of all monitors in desktop coordinates; false (outputs

@@ -27,6 +27,8 @@ const std::string kDataHome = [] {
   char tmpl[] = "/tmp/pmr-bridge-table-XXXXXX";
   std::string dir = mkdtemp(tmpl);
   setenv("XDG_DATA_HOME", dir.c_str(), 1);
+  // The GNOME helper install writes the shell's settings: keep them in memory.
+  setenv("GSETTINGS_BACKEND", "memory", 1);
   return dir;
 }();
 

@@ -112,6 +112,8 @@ void LinuxPointerInit() {
   g_Backend.store(static_cast<int>(SelectBackend()));
 }
 
+void LinuxPointerStop() { PortalStop(); }
+
 PointerBackend LinuxPointerBackend() { return Backend(); }
 
 bool LinuxLayoutBox(int& x, int& y, int& w, int& h) {

@@ -1,0 +1,157 @@
+// The GNOME helper's rules (state table, shell versions, install choices)
+// and the install into a private data directory without a running shell.
+// The real shell is exercised by tests/e2e/gnome.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "base/read_file.h"
+#include "platform/linux/shell/gnome_helper.h"
+#include "platform/os_shell.h"
+#include "tests/support/process.h"
+
+namespace {
+
+// Private data home, settings kept in memory, no session bus: nothing here
+// reaches the machine's own desktop.
+const std::string kDataHome = [] {
+  std::string dir = pmrtest::MakeTempDir("gnome-helper");
+  setenv("XDG_DATA_HOME", dir.c_str(), 1);
+  setenv("GSETTINGS_BACKEND", "memory", 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir + "/no-bus").c_str(), 1);
+  return dir;
+}();
+
+TEST(GnomeHelperState, Table) {
+  struct Case {
+    bool session, running;
+    uint32_t version;
+    bool enabled, blocked;
+    const char* marker;
+    const char* want;
+  } cases[] = {
+      {false, true, 1, true, false, "1", "n/a"},
+      {true, true, 1, false, true, "", "active"},  // a running helper wins over the switch
+      {true, true, 0, true, true, "1", "blocked"},
+      {true, false, 0, true, true, "1", "blocked"},
+      {true, true, 0, true, false, "1", "outdated"},
+      {true, true, 2, false, false, "", "outdated"},
+      {true, false, 0, true, false, "1", "installed"},
+      {true, false, 0, true, false, "1\n", "installed"},
+      {true, false, 0, false, false, "1", "missing"},  // not enabled (or also disabled)
+      {true, false, 0, true, false, "", "missing"},
+      {true, false, 0, true, false, "2", "missing"},
+      {true, false, 0, true, false, "x1", "missing"},
+      {true, false, 0, true, false, "99999999999999", "missing"},
+  };
+  for (const Case& c : cases) {
+    GnomeHelperFacts f;
+    f.gnomeWayland = c.session;
+    f.haveRunningVersion = c.running;
+    f.runningVersion = c.version;
+    f.enabled = c.enabled;
+    f.userExtensionsDisabled = c.blocked;
+    f.marker = c.marker;
+    EXPECT_EQ(GnomeHelperStateFrom(f), c.want) << c.want << " marker '" << c.marker << "'";
+  }
+}
+
+TEST(GnomeHelperRules, ShellVersionsAndLoader) {
+  struct Case {
+    const char* version;
+    int major;
+    bool legacy;
+  } cases[] = {{"43.9", 43, true},   {"44", 44, true},   {"45.0", 45, false},     {"46.2", 46, false},
+               {"3.38.4", 3, true},  {"", 0, false},     {"beta", 0, false},      {"0.1", 0, false},
+               {"99999999999999", 0, false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(GnomeShellMajor(c.version), c.major) << c.version;
+    EXPECT_EQ(GnomeUsesLegacyExtension(GnomeShellMajor(c.version)), c.legacy) << c.version;
+  }
+}
+
+TEST(GnomeHelperRules, LegacyPatchTouchesOnlyTheFirstDeclaration) {
+  std::string text = "// x\nexport class PmrShell {\n}\n// export class PmrShell again\n";
+  ASSERT_TRUE(GnomePatchLegacyShellJs(text));
+  EXPECT_EQ(text, "// x\nvar PmrShell = class PmrShell {\n}\n// export class PmrShell again\n");
+  std::string none = "var Other = class Other { constructor() {} };";
+  EXPECT_FALSE(GnomePatchLegacyShellJs(none));
+  EXPECT_EQ(GnomeListWithout({"a", kGnomeHelperUuid, "b", kGnomeHelperUuid}, kGnomeHelperUuid),
+            (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(GnomeHelperRules, HelperDirFollowsTheDataHome) {
+  EXPECT_EQ(GnomeHelperDir(), kDataHome + "/gnome-shell/extensions/" + kGnomeHelperUuid);
+  std::string saved = kDataHome;
+  setenv("XDG_DATA_HOME", "", 1);
+  std::string home = getenv("HOME") ? getenv("HOME") : "";
+  EXPECT_EQ(GnomeHelperDir(), home + "/.local/share/gnome-shell/extensions/" + kGnomeHelperUuid);
+  setenv("XDG_DATA_HOME", saved.c_str(), 1);
+}
+
+std::vector<std::string> List(GSettings* s, const char* key) {
+  gchar** v = g_settings_get_strv(s, key);
+  std::vector<std::string> out;
+  for (gchar** p = v; p && *p; ++p) out.emplace_back(*p);
+  g_strfreev(v);
+  return out;
+}
+
+// Without a shell to ask, the version is unknown: the module variant goes in
+// unchanged, as for GNOME 45 and later.
+TEST(GnomeHelperInstall, UnknownShellGetsTheModuleVariantAndOneListEntry) {
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, "org.gnome.shell", TRUE) : nullptr;
+  if (!schema) GTEST_SKIP() << "the org.gnome.shell schema is not installed (package gnome-shell)";
+  g_settings_schema_unref(schema);
+  GSettings* s = g_settings_new("org.gnome.shell");
+  const gchar* enabled[] = {"a@x", kGnomeHelperUuid, "b@x", nullptr};
+  const gchar* disabled[] = {kGnomeHelperUuid, "c@x", nullptr};
+  g_settings_set_strv(s, "enabled-extensions", enabled);
+  g_settings_set_strv(s, "disabled-extensions", disabled);
+
+  ASSERT_TRUE(LinuxGnomeInstallHelper(PMR_BINARY_DIR));
+  ASSERT_TRUE(LinuxGnomeInstallHelper(PMR_BINARY_DIR));
+  EXPECT_EQ(List(s, "enabled-extensions"), (std::vector<std::string>{"a@x", "b@x", kGnomeHelperUuid}));
+  EXPECT_EQ(List(s, "disabled-extensions"), std::vector<std::string>{"c@x"});
+
+  const std::string src = std::string(PMR_BINARY_DIR) + "/linux-ui/gnome-extension";
+  const std::string dir = GnomeHelperDir();
+  EXPECT_EQ(ReadFile(dir + "/extension.js"), ReadFile(src + "/esm/extension.js"));
+  EXPECT_EQ(ReadFile(dir + "/shell.js"), ReadFile(src + "/shell.js"));
+  EXPECT_NE(ReadFile(dir + "/shell.js").find("export class PmrShell"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir + "/metadata.json"), ReadFile(src + "/metadata.json"));
+  EXPECT_EQ(ReadFile(dir + "/pmr-version"), "1");
+  // The metadata names the same UUID the program enables.
+  EXPECT_NE(ReadFile(src + "/metadata.json").find(std::string("\"uuid\": \"") + kGnomeHelperUuid + "\""),
+            std::string::npos);
+  g_object_unref(s);
+}
+
+TEST(GnomeHelperInstall, MissingSourcesOrUnwritableTargetFail) {
+  // A resource directory without the helper's files.
+  std::string empty = pmrtest::MakeTempDir("gnome-helper-nosrc");
+  EXPECT_FALSE(LinuxGnomeInstallHelper(empty));
+
+  // The install directory cannot be created: a file stands in its way.
+  std::string blocked = pmrtest::MakeTempDir("gnome-helper-blocked");
+  ASSERT_TRUE(g_file_set_contents((blocked + "/gnome-shell").c_str(), "x", -1, nullptr));
+  setenv("XDG_DATA_HOME", blocked.c_str(), 1);
+  EXPECT_FALSE(LinuxGnomeInstallHelper(PMR_BINARY_DIR));
+  setenv("XDG_DATA_HOME", kDataHome.c_str(), 1);
+}
+
+TEST(GnomeHelperState, OutsideGnomeIsNotApplicable) {
+  // This process is no GNOME Wayland session (the test runner's desktop is
+  // never taken for one).
+  const char* desktop = getenv("XDG_CURRENT_DESKTOP");
+  if (desktop && std::string(desktop).find("GNOME") != std::string::npos) GTEST_SKIP() << "runs inside GNOME";
+  EXPECT_EQ(LinuxGnomeHelperState(), "n/a");
+}
+
+}  // namespace
