@@ -8,6 +8,8 @@
 set -u
 build=${1:?usage: $0 build-dir seconds [target...]}
 seconds=${2:-60}
+# Absolute: a target may change its working directory.
+build=$(cd "$build" && pwd) || exit 2
 shift 2 || shift $#
 src=$(cd "$(dirname "$0")/.." && pwd)
 names=$*
