@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/strings.h"
 #include "tests/support/http_client.h"
 #include "tests/support/process.h"
 #include "tests/support/x11_session.h"
@@ -55,6 +56,18 @@ int ProgramWindows() {
   int n = 0;
   for (char c : out) n += c == '\n';
   return n;
+}
+
+// "x,y" of a window as the X server reports it; empty when it cannot be read.
+std::string WindowPosition(const std::string& id) {
+  std::string out;
+  if (id.empty() || pmrtest::Run({"xdotool", "getwindowgeometry", "--shell", id}, &out, {}, 10) != 0) return {};
+  std::string x, y;
+  for (const std::string& line : SplitString(out, '\n')) {
+    if (line.rfind("X=", 0) == 0) x = line.substr(2);
+    if (line.rfind("Y=", 0) == 0) y = line.substr(2);
+  }
+  return x.empty() || y.empty() ? std::string() : x + "," + y;
 }
 
 std::map<std::string, std::string> Settings(const std::string& path) {
@@ -170,12 +183,12 @@ TEST_F(InstanceTest, SecondStartWritesCanonicalFilesForTheHolderAndWakesIt) {
   const std::string pending = data + "/pending-open.txt";
   EXPECT_TRUE(ExitedZero(RunToEnd({files + "/a.pmrmacro", files + "/sub/../b.pmrtheme", "-x.pmrmacro", ".pmrmacro",
                                    files + "/missing.pmrmacro", files + "/notes.txt", files + "/old.mcr"})));
-  EXPECT_TRUE(WaitUntil([] { return g_Wakes == 1; }, 3000));
+  EXPECT_TRUE(WaitUntil([] { return g_Wakes == 1; }, 60000));
   EXPECT_EQ(Slurp(pending), files + "/a.pmrmacro\n" + files + "/b.pmrtheme\n");
 
   // Without files: a wake only, the hand-over file untouched.
   EXPECT_TRUE(ExitedZero(RunToEnd({})));
-  EXPECT_TRUE(WaitUntil([] { return g_Wakes == 2; }, 3000));
+  EXPECT_TRUE(WaitUntil([] { return g_Wakes == 2; }, 60000));
   EXPECT_EQ(Slurp(pending), files + "/a.pmrmacro\n" + files + "/b.pmrtheme\n");
 
   // A lock file whose first line is not a number: nothing is sent or written.
@@ -233,7 +246,7 @@ TEST_F(InstanceTest, SecondStartWakesTheRunningInstanceWhichConsumesTheFiles) {
   EXPECT_TRUE(ExitedZero(RunToEnd({file})));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
   // The running instance read and removed the hand-over file.
-  EXPECT_TRUE(WaitUntil([&] { return !Exists(data + "/pending-open.txt"); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return !Exists(data + "/pending-open.txt"); }, 60000));
   EXPECT_EQ(ProgramWindows(), 1);
   EXPECT_EQ(kill(first.pid, 0), 0);
   EXPECT_TRUE(ExitedZero(Terminate(first)));
@@ -244,7 +257,7 @@ TEST_F(InstanceTest, StaleLockOfAKilledInstanceDoesNotBlock) {
   ASSERT_TRUE(Running(crashed));
   const int oldPid = crashed.pid;
   Terminate(crashed, SIGKILL);
-  ASSERT_TRUE(WaitUntil([] { return ProgramWindows() == 0; }, 10000));
+  ASSERT_TRUE(WaitUntil([] { return ProgramWindows() == 0; }, 60000));
   EXPECT_EQ(Slurp(data + "/instance.lock"), std::to_string(oldPid) + "\n");  // left behind
 
   pmrtest::ChildProcess next = Start();
@@ -274,7 +287,14 @@ TEST_F(InstanceTest, TerminationSignalsEndWithStatusZeroAndSaveThePlacement) {
     Put(settings, c.saved);
     pmrtest::ChildProcess p = Start();
     ASSERT_TRUE(Running(p));
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    // The placement is saved again once the window has been placed: wait for
+    // that save rather than for a fixed time (the checks below decide).
+    WaitUntil([&] {
+      std::map<std::string, std::string> kv = Settings(settings);
+      if (c.x < 0) return kv["windowX"] != "5000" && !kv["windowX"].empty();
+      return kv["windowX"] == std::to_string(c.x) && kv["windowY"] == std::to_string(c.y) &&
+             kv["windowWidth"] == std::to_string(c.w) && kv["windowHeight"] == std::to_string(c.h);
+    }, 20000);
     ASSERT_TRUE(ExitedZero(Terminate(p, c.sig)));
     std::map<std::string, std::string> kv = Settings(settings);
     if (c.x >= 0) {
@@ -302,13 +322,19 @@ TEST_F(InstanceTest, MovedWindowIsSavedAfterTheMoveAndRestoredOnTheNextStart) {
   ASSERT_TRUE(WaitUntil([&] {
     std::map<std::string, std::string> kv = Settings(settings);
     return kv["windowX"] == "900" && kv["windowY"] == "250";
-  }, 5000)) << Slurp(settings);
+  }, 60000)) << Slurp(settings);
   std::map<std::string, std::string> moved = Settings(settings);
+  const std::string placed = WindowPosition(id);
+  ASSERT_FALSE(placed.empty());
   ASSERT_TRUE(ExitedZero(Terminate(p)));
 
   pmrtest::ChildProcess again = Start();
   ASSERT_TRUE(Running(again));
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  std::string againId;
+  pmrtest::Run({"xdotool", "search", "--onlyvisible", "--name", "^Pellomar \\(Free"}, &againId);
+  againId = againId.substr(0, againId.find('\n'));
+  // The restore has moved the window where the first run left it.
+  EXPECT_TRUE(WaitUntil([&] { return WindowPosition(againId) == placed; }, 60000)) << WindowPosition(againId);
   ASSERT_TRUE(ExitedZero(Terminate(again)));
   std::map<std::string, std::string> after = Settings(settings);
   EXPECT_EQ(after["windowX"], moved["windowX"]);
@@ -331,7 +357,7 @@ TEST_F(InstanceTest, TerminationWhileAnAlertIsOpenEndsTheAlertAndExitsCleanly) {
   started.push_back(driver);
   const std::string base = "http://127.0.0.1:" + std::to_string(port);
   ASSERT_TRUE(WaitUntil([&] { return Http("GET", base + "/status", "").find("\"ready\":true") != std::string::npos; },
-                        10000));
+                        60000));
   const std::string created =
       Http("POST", base + "/session",
            "{\"capabilities\":{\"alwaysMatch\":{\"webkitgtk:browserOptions\":{\"binary\":\"" +
@@ -352,7 +378,7 @@ TEST_F(InstanceTest, TerminationWhileAnAlertIsOpenEndsTheAlertAndExitsCleanly) {
     pmrtest::Run({"xdotool", "search", "--onlyvisible", "--name", "^Pellomar$"}, &out, {}, 10);
     return out;
   };
-  ASSERT_TRUE(WaitUntil([&] { return !alerts().empty(); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return !alerts().empty(); }, 60000));
 
   // The driver goes away first (the program stays), then the program is told to stop.
   Terminate(driver, SIGKILL);

@@ -88,7 +88,7 @@ class LifecycleTest : public ::testing::Test {
   }
   bool Show() {
     gtk_widget_show_all(GTK_WIDGET(window));
-    return pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }, 5000);
+    return pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }, 60000);
   }
   void SendConfigure() {
     GdkEvent* event = gdk_event_new(GDK_CONFIGURE);
@@ -115,7 +115,7 @@ TEST_F(LifecycleTest, BurstOfConfigureEventsSavesOnce400msAfterTheLast) {
     last = Clock::now();
     pmrtest::SpinFor(50);
   }
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.geometry > 0; }, 2000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.geometry > 0; }, 60000));
   pmrtest::SpinFor(600);
   ASSERT_EQ(counts.geometry, 1);
   const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(counts.geometryAt[0] - last).count();
@@ -129,7 +129,7 @@ TEST_F(LifecycleTest, ClosingSavesGeometryAndForgetsTheWindow) {
   ASSERT_TRUE(Show());
   GtkWindow* was = window;
   gtk_window_close(window);
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return window == nullptr; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return window == nullptr; }, 60000));
   EXPECT_GE(counts.geometry, 1);
   EXPECT_EQ(pmrgtk::g_Hooks.window, nullptr);
   EXPECT_EQ(pmrgtk::g_DestroyedMainWindow, was);
@@ -172,13 +172,13 @@ TEST_F(LifecycleTest, TerminationSignalsEndTheAlertSaveAndClose) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(s_Seen, "Pellomar|Disk 100% full: %s %d|modal");
     EXPECT_TRUE(pmrgtk::g_RunningDialogs.empty());
-    ASSERT_TRUE(pmrtest::SpinUntil([&] { return window == nullptr; }, 3000));
+    ASSERT_TRUE(pmrtest::SpinUntil([&] { return window == nullptr; }, 60000));
     EXPECT_GE(counts.geometry, 1);
   }
   // With no window left, a signal only saves.
   counts = Counts{};
   raise(SIGTERM);
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.geometry == 1; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.geometry == 1; }, 60000));
 }
 
 TEST_F(LifecycleTest, ActivationBringsTheWindowBackAndDeliversHandedOverFiles) {
@@ -191,8 +191,8 @@ TEST_F(LifecycleTest, ActivationBringsTheWindowBackAndDeliversHandedOverFiles) {
     out << "/home/u/a.pmrmacro\n/home/u/b.pmrtheme\n";
   }
   raise(SIGUSR2);
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return !counts.opened.empty(); }, 3000));
-  EXPECT_TRUE(pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return !counts.opened.empty(); }, 60000));
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }, 60000));
   pmrtest::SpinFor(200);
   ASSERT_EQ(counts.opened.size(), 1u);
   EXPECT_EQ(counts.opened[0], (std::vector<std::string>{"/home/u/a.pmrmacro", "/home/u/b.pmrtheme"}));
@@ -262,17 +262,17 @@ TEST_F(LifecycleTest, SessionWatchFollowsTheBusesOfTheEnvironment) {
   EXPECT_EQ(pmrgtk::g_Session.sessionPath, pmrtest::FakeLogin1::kSessionPath);
   const int before = counts.locked;
   g_Login1->EmitLock();
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.locked == before + 1; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.locked == before + 1; }, 60000));
   EXPECT_FALSE(g_SessionUsable.load());  // the input layer was told
   g_Login1->SetSession(true, false);
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return pmrgtk::g_Session.usable; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return pmrgtk::g_Session.usable; }, 60000));
   EXPECT_TRUE(g_SessionUsable.load());
   pmrtest::FakeScreensaver screensaver;
   ASSERT_TRUE(screensaver.Start(g_SessionBus->Address()));
   screensaver.EmitActiveChanged("org.gnome.ScreenSaver", true);
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.locked == before + 2; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return counts.locked == before + 2; }, 60000));
   screensaver.EmitActiveChanged("org.gnome.ScreenSaver", false);
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return pmrgtk::g_Session.usable; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return pmrgtk::g_Session.usable; }, 60000));
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ class SessionWatchTest : public ::testing::Test {
   }
 
   // Lets the main context deliver what the buses carry.
-  bool Until(const std::function<bool()>& cond) { return pmrtest::SpinUntil(cond, 10000); }
+  bool Until(const std::function<bool()>& cond) { return pmrtest::SpinUntil(cond, 60000); }
   void Settle() { pmrtest::SpinFor(250); }
 
   PrivateBus systemBus, sessionBus;

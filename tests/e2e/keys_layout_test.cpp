@@ -22,7 +22,7 @@ bool SwitchLayout(const std::string& layout, const Names& probes) {
     for (const auto& [vk, name] : probes)
       if (OsKeyName(vk) != name) return false;
     return true;
-  }, 5000);
+  }, 60000);
 }
 
 // Probes that tell us, fr and de apart.

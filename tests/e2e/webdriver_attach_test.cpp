@@ -44,7 +44,9 @@ class Driver {
       pid_ = -1;
       return false;
     }
-    for (int i = 0; i < 100; ++i) {
+    // Until the driver answers that it is ready; the limit only ends a hang.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
       if (Http("GET", Url("/status"), "", 2).find("\"ready\":true") != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

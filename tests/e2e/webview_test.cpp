@@ -259,7 +259,7 @@ TEST_F(WebViewTest, DispatchRunsOnMainThreadInOrderPerThread) {
         });
     });
   for (auto& th : threads) th.join();
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return ran.size() == kThreads * kTasks; }, 10000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return ran.size() == kThreads * kTasks; }, 60000));
   EXPECT_EQ(off_main.load(), 0);
   std::vector<int> next(kThreads, 0);
   for (auto [t, i] : ran) {
@@ -353,7 +353,7 @@ TEST_F(WebViewTest, TitleSizeAndSettings) {
       int ww = 0, hh = 0;
       gtk_window_get_size(win, &ww, &hh);
       return ww == want_w && hh == want_h;
-    }, 5000);
+    }, 60000);
   };
   w->set_size(420, 560);
   EXPECT_TRUE(size_is(420, 560));

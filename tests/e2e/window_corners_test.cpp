@@ -87,7 +87,7 @@ struct TestWindow {
 
   bool ShowAndSettle() {
     gtk_widget_show_all(window);
-    bool mapped = pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(window); }, 5000);
+    bool mapped = pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(window); }, 60000);
     Redraw();
     return mapped;
   }
@@ -115,7 +115,7 @@ class CornersTest : public ::testing::Test {
     ASSERT_TRUE(g_X->Ok());
     ASSERT_TRUE(g_X->StartWindowManager());
     // GTK notices the compositor through the selection owner.
-    ASSERT_TRUE(pmrtest::SpinUntil([] { return gdk_screen_is_composited(gdk_screen_get_default()); }, 10000));
+    ASSERT_TRUE(pmrtest::SpinUntil([] { return gdk_screen_is_composited(gdk_screen_get_default()); }, 60000));
     OsPrepareWindowDecorations(false);
   }
   static void TearDownTestSuite() {
@@ -170,7 +170,7 @@ TEST_F(CornersTest, SquareOnRequestAndWhenMaximized) {
   EXPECT_EQ(t.PagePixel(0, 0).a, 0);
 
   gtk_window_maximize(GTK_WINDOW(t.window));
-  ASSERT_TRUE(pmrtest::SpinUntil([&] { return gtk_window_is_maximized(GTK_WINDOW(t.window)); }, 5000));
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return gtk_window_is_maximized(GTK_WINDOW(t.window)); }, 60000));
   t.Redraw();
   EXPECT_TRUE(IsOpaqueRed(t.PagePixel(0, 0)));
   EXPECT_TRUE(IsOpaqueRed(t.PagePixel(t.PageW() - 1, t.PageH() - 1)));
@@ -280,7 +280,7 @@ TEST_F(CornersTest, UnderHyprlandTheCompositorRoundsInstead) {
 // Last: stops the compositor for the rest of the run.
 TEST_F(CornersTest, WithoutACompositorWindowsStaySquare) {
   g_X->StopWindowManager();
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return !gdk_screen_is_composited(gdk_screen_get_default()); }, 10000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return !gdk_screen_is_composited(gdk_screen_get_default()); }, 60000));
   TestWindow t(150, 150, 220, 140);
   EXPECT_EQ(g_object_get_data(G_OBJECT(t.window), "pmr-corners"), GINT_TO_POINTER(1));
   EXPECT_FALSE(gtk_style_context_has_class(gtk_widget_get_style_context(t.window), "pmr-corners"));

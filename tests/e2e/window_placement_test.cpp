@@ -27,7 +27,7 @@ class PlacementTest : public ::testing::Test {
     g_X = new pmrtest::X11Session;
     ASSERT_TRUE(g_X->Ok());
     ASSERT_TRUE(g_X->StartWindowManager());
-    ASSERT_TRUE(pmrtest::SpinUntil([] { return gdk_screen_is_composited(gdk_screen_get_default()); }, 10000));
+    ASSERT_TRUE(pmrtest::SpinUntil([] { return gdk_screen_is_composited(gdk_screen_get_default()); }, 60000));
     OsPrepareWindowDecorations(false);
   }
   static void TearDownTestSuite() {
@@ -49,7 +49,7 @@ class PlacementTest : public ::testing::Test {
   }
   static bool Show(GtkWindow* w) {
     gtk_widget_show_all(GTK_WIDGET(w));
-    bool ok = pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(w)); }, 5000);
+    bool ok = pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(w)); }, 60000);
     pmrtest::SpinFor(400);
     return ok;
   }
@@ -64,7 +64,7 @@ class PlacementTest : public ::testing::Test {
   }
   // Waits until the window manager has carried out what was asked.
   static bool Settles(GtkWindow* w, const std::function<bool(const Placement&)>& want) {
-    return pmrtest::SpinUntil([&] { return want(Get(w)); }, 5000);
+    return pmrtest::SpinUntil([&] { return want(Get(w)); }, 60000);
   }
 
   std::vector<GtkWidget*> windows;
@@ -140,7 +140,7 @@ TEST_F(PlacementTest, PositionOnAMonitorThatIsGoneIsIgnored) {
     if (gdk_display_get_n_monitors(d) != 1) return false;
     gdk_monitor_get_geometry(gdk_display_get_monitor(d, 0), &r);
     return r.width == 960;
-  }, 5000));
+  }, 60000));
   GtkWindow* second = NewWindow();
   OsRestoreWindowPlacement(second, saved.x, saved.y, saved.w, saved.h, false);
   ASSERT_TRUE(Show(second));
@@ -205,7 +205,7 @@ TEST_F(PlacementTest, FrameExcludesTheShadowAndMovesWhereAsked) {
   EXPECT_EQ(fh, gdk_window_get_height(gdkWindow) - top - bottom);
 
   OsMoveWindowFrame(w, 700, 500);
-  EXPECT_TRUE(pmrtest::SpinUntil([&] { return OsGetWindowFrame(w, fx, fy, fw, fh) && fx == 700 && fy == 500; }, 5000))
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return OsGetWindowFrame(w, fx, fy, fw, fh) && fx == 700 && fy == 500; }, 60000))
       << fx << "," << fy;
 
   // A window framed by the window manager has no shadow extents.
@@ -219,7 +219,7 @@ TEST_F(PlacementTest, FrameExcludesTheShadowAndMovesWhereAsked) {
   EXPECT_EQ(fw, 300);
   EXPECT_EQ(fh, 200);
   OsMoveWindowFrame(framed, 800, 600);
-  EXPECT_TRUE(pmrtest::SpinUntil([&] { return OsGetWindowFrame(framed, fx, fy, fw, fh) && fx == 800 && fy == 600; }, 3000))
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return OsGetWindowFrame(framed, fx, fy, fw, fh) && fx == 800 && fy == 600; }, 60000))
       << fx << "," << fy;
 
   // Not realized yet: no frame.
@@ -282,16 +282,16 @@ TEST_F(PlacementTest, KeepAboveMiniaturizeAndBringToFront) {
   GtkWindow* w = NewWindow();
   ASSERT_TRUE(Show(w));
   OsSetAlwaysOnTop(w, true);
-  EXPECT_TRUE(pmrtest::SpinUntil([&] { return Has(NetWmState(w), "_NET_WM_STATE_ABOVE"); }, 5000));
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return Has(NetWmState(w), "_NET_WM_STATE_ABOVE"); }, 60000));
   EXPECT_FALSE(pmrgtk::g_ShellAbove);  // on X11 the shell backend is not asked
   OsSetAlwaysOnTop(w, false);
-  EXPECT_TRUE(pmrtest::SpinUntil([&] { return !Has(NetWmState(w), "_NET_WM_STATE_ABOVE"); }, 5000));
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return !Has(NetWmState(w), "_NET_WM_STATE_ABOVE"); }, 60000));
 
   EXPECT_TRUE(OsWindowVisible(w));
   OsMiniaturize(w);
-  EXPECT_TRUE(pmrtest::SpinUntil([&] { return !OsWindowVisible(w); }, 5000));
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return !OsWindowVisible(w); }, 60000));
   OsBringToFront(w);
-  EXPECT_TRUE(pmrtest::SpinUntil([&] { return OsWindowVisible(w) && gtk_widget_get_mapped(GTK_WIDGET(w)); }, 5000));
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return OsWindowVisible(w) && gtk_widget_get_mapped(GTK_WIDGET(w)); }, 60000));
   EXPECT_EQ(g_object_get_data(G_OBJECT(w), "pmr-prepared"), nullptr);  // nothing for the shell on X11
 
   GtkWindow* never = NewWindow();

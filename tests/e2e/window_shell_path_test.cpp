@@ -95,7 +95,7 @@ class ShellPathTest : public ::testing::Test {
   }
   static bool Show(GtkWindow* w) {
     gtk_widget_show_all(GTK_WIDGET(w));
-    return pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(w)); }, 5000);
+    return pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(w)); }, 60000);
   }
 
   pmrgtk::ShellOps saved{};
@@ -132,7 +132,7 @@ TEST_F(ShellPathTest, RestoreMovesTheFrameOnceMappedUntilItArrives) {
   pmrtest::SpinFor(300);
   EXPECT_EQ(Count("move 700,500"), 0);  // nothing before the window is mapped
   ASSERT_TRUE(Show(w));
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("move 700,500") == 3; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("move 700,500") == 3; }, 60000));
   pmrtest::SpinFor(500);
   EXPECT_EQ(Count("move 700,500"), 3);  // stops once the frame is there
 
@@ -140,7 +140,7 @@ TEST_F(ShellPathTest, RestoreMovesTheFrameOnceMappedUntilItArrives) {
   g_Shell = FakeShell{};
   g_Shell.movesToLand = 1000;
   OsRestoreWindowPlacement(w, 900, 400, 300, 200, false);
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("move 900,400") == 20; }, 5000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("move 900,400") == 20; }, 60000));
   pmrtest::SpinFor(400);
   EXPECT_EQ(Count("move 900,400"), 20);
 
@@ -154,7 +154,7 @@ TEST_F(ShellPathTest, RestoreMovesTheFrameOnceMappedUntilItArrives) {
 TEST_F(ShellPathTest, BringToFrontPreparesTheWindowCentredOnce) {
   GtkWindow* w = NewWindow();
   OsBringToFront(w);
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("prepare 320,240 800,420") == 1; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("prepare 320,240 800,420") == 1; }, 60000));
   EXPECT_EQ(g_Shell.calls.front(), "init");
   OsBringToFront(w);
   pmrtest::SpinFor(300);
@@ -163,7 +163,7 @@ TEST_F(ShellPathTest, BringToFrontPreparesTheWindowCentredOnce) {
   GtkWindow* other = NewWindow();
   ASSERT_TRUE(Show(other));
   pmrgtk::PrepareWindowWhenMapped(other, false);
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("prepare 320,240 none,none") == 1; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("prepare 320,240 none,none") == 1; }, 60000));
 }
 
 TEST_F(ShellPathTest, KeepAboveGoesToTheShellAndIsDroppedWhileAnAlertShows) {
@@ -173,7 +173,7 @@ TEST_F(ShellPathTest, KeepAboveGoesToTheShellAndIsDroppedWhileAnAlertShows) {
   EXPECT_TRUE(pmrgtk::g_ShellAbove);
   EXPECT_TRUE(g_Shell.calls.empty());  // asked only once mapped
   ASSERT_TRUE(Show(w));
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("above 1") == 1; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("above 1") == 1; }, 60000));
 
   struct Case {
     bool dropSucceeds;
@@ -194,7 +194,7 @@ TEST_F(ShellPathTest, KeepAboveGoesToTheShellAndIsDroppedWhileAnAlertShows) {
 
   OsSetAlwaysOnTop(w, false);
   EXPECT_FALSE(pmrgtk::g_ShellAbove);
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("above 0") == 2; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("above 0") == 2; }, 60000));
   g_Shell.calls.clear();
   g_timeout_add(200, [](gpointer) -> gboolean {
     if (!pmrgtk::g_RunningDialogs.empty()) gtk_dialog_response(pmrgtk::g_RunningDialogs.back(), GTK_RESPONSE_OK);
@@ -225,7 +225,7 @@ TEST_F(ShellPathTest, ClampedResizeFitsTheFrameIntoTheWorkArea) {
     g_Shell = FakeShell{};
     g_Shell.fx = c.fx, g_Shell.fy = c.fy;
     OsResizeWindowClamped(w, 300, 500, true);
-    ASSERT_TRUE(pmrtest::SpinUntil([] { return !g_Shell.calls.empty(); }, 3000));
+    ASSERT_TRUE(pmrtest::SpinUntil([] { return !g_Shell.calls.empty(); }, 60000));
     pmrtest::SpinFor(300);
     EXPECT_EQ(g_Shell.calls, c.calls);
   }
@@ -270,9 +270,9 @@ TEST_F(ShellPathTest, SquareCornersUnderHyprlandAreAskedOfTheCompositor) {
   OsSetWindowCornersRounded(w, false);
   OsSetWindowCornersRounded(w, false);  // no change: nothing more is asked
   ASSERT_TRUE(Show(w));
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("rounded 0") == 1; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("rounded 0") == 1; }, 60000));
   OsSetWindowCornersRounded(w, true);
-  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("rounded 1") == 1; }, 3000));
+  ASSERT_TRUE(pmrtest::SpinUntil([] { return Count("rounded 1") == 1; }, 60000));
   pmrtest::SpinFor(200);
   EXPECT_EQ(Count("rounded 0"), 1);
   EXPECT_FALSE(gtk_style_context_has_class(gtk_widget_get_style_context(GTK_WIDGET(w)), "pmr-square"));

@@ -173,7 +173,7 @@ TEST_F(X11Backend, WindowPidAtManagedWindows) {
   EXPECT_EQ(LinuxWindowPidAt(650, 450), 1002) << "restored";
 
   for (Window w : {a, b, c, popup}) session().Destroy(w);
-  ASSERT_TRUE(X11Session::WaitFor([] { return LinuxWindowPidAt(150, 150) == 0; }, 5000));
+  ASSERT_TRUE(X11Session::WaitFor([] { return LinuxWindowPidAt(150, 150) == 0; }, 60000));
 }
 
 TEST_F(X11Backend, WindowPidAtSearchesFiveLevelsTopmostFirst) {
@@ -278,7 +278,7 @@ TEST_F(X11Backend, LayoutBoxFollowsTheMonitors) {
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(session().SetMonitors(c.monitors)) << c.name;
-    EXPECT_TRUE(pmrtest::SpinUntil([&] { return LayoutIs(c.box); }, 5000)) << c.name;
+    EXPECT_TRUE(pmrtest::SpinUntil([&] { return LayoutIs(c.box); }, 60000)) << c.name;
     Box got{};
     LinuxLayoutBox(got.x, got.y, got.w, got.h);
     EXPECT_EQ(got, c.box) << c.name;

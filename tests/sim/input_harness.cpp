@@ -117,17 +117,16 @@ std::string InputHarness::AddFixture(const std::string& file, const std::string&
 }
 
 bool InputHarness::WaitGrabbed(const std::string& node, bool grabbed, int timeoutMs) {
-  auto state = [&](const std::vector<NodeInfo>& nodes) {
-    for (const NodeInfo& n : nodes)
-      if (n.node == node && n.exists) return n.grabbed == grabbed;
-    return false;
-  };
-  if (!sim.kernel.WaitNodes(state, timeoutMs)) return false;
   // The capture checks the key state once more right after grabbing and lets
-  // go if a key went down meanwhile; events sent in that instant would meet a
-  // grab about to be undone. Give the check time to finish.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  return sim.kernel.WaitNodes(state, timeoutMs);
+  // go if a key went down meanwhile; events sent before that check would meet
+  // a grab about to be undone. A grab counts once that check has been made.
+  return sim.kernel.WaitNodes(
+      [&](const std::vector<NodeInfo>& nodes) {
+        for (const NodeInfo& n : nodes)
+          if (n.node == node && n.exists) return grabbed ? n.grabChecked : !n.grabbed;
+        return false;
+      },
+      timeoutMs);
 }
 
 std::optional<NodeInfo> InputHarness::Twin(const std::string& name) {

@@ -54,12 +54,12 @@ class InputHarness {
   std::string Add(const DeviceDesc& d) { return sim.kernel.AddDevice(d); }
   std::string AddFixture(const std::string& file, const std::string& phys);
   // Waits until the node is grabbed (or not grabbed) by a descriptor.
-  bool WaitGrabbed(const std::string& node, bool grabbed = true, int timeoutMs = 5000);
+  bool WaitGrabbed(const std::string& node, bool grabbed = true, int timeoutMs = 60000);
   // The live twin made for the device called `name`.
   std::optional<NodeInfo> Twin(const std::string& name);
   // Events the desktop received from nodes whose phys is `phys`, after `since`.
   std::vector<SeenEvent> SeenFrom(const std::string& phys, uint64_t since = 0);
-  bool WaitSeen(const std::function<bool(const std::vector<SeenEvent>&)>& pred, int timeoutMs = 3000) {
+  bool WaitSeen(const std::function<bool(const std::vector<SeenEvent>&)>& pred, int timeoutMs = 60000) {
     return sim.kernel.WaitDesktop(pred, timeoutMs);
   }
   // Waits until every reader has read what was sent to it, then `ms` more

@@ -85,10 +85,10 @@ TEST(Watchdog, CoversEveryCallOfAFrame) {
     testing::internal::CaptureStderr();
     g_Stall.store(c.stall);
     h.k().Emit(mouse, {Ev(EV_REL, REL_X, 4), Ev(EV_SYN, SYN_REPORT, 0)});
-    ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return g_Stalling.load(); }, 3000));
+    ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return g_Stalling.load(); }, 60000));
     if (c.captureStalls) {
       // Released while the call is still blocked.
-      EXPECT_TRUE(h.k().WaitNodes([&](const auto&) { return !h.k().Node(mouse)->grabbed; }, 1500));
+      EXPECT_TRUE(h.k().WaitNodes([&](const auto&) { return !h.k().Node(mouse)->grabbed; }, 60000));
       EXPECT_TRUE(g_Stalling.load()) << "released only after the call returned";
     } else {
       // The next frame reaches the desktop while the query still waits.
@@ -102,7 +102,7 @@ TEST(Watchdog, CoversEveryCallOfAFrame) {
       EXPECT_TRUE(g_Stalling.load()) << "the frame passed only after the query returned";
       EXPECT_TRUE(h.k().Node(mouse)->grabbed);
     }
-    ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return !g_Stalling.load(); }, 3000));
+    ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return !g_Stalling.load(); }, 60000));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("PMR input: the input thread stalled; keyboard and mouse released\n") != std::string::npos,
               c.captureStalls)
@@ -213,7 +213,7 @@ TEST(Capture, HotkeyReleaseLostToOverflowReachesTheHooks) {
   ASSERT_TRUE(h.WaitGrabbed(kbd));
   const uint64_t mark = h.k().DesktopSeq();
   h.k().Emit(kbd, KeyFrame(KEY_F6, 1));
-  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return triggerAutoClicker.load(); }, 3000));
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return triggerAutoClicker.load(); }, 60000));
   triggerAutoClicker.store(false);
   ASSERT_TRUE(h.k().EmitLost(kbd, {Ev(EV_KEY, KEY_F6, 0), Ev(EV_SYN, SYN_REPORT, 0)}));
   h.k().Emit(kbd, KeyFrame(KEY_K, 1));
@@ -224,7 +224,7 @@ TEST(Capture, HotkeyReleaseLostToOverflowReachesTheHooks) {
                        [](const SeenEvent& s) { return s.ev.code == KEY_K && s.ev.value == 0; });
   }));
   h.k().Emit(kbd, KeyFrame(KEY_F6, 1));
-  EXPECT_TRUE(h.k().WaitNodes([&](const auto&) { return triggerAutoClicker.load(); }, 2000));
+  EXPECT_TRUE(h.k().WaitNodes([&](const auto&) { return triggerAutoClicker.load(); }, 60000));
   h.k().Emit(kbd, KeyFrame(KEY_F6, 0));
   h.Settle(50);
   for (const auto& s : h.k().Desktop(mark)) EXPECT_NE(s.ev.code, KEY_F6);

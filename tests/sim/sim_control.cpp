@@ -224,6 +224,7 @@ std::vector<RemoteNode> SimControl::Nodes() {
     n.ledsOn = SplitInts(f[9]);
     n.phys = f[10];
     n.name = f[11];
+    n.grabChecked = f.size() > 12 && f[12] == "1";
     out.push_back(std::move(n));
   }
   return out;

@@ -26,6 +26,7 @@ struct RemoteNode {
   std::vector<int> ledsOn;
   std::string phys;
   std::string name;
+  bool grabChecked = false;  // see NodeInfo::grabChecked
 };
 
 class SimControl {

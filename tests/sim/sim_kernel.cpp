@@ -130,6 +130,7 @@ struct Kernel::NodeRec {
   std::bitset<SW_CNT> sws;
   Client* grab = nullptr;
   bool otherGrab = false;
+  bool grabKeysRead = false;  // the grab's holder read the key state since grabbing
   std::vector<Client*> clients;
   Uinput* owner = nullptr;
   bool fromUinput = false;
@@ -666,6 +667,7 @@ int Kernel::IoctlClientLocked(Client& c, unsigned long request, unsigned long ar
     if (arg) {
       if (n.grab || n.otherGrab) return -EBUSY;
       n.grab = &c;
+      n.grabKeysRead = false;
     } else {
       if (n.grab != &c) return -EINVAL;
       n.grab = nullptr;
@@ -711,7 +713,12 @@ int Kernel::IoctlClientLocked(Client& c, unsigned long request, unsigned long ar
       if (d.uniq.empty()) return -ENOENT;
       return StrToUser(d.uniq, p, len);
     case 0x09: return BitsToUser(d.props, INPUT_PROP_CNT, p, len);
-    case 0x18: return BitsToUser(n.keys, KEY_CNT, p, len);
+    case 0x18:
+      if (n.grab == &c && !n.grabKeysRead) {
+        n.grabKeysRead = true;
+        changed_.notify_all();
+      }
+      return BitsToUser(n.keys, KEY_CNT, p, len);
     case 0x19: return BitsToUser(n.leds, LED_CNT, p, len);
     case 0x1b: return BitsToUser(n.sws, SW_CNT, p, len);
     default: return -EINVAL;
@@ -1014,6 +1021,7 @@ NodeInfo Kernel::InfoLocked(const NodeRec& n) {
   i.fromUinput = n.fromUinput;
   i.grabbed = n.grab != nullptr;
   i.grabbedByOther = n.otherGrab;
+  i.grabChecked = n.grab != nullptr && n.grabKeysRead;
   i.openCount = static_cast<int>(n.clients.size());
   i.opensEver = n.opensEver;
   i.keyState = n.keys;

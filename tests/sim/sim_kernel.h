@@ -127,6 +127,9 @@ struct NodeInfo {
   bool fromUinput = false;
   bool grabbed = false;         // by a descriptor
   bool grabbedByOther = false;  // by GrabByOther
+  // Grabbed, and the holder has read the key state since (EVIOCGKEY): a
+  // capture that checks for keys pressed during its grab has done so.
+  bool grabChecked = false;
   int openCount = 0;            // descriptors open on it now
   int opensEver = 0;            // successful opens since it appeared
   std::bitset<KEY_CNT> keyState;

@@ -237,6 +237,37 @@ TEST(SimKernel, GrabRules) {
   k.Close(b);
 }
 
+// A grab counts as checked once its holder has read the key state after
+// grabbing: a read by another descriptor or before the grab does not count,
+// and a new grab starts unchecked again.
+TEST(SimKernel, GrabIsCheckedOnlyByTheHoldersKeyStateRead) {
+  Kernel k;
+  std::string node = k.AddDevice(BasicKeyboard());
+  std::string path = "/dev/input/" + node;
+  int a = k.Open(path.c_str(), O_RDWR | O_NONBLOCK);
+  int b = k.Open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  unsigned char keys[KEY_CNT / 8] = {};
+  auto readKeys = [&](int fd) { k.Ioctl(fd, EVIOCGKEY(sizeof keys), reinterpret_cast<unsigned long>(keys)); };
+  auto checked = [&] { return k.Node(node)->grabChecked; };
+  readKeys(a);
+  ASSERT_EQ(k.Ioctl(a, EVIOCGRAB, 1), 0);
+  EXPECT_TRUE(k.Node(node)->grabbed);
+  EXPECT_FALSE(checked()) << "read before the grab";
+  readKeys(b);
+  EXPECT_FALSE(checked()) << "read by another descriptor";
+  readKeys(a);
+  EXPECT_TRUE(checked());
+  ASSERT_EQ(k.Ioctl(a, EVIOCGRAB, 0), 0);
+  EXPECT_FALSE(checked());
+  ASSERT_EQ(k.Ioctl(a, EVIOCGRAB, 1), 0);
+  EXPECT_FALSE(checked()) << "a new grab is checked anew";
+  readKeys(a);
+  EXPECT_TRUE(checked());
+  k.Close(a);
+  EXPECT_FALSE(checked());
+  k.Close(b);
+}
+
 // Readiness follows the queue; frames become readable whole; a reader that
 // falls behind gets SYN_DROPPED; EmitLost does the same on purpose.
 TEST(SimKernel, ReadinessAndOverflow) {

@@ -160,7 +160,7 @@ void HandleCommand(Kernel& k, const std::string& line, std::vector<std::string>&
     }
     return;
   }
-  if (cmd == "nodes") {  // node exists uinput grabbed other open opens bus:vendor:product:version keys leds phys name
+  if (cmd == "nodes") {  // node exists uinput grabbed other open opens bus:vendor:product:version keys leds phys name checked
     std::vector<NodeInfo> nodes = k.Nodes(true);
     ok(std::to_string(nodes.size()));
     for (const NodeInfo& n : nodes) {
@@ -175,7 +175,7 @@ void HandleCommand(Kernel& k, const std::string& line, std::vector<std::string>&
       first = true;
       for (int c = 0; c < LED_CNT; ++c)
         if (n.ledState.test(c)) l << (first ? "" : ",") << c, first = false;
-      l << '\t' << n.phys << '\t' << n.name;
+      l << '\t' << n.phys << '\t' << n.name << '\t' << n.grabChecked;
       out.push_back(l.str());
     }
     return;

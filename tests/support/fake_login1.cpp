@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <condition_variable>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -23,13 +24,14 @@ namespace pmrtest {
 
 namespace {
 
-bool AcceptsConnections(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+bool Accepts(const std::string& socketPath) {
   sockaddr_un addr{};
+  if (socketPath.size() >= sizeof addr.sun_path) return false;
   addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   close(fd);
   return ok;
 }
@@ -62,13 +64,16 @@ bool PrivateBus::Start(const std::string& tag) {
   ChildProcess child = Spawn({"dbus-daemon", "--config-file=" + config, "--nofork"}, {}, false);
   pid_ = child.pid;
   if (pid_ <= 0) return false;
-  // The socket file appears when it is bound, a moment before the daemon
-  // listens: ready once a connection is accepted.
-  for (int i = 0; i < 500; ++i) {
-    if (AcceptsConnections(socket)) {
+  // Ready once the socket accepts a connection: the file appears at bind(),
+  // a moment before the daemon listens, and a loaded machine stretches that
+  // moment. The limit only ends a daemon that never comes up.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Accepts(socket)) {
       address_ = "unix:path=" + socket;
       return true;
     }
+    if (kill(pid_, 0) != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   Stop();

@@ -127,9 +127,18 @@ TEST_F(PersistReliabilityTest, KillDuringSaveLeavesACompleteOldOrNewSession) {
     char c;
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     ::close(ready[0]);
+    // Every round kills at a random moment; every other round then also
+    // waits until a write is under way, so that some kills land inside a
+    // write however slowly the saving process is scheduled.
     std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 400000)(rng)));
-    ::kill(pid, SIGKILL);
     int status = 0;
+    bool exited = false;
+    if (round % 2 == 1) {
+      while (TempFilesBeside(dir_) == 0 && !(exited = ::waitpid(pid, &status, WNOHANG) == pid))
+        std::this_thread::yield();
+    }
+    ASSERT_FALSE(exited) << "the saving process ended by itself";
+    ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
 

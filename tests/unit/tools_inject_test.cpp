@@ -11,6 +11,7 @@
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "tests/sim/input_harness.h"
+#include "tests/support/scoped_thread.h"
 #include "tools/autoclicker.h"
 #include "tools/recorder.h"
 #include "tools/tool_timing.h"
@@ -60,6 +61,18 @@ class ToolsInjectTest : public ::testing::Test {
 
   pmrsim::InputHarness h;
 };
+
+// The keyboard is grabbed and the capture has checked, after grabbing, that
+// no key went down meanwhile: from here on its keys go through the hooks.
+bool WaitKeyboardGrabbed(pmrsim::SimScope& sim, const std::string& kbd) {
+  return sim.kernel.WaitNodes(
+      [&](const std::vector<pmrsim::NodeInfo>& nodes) {
+        for (const auto& n : nodes)
+          if (n.node == kbd && n.exists && n.grabChecked) return true;
+        return false;
+      },
+      60000);
+}
 
 TEST_F(ToolsInjectTest, EachClickIsAPressFrameAndAReleaseFrameOfTheChosenButton) {
   struct Case {
@@ -272,8 +285,9 @@ TEST_F(ToolsInjectTest, StopToolsPathsLeaveNothingHeld) {
     EXPECT_FALSE(isPlaying.load()) << c.what;
     EXPECT_FALSE(isRecording.load()) << c.what;
     ASSERT_TRUE(WaitFor([] { return currentClickCount.load() == 0 && currentKeySpamCount.load() == 0; })) << c.what;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(HeldOn("pmr-inject").empty()) << c.what;
+    // The workers release what they hold as they stop; a key that stays held
+    // never lets this wait succeed.
+    EXPECT_TRUE(WaitFor([&] { return HeldOn("pmr-inject").empty(); })) << c.what;
   }
   // Nothing waits on the playback wake: the last one is still pending.
   isPlaying.store(true);
@@ -301,23 +315,28 @@ TEST(ToolsThroughCapture, HotkeyOnAKeyboardTogglesTheClicker) {
   ASSERT_FALSE(kbd.empty());
   ASSERT_TRUE(EnsureInjectDevice());
   ASSERT_TRUE(OsStartInputTap());
-  ASSERT_TRUE(sim.kernel.WaitNodes(
-      [&](const std::vector<pmrsim::NodeInfo>& nodes) {
-        for (const auto& n : nodes)
-          if (n.node == kbd && n.exists && n.grabbed) return true;
-        return false;
-      },
-      5000));
+  pmrtest::OnExit stopTap([] {
+    OsStopInputTap();
+    ResetInputForTest();
+    g_AppRunning.store(true);
+  });
+  ASSERT_TRUE(WaitKeyboardGrabbed(sim, kbd));
   autoClickIntervalMs = 5;
   g_AppRunning.store(true);
   toolstest::WorkerThread clicker(AutoClickerThread, g_AutoClickWake, currentClickCount);
-  std::thread signals([] {
-    while (g_AppRunning.load()) {
-      ProcessSignals();
-      std::unique_lock<std::mutex> lock(g_SignalWake.mutex);
-      g_SignalWake.cv.wait(lock, [] { return g_SignalWake.flag.exchange(false) || !g_AppRunning.load(); });
-    }
-  });
+  std::atomic<bool> signalsRun{true};
+  pmrtest::ScopedThread signals(
+      [&] {
+        while (signalsRun.load()) {
+          ProcessSignals();
+          std::unique_lock<std::mutex> lock(g_SignalWake.mutex);
+          g_SignalWake.cv.wait(lock, [&] { return g_SignalWake.flag.exchange(false) || !signalsRun.load(); });
+        }
+      },
+      [&] {
+        signalsRun.store(false);
+        g_SignalWake.Wake();
+      });
   auto clicks = [&] {
     int n = 0;
     for (const auto& s : sim.kernel.Desktop())
@@ -326,10 +345,10 @@ TEST(ToolsThroughCapture, HotkeyOnAKeyboardTogglesTheClicker) {
   };
   sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 1, true));
   sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 0, true));
-  EXPECT_TRUE(WaitFor([&] { return clicks() >= 5; }, 10));
+  EXPECT_TRUE(WaitFor([&] { return clicks() >= 5; }));
   sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 1, true));
   sim.kernel.Emit(kbd, pmrsim::KeyFrame(KEY_F6, 0, true));
-  EXPECT_TRUE(WaitFor([] { return !isAutoClicking.load(); }, 10));
+  EXPECT_TRUE(WaitFor([] { return !isAutoClicking.load(); }));
   const int made = clicks();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(clicks(), made) << "no click after the stop";
@@ -338,13 +357,6 @@ TEST(ToolsThroughCapture, HotkeyOnAKeyboardTogglesTheClicker) {
   auto inject = sim.kernel.NodeByPhys("pmr-inject");
   ASSERT_TRUE(inject);
   EXPECT_FALSE(inject->keyState.test(BTN_LEFT));
-
-  g_AppRunning.store(false);
-  g_SignalWake.Wake();
-  signals.join();
-  OsStopInputTap();
-  ResetInputForTest();
-  g_AppRunning.store(true);
 }
 
 
@@ -361,13 +373,12 @@ TEST(ToolsThroughCapture, KeysSharingAVkCodeNeverStayHeld) {
   const std::string kbd = sim.kernel.AddDevice(keyboard);
   ASSERT_TRUE(EnsureInjectDevice());
   ASSERT_TRUE(OsStartInputTap());
-  ASSERT_TRUE(sim.kernel.WaitNodes(
-      [&](const std::vector<pmrsim::NodeInfo>& nodes) {
-        for (const auto& n : nodes)
-          if (n.node == kbd && n.exists && n.grabbed) return true;
-        return false;
-      },
-      5000));
+  pmrtest::OnExit stopTap([] {
+    OsStopInputTap();
+    ResetInputForTest();
+    toolstest::ResetAll();
+  });
+  ASSERT_TRUE(WaitKeyboardGrabbed(sim, kbd));
   vkAutoClicker.store(13);         // Enter is the clicker's hotkey
   g_HotkeysUnlocked.store(false);  // the hotkeys are locked for now
   auto twinSaw = [&](int code, int value) {
@@ -379,20 +390,20 @@ TEST(ToolsThroughCapture, KeysSharingAVkCodeNeverStayHeld) {
   auto key = [&](int code, int value) { sim.kernel.Emit(kbd, pmrsim::KeyFrame(code, value, true)); };
 
   key(KEY_ENTER, 1);  // locked: reaches the desktop
-  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_ENTER, 1) == 1; }, 5));
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_ENTER, 1) == 1; }));
   g_HotkeysUnlocked.store(true);
   key(KEY_KPENTER, 1);  // looks like a repeat of the held VK code: passes
-  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_KPENTER, 1) == 1; }, 5));
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_KPENTER, 1) == 1; }));
   key(KEY_KPENTER, 0);
-  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_KPENTER, 0) == 1; }, 5));
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_KPENTER, 0) == 1; }));
   key(KEY_KPENTER, 1);  // a first press again: the hotkey, swallowed
-  ASSERT_TRUE(WaitFor([] { return triggerAutoClicker.load(); }, 5));
+  ASSERT_TRUE(WaitFor([] { return triggerAutoClicker.load(); }));
   key(KEY_ENTER, 0);  // Enter's press reached the desktop, so must its release
-  EXPECT_TRUE(WaitFor([&] { return twinSaw(KEY_ENTER, 0) == 1; }, 5));
+  EXPECT_TRUE(WaitFor([&] { return twinSaw(KEY_ENTER, 0) == 1; }));
   key(KEY_KPENTER, 0);
   key(KEY_A, 1);
   key(KEY_A, 0);
-  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_A, 0) == 1; }, 5));
+  ASSERT_TRUE(WaitFor([&] { return twinSaw(KEY_A, 0) == 1; }));
 
   std::optional<pmrsim::NodeInfo> twin;
   for (const auto& n : sim.kernel.Nodes())
@@ -400,9 +411,6 @@ TEST(ToolsThroughCapture, KeysSharingAVkCodeNeverStayHeld) {
   ASSERT_TRUE(twin);
   EXPECT_FALSE(twin->keyState.test(KEY_ENTER));
   EXPECT_FALSE(twin->keyState.test(KEY_KPENTER));
-  OsStopInputTap();
-  ResetInputForTest();
-  toolstest::ResetAll();
 }
 
 }  // namespace

@@ -42,7 +42,9 @@ inline std::vector<UnifiedEvent> Events() {
   return profiles[static_cast<size_t>(currentProfileIdx)].events;
 }
 
-inline bool WaitFor(const std::function<bool()>& cond, double seconds = 10) {
+// Waits until `cond` holds; the limit only ends a test that would otherwise
+// hang, so it is generous enough for a loaded machine.
+inline bool WaitFor(const std::function<bool()>& cond, double seconds = 60) {
   auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (std::chrono::steady_clock::now() < until) {
     if (cond()) return true;

@@ -30,8 +30,14 @@ KEY = {"ESC": 1, "TAB": 15, "A": 30, "F2": 60, "F6": 64, "F7": 65, "F8": 66, "F9
 BTN_LEFT, BTN_RIGHT = 0x110, 0x111
 
 
+# Every wait is for something that must happen; its limit only ends a test
+# that would hang, so it is never shorter than this (a loaded machine may be
+# many times slower than the one a limit was chosen on).
+MIN_WAIT_S = 60.0
+
+
 def wait_until(pred, timeout=10.0, step=0.05, what="condition"):
-    end = time.monotonic() + timeout
+    end = time.monotonic() + max(timeout, MIN_WAIT_S)
     last = None
     while time.monotonic() < end:
         last = pred()
@@ -115,7 +121,7 @@ class Sim:
             if len(f) < 12:
                 continue
             out.append({"node": f[0], "exists": f[1] == "1", "uinput": f[2] == "1", "grabbed": f[3] == "1",
-                        "phys": f[10], "name": f[11]})
+                        "phys": f[10], "name": f[11], "checked": len(f) > 12 and f[12] == "1"})
         return out
 
     def node_by_phys(self, phys):
@@ -210,10 +216,11 @@ class App:
     def wait_input_ready(self, timeout=30):
         """Capture is up: the keyboard has its twin and is grabbed (the grab
         follows the twin after a short delay; a key pressed before it reaches
-        the desktop directly)."""
+        the desktop directly), and the capture has looked at the key state
+        after grabbing (a key down at that moment makes it let go again)."""
         wait_until(lambda: self.sim.node_by_phys("pmr-twin") is not None, timeout, what="keyboard twin")
         if self.keyboard:
-            wait_until(lambda: any(n["node"] == self.keyboard and n["grabbed"] for n in self.sim.nodes()),
+            wait_until(lambda: any(n["node"] == self.keyboard and n["checked"] for n in self.sim.nodes()),
                        timeout, what="keyboard grabbed")
 
     # --- page --------------------------------------------------------------

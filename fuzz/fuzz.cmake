@@ -1,0 +1,30 @@
+# fuzz/<name>_fuzz.cpp: one target per parser of outside input.
+#   PMR_FUZZ=ON (clang): fuzz/<name>, a libFuzzer program; target `fuzzers`.
+#   otherwise: fuzz/<name>_replay, which replays fuzz/corpus/<name> as the
+#   ctest fuzz_<name>.
+file(GLOB PMR_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)
+if(PMR_FUZZ)
+  add_custom_target(fuzzers)
+else()
+  add_library(pmr_fuzz_replay STATIC ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+  target_link_libraries(pmr_fuzz_replay PUBLIC pmr_core)
+endif()
+foreach(src ${PMR_FUZZ_TARGETS})
+  get_filename_component(stem ${src} NAME_WE)
+  string(REGEX REPLACE "_fuzz$" "" name ${stem})
+  if(PMR_FUZZ)
+    add_executable(fuzz_${name} ${src})
+    target_link_libraries(fuzz_${name} PRIVATE pmr_core)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(fuzz_${name} PROPERTIES
+      OUTPUT_NAME ${name} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    add_dependencies(fuzzers fuzz_${name})
+  else()
+    add_executable(fuzz_${name}_replay ${src})
+    target_link_libraries(fuzz_${name}_replay PRIVATE pmr_fuzz_replay)
+    set_target_properties(fuzz_${name}_replay PROPERTIES
+      OUTPUT_NAME ${name}_replay RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    add_test(NAME fuzz_${name} COMMAND fuzz_${name}_replay ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+    set_tests_properties(fuzz_${name} PROPERTIES LABELS unit TIMEOUT 300)
+  endif()
+endforeach()
