@@ -3,6 +3,7 @@
 # short deterministic smoke test in the unit suite.
 add_executable(fuzz_macro_file ${CMAKE_CURRENT_LIST_DIR}/macro_file.cpp)
 target_link_libraries(fuzz_macro_file PRIVATE pmr_core)
+target_sources(fuzz_macro_file PRIVATE $<TARGET_OBJECTS:pmr_testkey>)
 set_target_properties(fuzz_macro_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND PMR_LIBFUZZER)
   target_compile_definitions(fuzz_macro_file PRIVATE PMR_LIBFUZZER)
