@@ -6,7 +6,9 @@ n=$(( 100 + ($$ % 400) ))
 while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
 Xvfb :$n -screen 0 ${PMR_XVFB_SCREEN:-1920x1080x24} -nolisten tcp +extension RANDR >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
+# Ready once it answers: the socket file appears a moment before the server
+# accepts connections. The limit only ends a server that never comes up.
+for _ in $(seq 1200); do xdpyinfo -display :$n >/dev/null 2>&1 && break; sleep 0.05; done
 export DISPLAY=:$n
 unset WAYLAND_DISPLAY
 wm=""
