@@ -22,7 +22,6 @@
 #include "bench/load.h"
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
-#include "platform/os_thread.h"
 #include "state/profiles.h"
 #include "tests/sim/sim_io.h"
 #include "tools/recorder.h"
@@ -142,9 +141,6 @@ int main() {
   Kernel& k = sim.kernel;
   EchoShell shell;
   g_Shell = &shell;
-  // This thread plays the kernel delivering device events, which no user
-  // process's load holds up: it runs ahead of the capture it measures.
-  OsMakeThreadTimeCritical(kTimingPriorityWatchdog + 1);
   SetInputCalloutsForTest(&kCallouts);
   OsSetInputHooks(&ToolInputHooks());
   k.SetDesktopLog(false);

@@ -1,7 +1,8 @@
 #pragma once
 // Scheduling of the threads whose timing users feel: the auto clicker, the key
-// spammer, playback, the input capture and its watchdog. Implemented in
-// platform/linux/sched/.
+// spammer and the input watchdog. Only threads that block on every cycle may
+// ask: the kernel ends a real-time thread that runs 200 ms without blocking.
+// Implemented in platform/linux/sched/.
 
 // How far a thread got when it asked to be scheduled in time.
 enum class ThreadTiming {
@@ -12,9 +13,8 @@ enum class ThreadTiming {
 };
 
 // Priorities among the time-critical threads (1 is the lowest real-time
-// priority). The watchdog outranks the capture it watches.
+// priority). The watchdog outranks the tools.
 inline constexpr int kTimingPriorityTool = 5;
-inline constexpr int kTimingPriorityCapture = 6;
 inline constexpr int kTimingPriorityWatchdog = 7;
 
 // Makes the calling thread's sleeps end on time: the timer slack is set to its

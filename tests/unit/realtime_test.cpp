@@ -94,7 +94,7 @@ TEST(RealtimeChild, Ask) {
 TEST(Realtime, DirectWhenAllowedWithSlackAndRuntimeLimit) {
   if (!IsRoot()) GTEST_SKIP() << "needs root (or CAP_SYS_NICE) to grant real-time scheduling directly";
   unsetenv("PMR_NO_REALTIME");
-  const Outcome o = AskOnThread(kTimingPriorityCapture);
+  const Outcome o = AskOnThread(kTimingPriorityWatchdog);
   EXPECT_EQ(o.timing, static_cast<int>(ThreadTiming::kRealtime));
   EXPECT_TRUE(o.realtime);
   EXPECT_LE(o.slack, 1u);  // real-time threads have none at all

@@ -577,7 +577,10 @@ void Capture::Run() {
 
 void CaptureThread() {
   pthread_setname_np(pthread_self(), "PMR input tap");
-  OsMakeThreadTimeCritical(kTimingPriorityCapture);
+  // Not real-time: a device flooding events would keep this thread from ever
+  // blocking, and the kernel ends a real-time thread that runs 200 ms without
+  // blocking. Its frames stay short under load at normal priority; the
+  // watchdog above it is what must run on time.
   Capture capture;
   capture.Run();
 }

@@ -10,7 +10,6 @@
 
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
-#include "platform/os_thread.h"
 
 namespace {
 
@@ -70,7 +69,6 @@ void Handle(const Motion& m) {
 
 void Run() {
   pthread_setname_np(pthread_self(), "PMR input pos");
-  OsMakeThreadTimeCritical(kTimingPriorityCapture);
   std::unique_lock<std::mutex> lock(g_Mutex);
   for (;;) {
     g_Changed.wait(lock, [] { return !g_Queue.empty() || g_Stopping; });
