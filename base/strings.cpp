@@ -20,3 +20,16 @@ std::vector<std::string> SplitString(const std::string& text, char separator) {
   SplitStringView(text, separator, fields);
   return std::vector<std::string>(fields.begin(), fields.end());
 }
+
+bool NextLine(std::string_view& rest, std::string_view& line) {
+  if (rest.empty()) return false;
+  const size_t nl = rest.find('\n');
+  if (nl == std::string_view::npos) {
+    line = rest;
+    rest = {};
+  } else {
+    line = rest.substr(0, nl);
+    rest.remove_prefix(nl + 1);
+  }
+  return true;
+}

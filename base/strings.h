@@ -14,3 +14,8 @@ std::vector<std::string> SplitString(const std::string& text, char separator);
 // few fields of a huge line pays for those alone).
 void SplitStringView(std::string_view text, char separator, std::vector<std::string_view>& out,
                      size_t maxFields = static_cast<size_t>(-1));
+
+// Takes the next line off the front of `rest`, as getline does: the text up to
+// the next line feed (not included); a last line without one counts. False
+// when `rest` is empty.
+bool NextLine(std::string_view& rest, std::string_view& line);

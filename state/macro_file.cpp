@@ -17,21 +17,9 @@ namespace {
 constexpr std::string_view kMagic = "PMRMACRO ";
 constexpr std::string_view kSettingsPrefix = "SETTINGS:";
 
-bool StartsWith(std::string_view line, std::string_view prefix) {
-  return line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
-}
-
 // The next line of `rest` without its line end ("\n" or "\r\n").
-bool NextLine(std::string_view& rest, std::string_view& line) {
-  if (rest.empty()) return false;
-  size_t nl = rest.find('\n');
-  if (nl == std::string_view::npos) {
-    line = rest;
-    rest = {};
-  } else {
-    line = rest.substr(0, nl);
-    rest.remove_prefix(nl + 1);
-  }
+bool NextMacroLine(std::string_view& rest, std::string_view& line) {
+  if (!NextLine(rest, line)) return false;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return true;
 }
@@ -65,8 +53,8 @@ MacroFileError ParseMacroFileText(std::string_view text, MacroFile& out) {
   std::string_view rest = text;
   std::string_view line;
   // A byte order mark some editors put in front is not part of the name.
-  if (StartsWith(rest, "\xEF\xBB\xBF")) rest.remove_prefix(3);
-  if (!NextLine(rest, line) || !StartsWith(line, kMagic)) return MacroFileError::kNotOurs;
+  if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
+  if (!NextMacroLine(rest, line) || !line.starts_with(kMagic)) return MacroFileError::kNotOurs;
   const std::string_view versionText = line.substr(kMagic.size());
   size_t digits = 0;
   while (digits < versionText.size() && versionText[digits] >= '0' && versionText[digits] <= '9') ++digits;
@@ -77,8 +65,8 @@ MacroFileError ParseMacroFileText(std::string_view text, MacroFile& out) {
 
   MacroFile file;
   bool first = true;
-  while (NextLine(rest, line)) {
-    if (first && StartsWith(line, kSettingsPrefix)) {
+  while (NextMacroLine(rest, line)) {
+    if (first && line.starts_with(kSettingsPrefix)) {
       file.settingsLine = std::string(line.substr(kSettingsPrefix.size()));
       first = false;
       continue;

@@ -33,10 +33,6 @@ constexpr std::string_view kCurrentPrefix = "CURRENT:";
 constexpr std::string_view kProfilePrefix = "PROFILE:";
 constexpr std::string_view kProfileSettingsPrefix = "PROFILESETTINGS:";
 
-bool StartsWith(std::string_view line, std::string_view prefix) {
-  return line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
-}
-
 // A name is one line of the file: line breaks become spaces.
 void AppendNameLine(std::string& out, const std::string& name) {
   size_t from = out.size();
@@ -376,26 +372,13 @@ bool LoadSessionState() {
   if (status != ReadStatus::kOk) return false;
   std::string_view rest(data);
 
-  // getline: the text up to the next line feed; a last line without one counts.
-  auto nextLine = [&rest](std::string_view& line) -> bool {
-    if (rest.empty()) return false;
-    size_t nl = rest.find('\n');
-    if (nl == std::string_view::npos) {
-      line = rest;
-      rest = {};
-    } else {
-      line = rest.substr(0, nl);
-      rest.remove_prefix(nl + 1);
-    }
-    return true;
-  };
 
   std::string_view line;
-  if (!nextLine(line) || !StartsWith(line, kSettingsPrefix)) return false;
+  if (!NextLine(rest, line) || !line.starts_with(kSettingsPrefix)) return false;
   DeserializeSettings(line.substr(kSettingsPrefix.size()));
 
   int current = 0;
-  if (nextLine(line) && StartsWith(line, kCurrentPrefix))
+  if (NextLine(rest, line) && line.starts_with(kCurrentPrefix))
     current = ParseLeadingInt32(line.substr(kCurrentPrefix.size())).value_or(0);
 
   // First pass: how many profiles there are and where the first default
@@ -407,7 +390,7 @@ bool LoadSessionState() {
     while (!scan.empty()) {
       size_t nl = scan.find('\n');
       std::string_view l = scan.substr(0, nl);
-      if (StartsWith(l, kProfilePrefix)) {
+      if (l.starts_with(kProfilePrefix)) {
         if (firstDefault == static_cast<size_t>(-1) && l.substr(kProfilePrefix.size()) == kDefaultProfileName)
           firstDefault = profileCount;
         ++profileCount;
@@ -434,8 +417,8 @@ bool LoadSessionState() {
   size_t profileIndex = 0;  // of the profile being read, in file order
   size_t nextKept = 0;      // position in keep of the next profile to keep
   bool reading = false;     // the lines belong to a kept profile
-  while (nextLine(line)) {
-    if (StartsWith(line, kProfilePrefix)) {
+  while (NextLine(rest, line)) {
+    if (line.starts_with(kProfilePrefix)) {
       const size_t index = profileIndex++;
       reading = nextKept < keep.size() && keep[nextKept] == index;
       if (!reading) continue;
@@ -446,14 +429,14 @@ bool LoadSessionState() {
       // not copied again and again while it grows. A profile whose line is
       // followed at once by the next profile's reserves nothing.
       std::string_view segment;
-      if (!StartsWith(rest, kProfilePrefix)) {
+      if (!rest.starts_with(kProfilePrefix)) {
         size_t end = rest.find("\nPROFILE:");
         segment = rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
       }
       loaded.back().events.reserve(static_cast<size_t>(std::count(segment.begin(), segment.end(), '\n')) + 1);
     } else if (!reading) {
       continue;  // before the first profile, or in a profile that is not kept
-    } else if (StartsWith(line, kProfileSettingsPrefix)) {
+    } else if (line.starts_with(kProfileSettingsPrefix)) {
       loaded.back().settingsLine = std::string(line.substr(kProfileSettingsPrefix.size()));
     } else if (line.empty()) {
       continue;

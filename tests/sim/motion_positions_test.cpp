@@ -67,6 +67,18 @@ class SlowShellScope {
   SlowShell shell;
 };
 
+// One profile, recording keys, clicks and absolute movement.
+void StartAbsoluteRecording() {
+  std::lock_guard<std::mutex> lock(profileMutex);
+  profiles.assign(1, MacroProfile{kDefaultProfileName, "", {}});
+  currentProfileIdx = 0;
+  bUseRelativeMouse = false;
+  bRecordMouseMovement = true;
+  bRecordKeyboard = true;
+  bRecordMouseClicks = true;
+  BeginRecordingLocked();
+}
+
 std::vector<UnifiedEvent> RecordedEvents() {
   std::lock_guard<std::mutex> lock(profileMutex);
   return profiles.empty() ? std::vector<UnifiedEvent>{} : profiles[0].events;
@@ -79,15 +91,7 @@ TEST(MotionPositions, KeysPassWhileTheShellIsSlowAndTheRecordingKeepsOrder) {
   h.UseRealHooks();
   SlowShellScope slow;
   SetInputCalloutsForTest(&kSlowShell);
-  {
-    std::lock_guard<std::mutex> lock(profileMutex);
-    profiles.assign(1, MacroProfile{kDefaultProfileName, "", {}});
-    currentProfileIdx = 0;
-    bUseRelativeMouse = false;
-    bRecordMouseMovement = true;
-    bRecordKeyboard = true;
-    BeginRecordingLocked();
-  }
+  StartAbsoluteRecording();
   const std::string kbd = h.Add(pmrsim::BasicKeyboard("Kbd"));
   const std::string mouse = h.Add(pmrsim::BasicMouse("Mouse"));
   ASSERT_TRUE(OsStartInputTap());
@@ -162,15 +166,7 @@ TEST(MotionPositions, AClickAfterRecordedMovementUsesTheKnownPosition) {
   SlowShellScope slow;
   slow.Open();
   SetInputCalloutsForTest(&kSlowShell);
-  {
-    std::lock_guard<std::mutex> lock(profileMutex);
-    profiles.assign(1, MacroProfile{kDefaultProfileName, "", {}});
-    currentProfileIdx = 0;
-    bUseRelativeMouse = false;
-    bRecordMouseMovement = true;
-    bRecordMouseClicks = true;
-    BeginRecordingLocked();
-  }
+  StartAbsoluteRecording();
   h.Add(pmrsim::BasicKeyboard("Kbd"));
   const std::string mouse = h.Add(pmrsim::BasicMouse("Mouse"));
   ASSERT_TRUE(OsStartInputTap());

@@ -100,6 +100,19 @@ GDBusConnection* ConnectTo(const std::string& address) {
       nullptr, nullptr, nullptr);
 }
 
+// Ends a fake's own loop and thread. The quit is queued into the fake's
+// context: it ends the loop once it runs, also when it has not started yet.
+void StopServiceThread(GMainContext* context, GMainLoop* loop, std::thread& thread) {
+  if (!thread.joinable()) return;
+  g_main_context_invoke(context, [](gpointer l) -> gboolean {
+    g_main_loop_quit(static_cast<GMainLoop*>(l));
+    return G_SOURCE_REMOVE;
+  }, loop);
+  thread.join();
+  g_main_loop_unref(loop);
+  g_main_context_unref(context);
+}
+
 bool OwnName(GDBusConnection* connection, const char* name) {
   GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                 "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", name, 4u),
@@ -249,18 +262,7 @@ bool FakeLogin1::Start(const std::string& busAddress, const Options& options) {
   return impl_->ok;
 }
 
-void FakeLogin1::Stop() {
-  if (!impl_->thread.joinable()) return;
-  // Queued into the fake's context: quits the loop once it runs, also when
-  // it has not started yet.
-  g_main_context_invoke(impl_->context, [](gpointer loop) -> gboolean {
-    g_main_loop_quit(static_cast<GMainLoop*>(loop));
-    return G_SOURCE_REMOVE;
-  }, impl_->loop);
-  impl_->thread.join();
-  g_main_loop_unref(impl_->loop);
-  g_main_context_unref(impl_->context);
-}
+void FakeLogin1::Stop() { StopServiceThread(impl_->context, impl_->loop, impl_->thread); }
 
 void FakeLogin1::SetSession(bool active, bool lockedHint) {
   {
@@ -435,18 +437,7 @@ bool FakeRealtimeKit::Start(const std::string& busAddress, int maxPriority) {
   return impl_->ok;
 }
 
-void FakeRealtimeKit::Stop() {
-  if (!impl_->thread.joinable()) return;
-  g_main_context_invoke(
-      impl_->context, [](gpointer loop) -> gboolean {
-        g_main_loop_quit(static_cast<GMainLoop*>(loop));
-        return G_SOURCE_REMOVE;
-      },
-      impl_->loop);
-  impl_->thread.join();
-  g_main_loop_unref(impl_->loop);
-  g_main_context_unref(impl_->context);
-}
+void FakeRealtimeKit::Stop() { StopServiceThread(impl_->context, impl_->loop, impl_->thread); }
 
 int FakeRealtimeKit::RealtimeCalls() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
