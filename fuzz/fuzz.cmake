@@ -1,7 +1,8 @@
 # fuzz/<name>_fuzz.cpp: one target per parser of outside input.
 #   PMR_FUZZ=ON (clang): fuzz/<name>, a libFuzzer program; target `fuzzers`.
-#   otherwise: fuzz/<name>_replay, which replays fuzz/corpus/<name> as the
-#   ctest fuzz_<name>.
+#   otherwise: fuzz/<name>_replay, which replays fuzz/corpus/<name> and a
+#   fixed series of edited copies of it as the ctest fuzz_<name>.
+set(PMR_FUZZ_REPLAY_MUTATIONS 100000 CACHE STRING "Edited corpus inputs each fuzz replay test runs")
 file(GLOB PMR_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)
 if(PMR_FUZZ)
   add_custom_target(fuzzers)
@@ -27,7 +28,8 @@ foreach(src ${PMR_FUZZ_TARGETS})
     target_link_libraries(fuzz_${name}_replay PRIVATE pmr_fuzz_replay)
     set_target_properties(fuzz_${name}_replay PROPERTIES
       OUTPUT_NAME ${name}_replay RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
-    add_test(NAME fuzz_${name} COMMAND fuzz_${name}_replay ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+    add_test(NAME fuzz_${name} COMMAND fuzz_${name}_replay ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name}
+      --mutations ${PMR_FUZZ_REPLAY_MUTATIONS} --max-seconds 20)
     set_tests_properties(fuzz_${name} PROPERTIES LABELS unit TIMEOUT 300)
   endif()
 endforeach()
