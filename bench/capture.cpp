@@ -77,7 +77,7 @@ bool NoLayout(int&, int&, int&, int&) { return false; }
 int NoPid(double, double) { return 0; }
 
 // The real recording hooks and the stand-in shell.
-const InputCallouts kCallouts = {&TapKey, &TapMouseButton, &TapMouseMove, &TapScroll, &ShellPosition, &NoLayout, &NoPid};
+const InputCallouts kCallouts = {&TapKey, &TapMouseButton, &PlaceMouseButton, &TapMouseMove, &TapScroll, &ShellPosition, &NoLayout, &NoPid};
 
 void SpinUntil(const std::function<bool()>& done) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -28,20 +28,29 @@ void OsOpenPrivacyPane(const std::string& which);  // nothing on this platform
 // What the capture asks of the rest of the program. Start-up installs the
 // tools' hooks before the capture starts; without them every event passes
 // through untouched. Every member must be set.
+// What the button hook decided: bits of its result.
+inline constexpr int kButtonTapSwallow = 1;      // the desktop does not get it
+inline constexpr int kButtonTapPick = 2;         // it picked a location
+inline constexpr int kButtonTapPickCancel = 4;   // it ended a pick without one
+inline constexpr int kButtonTapRecord = 8;       // it goes into the recording
+inline constexpr int kButtonTapPlaceMask = kButtonTapPick | kButtonTapPickCancel | kButtonTapRecord;
+
 struct InputHooks {
-  // Keys and buttons as VK codes; true swallows the event.
+  // Keys as VK codes; true swallows the event.
   bool (*tapKey)(int vk, bool down);
-  bool (*tapMouseButton)(int button, bool down, double x, double y);
+  // Buttons as VK codes, decided without the pointer position: kButtonTap*
+  // bits. When a bit of kButtonTapPlaceMask is set, placeMouseButton follows
+  // with the same bits and where the button went (havePosition false when
+  // the shell could not tell), in order with the movement hook's calls, maybe
+  // from another thread and a little later: the capture never waits for the
+  // shell before passing a frame on.
+  int (*tapMouseButton)(int button, bool down);
+  void (*placeMouseButton)(int button, bool down, int tap, bool havePosition, double x, double y);
   void (*tapMouseMove)(bool havePosition, double x, double y, long dx, long dy);
   void (*tapScroll)(int wheel);
   // True while every movement needs the pointer position (a recording of
   // absolute movement).
   bool (*wantsMovePosition)();
-  // True while the position of a button press or release is used (a
-  // recording or a position pick); otherwise nobody asks the shell for it.
-  bool (*wantsButtonPosition)();
-  // A button arrived while the pointer position could not be told.
-  void (*positionUnavailable)();
   // The session was locked: forget held keys, stop what must not run on.
   void (*sessionLocked)();
 };

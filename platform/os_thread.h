@@ -26,6 +26,12 @@ inline constexpr int kTimingPriorityWatchdog = 7;
 // Setting PMR_NO_REALTIME=1 in the environment skips everything but the slack.
 ThreadTiming OsMakeThreadTimeCritical(int priority);
 
+// For threads that must answer promptly but may run long without blocking (the
+// input capture under a flood of device events): the minimal timer slack and a
+// raised nice level (directly, else through RealtimeKit), never a real-time
+// policy. Returns kRaisedNice or kPlain.
+ThreadTiming OsRaiseThreadPriority();
+
 // "plain", "nice", "realtime", "rtkit".
 const char* ThreadTimingName(ThreadTiming timing);
 

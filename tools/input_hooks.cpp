@@ -120,25 +120,20 @@ bool TapKey(int vk, bool down) {
   return false;
 }
 
-bool TapMouseButton(int button, bool down, double x, double y) {
+int TapMouseButton(int button, bool down) {
   ClearTablesIfAsked();
-  if (!Tracked(button)) return false;
+  if (!Tracked(button)) return 0;
 
   if (down && isPickingLocation.load()) {
-    // The click that picks or cancels is no part of a recording: its release
-    // is left out as well.
-    if (button == 1 || button == 2 || button == 4) buttonPressDropped[static_cast<size_t>(button)] = true;
+    // The click that picks or cancels goes nowhere; where it went is handed
+    // to PlaceMouseButton, which keeps its release out of a recording too.
     if (button == 1) {
-      autoClickFixedX.store(RoundCoord32(x));
-      autoClickFixedY.store(RoundCoord32(y));
-      autoClickLocationMode.store(1);
       isPickingLocation.store(false);
-      SnapshotActiveProfileSettings();
-      return true;
+      return kButtonTapSwallow | kButtonTapPick;
     }
     if (button == 2 || button == 4) {
       isPickingLocation.store(false);
-      return true;
+      return kButtonTapSwallow | kButtonTapPickCancel;
     }
   }
 
@@ -149,13 +144,13 @@ bool TapMouseButton(int button, bool down, double x, double y) {
       capturedReassignKey.store(button);
       if (!buttonHeld[button]) buttonHeld[button] = buttonSwallowed[button] = true;
       WakeSignalProcessor();
-      return true;
+      return kButtonTapSwallow;
     }
     if (!buttonHeld[button]) {
       buttonHeld[button] = true;
       if (g_HotkeysEnabled.load() && HandleHotkeyDown(button)) {
         buttonSwallowed[button] = true;
-        return true;
+        return kButtonTapSwallow;
       }
     }
   } else {
@@ -163,19 +158,36 @@ bool TapMouseButton(int button, bool down, double x, double y) {
     if (buttonSwallowed[button]) {
       buttonSwallowed[button] = false;
       OnHotkeyReleased(button);
-      return true;
+      return kButtonTapSwallow;
     }
   }
 
-  if (!Recording()) return false;
+  return Recording() ? kButtonTapRecord : 0;
+}
+
+void PlaceMouseButton(int button, bool down, int tap, bool havePosition, double x, double y) {
+  if (!Tracked(button)) return;
+  if (tap & (kButtonTapPick | kButtonTapPickCancel)) {
+    if (button >= 1 && button <= 7) buttonPressDropped[static_cast<size_t>(button)] = true;
+    // A pick whose position could not be told ends without a location.
+    if ((tap & kButtonTapPick) && havePosition) {
+      autoClickFixedX.store(RoundCoord32(x));
+      autoClickFixedY.store(RoundCoord32(y));
+      autoClickLocationMode.store(1);
+      SnapshotActiveProfileSettings();
+    }
+    return;
+  }
+  if (!(tap & kButtonTapRecord)) return;
+  if (!havePosition) x = y = 0;
   if (button >= 1 && button <= 7) {
     if (down) {
-      const bool own = OsIsOwnWindowAt(x, y);
+      const bool own = havePosition && OsIsOwnWindowAt(x, y);
       buttonPressDropped[static_cast<size_t>(button)] = own;
-      if (own) return false;
+      if (own) return;
     } else if (buttonPressDropped[static_cast<size_t>(button)]) {
       buttonPressDropped[static_cast<size_t>(button)] = false;
-      return false;
+      return;
     }
   }
 
@@ -197,7 +209,12 @@ bool TapMouseButton(int button, bool down, double x, double y) {
       RecordEvent(ev);
     }
   }
-  return false;
+}
+
+bool TapMouseButtonAt(int button, bool down, double x, double y) {
+  const int tap = TapMouseButton(button, down);
+  if (tap & kButtonTapPlaceMask) PlaceMouseButton(button, down, tap, true, x, y);
+  return (tap & kButtonTapSwallow) != 0;
 }
 
 void TapMouseMove(bool havePosition, double x, double y, long dx, long dy) {
@@ -244,13 +261,6 @@ bool WantsMovePosition() {
   return isRecording.load() && !std::atomic_ref<bool>(bUseRelativeMouse).load(std::memory_order_relaxed);
 }
 
-bool WantsButtonPosition() { return isRecording.load() || isPickingLocation.load(); }
-
-// A pick needs the position of its click; without one it cannot end well.
-void PositionUnavailable() {
-  if (isPickingLocation.load()) isPickingLocation.store(false);
-}
-
 void SessionLocked() {
   TapRequestReset();
   if (HoldModeAuto()) triggerAutoClickStop.store(true);
@@ -260,8 +270,8 @@ void SessionLocked() {
   WakeSignalProcessor();
 }
 
-const InputHooks kToolHooks = {&TapKey,           &TapMouseButton,      &TapMouseMove,        &TapScroll,
-                               &WantsMovePosition, &WantsButtonPosition, &PositionUnavailable, &SessionLocked};
+const InputHooks kToolHooks = {&TapKey,    &TapMouseButton,    &PlaceMouseButton, &TapMouseMove,
+                               &TapScroll, &WantsMovePosition, &SessionLocked};
 
 }  // namespace
 

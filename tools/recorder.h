@@ -47,7 +47,13 @@ void FinishRecording();
 // on to the desktop). Codes are VK codes; keys and buttons outside 1..255 are
 // not keys of this system and pass through untouched.
 bool TapKey(int vk, bool down);
-bool TapMouseButton(int button, bool down, double x, double y);
+// Buttons in two steps: TapMouseButton decides at once (kButtonTap* bits of
+// platform/os_input.h); PlaceMouseButton gets where the button went when the
+// decision asked for it, in event order, possibly from another thread.
+int TapMouseButton(int button, bool down);
+void PlaceMouseButton(int button, bool down, int tap, bool havePosition, double x, double y);
+// Both steps at once, with a known position (tests and tools that know it).
+bool TapMouseButtonAt(int button, bool down, double x, double y);
 void TapMouseMove(bool havePosition, double x, double y, long dx, long dy);
 void TapScroll(int wheel);
 // Asks the hooks to forget every held and swallowed key and button before they

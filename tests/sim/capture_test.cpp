@@ -303,15 +303,16 @@ TEST(Capture, PointerFramesReachTheHooks) {
        -240, false},
       {"hi-res quarter notch", hiNode, quarter, true, false, 0, 0, 0, 0, 0, 30, false},
       {"hi-res rest of the notch", hiNode, rest, true, false, 0, 0, 0, 0, 0, 90, false},
-      {"no position cancels a pick", loNode, {Ev(EV_KEY, BTN_RIGHT, 1), Ev(EV_SYN, SYN_REPORT, 0)}, false, true, 1, 1, 0,
-       0, 0, 0, false},
-      {"a position keeps the pick", loNode, {Ev(EV_KEY, BTN_RIGHT, 0), Ev(EV_SYN, SYN_REPORT, 0)}, true, true, 1, 1, 0, 0,
-       0, 0, true},
+      {"a button without a position", loNode, {Ev(EV_KEY, BTN_RIGHT, 1), Ev(EV_SYN, SYN_REPORT, 0)}, false, false, 1, 1,
+       0, 0, 0, 0, false},
+      {"and its release", loNode, {Ev(EV_KEY, BTN_RIGHT, 0), Ev(EV_SYN, SYN_REPORT, 0)}, true, false, 1, 1, 0, 0, 0, 0,
+       false},
   };
-  // A recording of relative movement: every button asks where it went, no
-  // movement asks anything.
+  // A recording of relative movement: every button asks where it went (once
+  // per frame), no movement asks anything.
   isRecording.store(true);
   bUseRelativeMouse = true;
+  h.hooks.placeButtons = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     {
@@ -325,13 +326,18 @@ TEST(Capture, PointerFramesReachTheHooks) {
     isPickingLocation.store(c.picking);
     h.k().Emit(c.node, c.frame);
     ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return !h.hooks.Calls('s').empty(); }, 60000));
+    ASSERT_TRUE(OsInputFlushMotion(60000));
     h.Settle(30);
     EXPECT_EQ(h.hooks.positionQueries, c.positionQueries);
     auto buttons = h.hooks.Calls('b');
     EXPECT_EQ(static_cast<int>(buttons.size()), c.buttonCalls);
-    for (const auto& b : buttons) {
-      EXPECT_EQ(b.x, c.havePosition ? 10.5 : 0);
-      EXPECT_EQ(b.y, c.havePosition ? 20.25 : 0);
+    auto places = h.hooks.Calls('p');
+    ASSERT_EQ(places.size(), buttons.size());
+    for (size_t i = 0; i < places.size(); ++i) {
+      EXPECT_EQ(places[i].code, buttons[i].code);
+      EXPECT_EQ(places[i].dx, c.havePosition ? 1 : 0);
+      EXPECT_EQ(places[i].x, c.havePosition ? 10.5 : 0);
+      EXPECT_EQ(places[i].y, c.havePosition ? 20.25 : 0);
     }
     auto moves = h.hooks.Calls('m');
     EXPECT_EQ(static_cast<int>(moves.size()), c.moves);

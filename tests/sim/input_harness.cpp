@@ -28,10 +28,16 @@ bool FakeKey(int vk, bool down) {
   return swallow;
 }
 
-bool FakeButton(int button, bool down, double x, double y) {
+int FakeButton(int button, bool down) {
   std::lock_guard<std::mutex> lock(g_Fake->mu);
-  g_Fake->calls.push_back({'b', button, down, x, y, 0, 0});
-  return g_Fake->swallowButtons.count(button) != 0;
+  g_Fake->calls.push_back({'b', button, down, 0, 0, 0, 0});
+  return (g_Fake->swallowButtons.count(button) ? kButtonTapSwallow : 0) |
+         (g_Fake->placeButtons ? kButtonTapRecord : 0);
+}
+
+void FakePlace(int button, bool down, int, bool have, double x, double y) {
+  std::lock_guard<std::mutex> lock(g_Fake->mu);
+  g_Fake->calls.push_back({'p', button, down, x, y, have ? 1 : 0, 0});
 }
 
 void FakeMove(bool have, double x, double y, long dx, long dy) {
@@ -68,8 +74,8 @@ int FakePidAt(double, double) {
   return g_Fake->pidAt;
 }
 
-const InputCallouts kFake = {&FakeKey, &FakeButton, &FakeMove, &FakeScroll, &FakePosition, &FakeLayout, &FakePidAt};
-const InputCallouts kRealHooks = {&TapKey,       &TapMouseButton, &TapMouseMove, &TapScroll,
+const InputCallouts kFake = {&FakeKey, &FakeButton, &FakePlace, &FakeMove, &FakeScroll, &FakePosition, &FakeLayout, &FakePidAt};
+const InputCallouts kRealHooks = {&TapKey,       &TapMouseButton, &PlaceMouseButton, &TapMouseMove, &TapScroll,
                                   &FakePosition, &FakeLayout,     &FakePidAt};
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace pmrsim {
 // Stand-in for the recording hooks and the pointer backend.
 struct FakeHooks {
   struct Call {
-    char kind;  // 'k' key, 'b' button, 'm' move, 's' scroll
+    char kind;  // 'k' key, 'b' button, 'p' button place, 'm' move, 's' scroll
     int code;   // VK code, button VK code, or wheel amount
     bool down;
     double x, y;
@@ -24,6 +24,8 @@ struct FakeHooks {
   // VK codes whose presses, repeats and releases are swallowed.
   std::set<int> swallowKeys;
   std::set<int> swallowButtons;
+  // The button hook asks where every button went (as a recording does).
+  bool placeButtons = false;
   // When set, the key hook decides instead of swallowKeys.
   bool (*keyRule)(FakeHooks& h, int vk, bool down) = nullptr;
   int stallVk = 0;   // TapKey(stallVk, press) sleeps stallMs

@@ -34,7 +34,8 @@ void StallIf(Stall where) {
 
 const InputCallouts kStallingCallouts = {
     [](int, bool) { return false; },
-    [](int, bool, double, double) { return false; },
+    [](int, bool) { return 0; },
+    [](int, bool, int, bool, double, double) {},
     [](bool, double, double, long, long) { StallIf(Stall::MoveHook); },
     [](int) { StallIf(Stall::ScrollHook); },
     [](double& x, double& y) {

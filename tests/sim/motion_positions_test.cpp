@@ -45,7 +45,7 @@ bool Layout(int& x, int& y, int& w, int& h) {
 }
 int NoPid(double, double) { return 0; }
 
-const InputCallouts kSlowShell = {&TapKey, &TapMouseButton, &TapMouseMove, &TapScroll,
+const InputCallouts kSlowShell = {&TapKey, &TapMouseButton, &PlaceMouseButton, &TapMouseMove, &TapScroll,
                                   &SlowPosition, &Layout, &NoPid};
 
 class SlowShellScope {
@@ -196,5 +196,68 @@ TEST(MotionPositions, AClickAfterRecordedMovementUsesTheKnownPosition) {
     EXPECT_EQ(ev[i].x, 100);
     EXPECT_EQ(ev[i].y, 200);
   }
+  OsStopInputTap();
+}
+
+// Where a click went is asked after the click has passed: while recording
+// relative movement a click reaches the desktop though the shell has not
+// answered, and is recorded where the shell then says. A position pick ends
+// at the click, which goes nowhere, and takes the answered location.
+TEST(MotionPositions, ClicksNeverWaitForTheShellInARecordingOrAPick) {
+  pmrsim::InputHarness h;
+  h.UseRealHooks();
+  SlowShellScope slow;
+  SetInputCalloutsForTest(&kSlowShell);
+  StartAbsoluteRecording();
+  bUseRelativeMouse = true;
+  h.Add(pmrsim::BasicKeyboard("Kbd"));
+  const std::string mouse = h.Add(pmrsim::BasicMouse("Mouse"));
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(mouse));
+  auto leftSeen = [&](uint64_t mark) {
+    int n = 0;
+    for (const auto& s : h.k().Desktop(mark))
+      if (s.ev.type == EV_KEY && s.ev.code == BTN_LEFT) ++n;
+    return n;
+  };
+
+  uint64_t mark = h.k().DesktopSeq();
+  h.k().Emit(mouse, {Ev(EV_KEY, BTN_LEFT, 1), Ev(EV_SYN, SYN_REPORT, 0)});
+  h.k().Emit(mouse, {Ev(EV_KEY, BTN_LEFT, 0), Ev(EV_SYN, SYN_REPORT, 0)});
+  ASSERT_TRUE(slow.WaitAsked(1));
+  EXPECT_TRUE(h.WaitSeen([&](const std::vector<pmrsim::SeenEvent>&) { return leftSeen(mark) == 2; }));
+  slow.Open();
+  ASSERT_TRUE(OsInputFlushMotion(5000));
+  isRecording.store(false);
+  std::vector<UnifiedEvent> ev = RecordedEvents();
+  ASSERT_EQ(ev.size(), 2u);
+  for (const UnifiedEvent& e : ev) {
+    EXPECT_EQ(e.type, kEventButton);
+    EXPECT_EQ(e.x, 100);
+    EXPECT_EQ(e.y, 200);
+  }
+
+  // The pointer moves (so its last answer is out of date), then picks.
+  int askedBefore = 0;
+  {
+    std::lock_guard<std::mutex> lock(slow.shell.mu);
+    slow.shell.open = false;
+    askedBefore = slow.shell.asked;
+  }
+  h.k().Emit(mouse, {Ev(EV_REL, REL_X, 3), Ev(EV_SYN, SYN_REPORT, 0)});
+  autoClickLocationMode.store(0);
+  isPickingLocation.store(true);
+  mark = h.k().DesktopSeq();
+  h.k().Emit(mouse, {Ev(EV_KEY, BTN_LEFT, 1), Ev(EV_SYN, SYN_REPORT, 0)});
+  ASSERT_TRUE(slow.WaitAsked(askedBefore + 1));
+  EXPECT_FALSE(isPickingLocation.load());  // ended by the click itself
+  EXPECT_EQ(autoClickLocationMode.load(), 0);
+  slow.Open();
+  ASSERT_TRUE(OsInputFlushMotion(5000));
+  EXPECT_EQ(autoClickLocationMode.load(), 1);
+  EXPECT_EQ(autoClickFixedX.load(), 100);
+  EXPECT_EQ(autoClickFixedY.load(), 200);
+  ASSERT_TRUE(h.k().WaitDrained(mouse, 3000));
+  EXPECT_EQ(leftSeen(mark), 0);
   OsStopInputTap();
 }

@@ -92,7 +92,7 @@ TEST_F(HooksTest, ReassignmentCapturesTheNextKeyOrAcceptedButton) {
   for (const auto& c : cases) {
     toolstest::ResetAll();
     currentReassign.store(c.kind);
-    bool swallowed = c.isButton ? TapMouseButton(c.code, true, 5, 5) : TapKey(c.code, true);
+    bool swallowed = c.isButton ? TapMouseButtonAt(c.code, true, 5, 5) : TapKey(c.code, true);
     EXPECT_EQ(swallowed, c.captured) << c.kind << "/" << c.code;
     EXPECT_EQ(capturedReassignKey.load(), c.captured ? c.code : 0) << c.kind << "/" << c.code;
     EXPECT_EQ(g_SignalWake.flag.load(), c.captured) << c.kind << "/" << c.code;
@@ -154,7 +154,7 @@ TEST_F(HooksTest, PositionPick) {
     autoClickFixedX.store(7);
     autoClickFixedY.store(8);
     isPickingLocation.store(true);
-    EXPECT_EQ(TapMouseButton(c.button, true, c.x, c.y), c.swallowed) << c.button;
+    EXPECT_EQ(TapMouseButtonAt(c.button, true, c.x, c.y), c.swallowed) << c.button;
     EXPECT_EQ(autoClickFixedX.load(), c.fx) << c.button;
     EXPECT_EQ(autoClickFixedY.load(), c.fy) << c.button;
     EXPECT_EQ(autoClickLocationMode.load(), c.picks ? 1 : 0) << c.button;
@@ -162,11 +162,11 @@ TEST_F(HooksTest, PositionPick) {
     if (c.swallowed) {
       EXPECT_TRUE(Events().empty()) << "the picking click is not recorded";
     }
-    EXPECT_FALSE(TapMouseButton(c.button, false, c.x, c.y)) << "its release is handled as usual";
+    EXPECT_FALSE(TapMouseButtonAt(c.button, false, c.x, c.y)) << "its release is handled as usual";
   }
   // A release does not end a pick.
   isPickingLocation.store(true);
-  EXPECT_FALSE(TapMouseButton(1, false, 1, 1));
+  EXPECT_FALSE(TapMouseButtonAt(1, false, 1, 1));
   EXPECT_TRUE(isPickingLocation.load());
 }
 
@@ -177,8 +177,8 @@ TEST_F(HooksTest, MouseButtonsAreRecordedWithTheirFlagsAndRoundedPosition) {
   } cases[] = {{1, {2, 4}}, {2, {8, 16}}, {4, {32, 64}}, {5, {128}}, {6, {128}}, {7, {128}}};
   for (const auto& c : cases) {
     toolstest::StartRecording();
-    EXPECT_FALSE(TapMouseButton(c.button, true, 10.5, -3.5));
-    EXPECT_FALSE(TapMouseButton(c.button, false, 11.2, -3.4));
+    EXPECT_FALSE(TapMouseButtonAt(c.button, true, 10.5, -3.5));
+    EXPECT_FALSE(TapMouseButtonAt(c.button, false, 11.2, -3.4));
     auto ev = Events();
     ASSERT_EQ(ev.size(), c.flags.size()) << c.button;
     for (size_t i = 0; i < ev.size(); ++i) {
@@ -190,19 +190,19 @@ TEST_F(HooksTest, MouseButtonsAreRecordedWithTheirFlagsAndRoundedPosition) {
   }
   bRecordMouseClicks = false;
   toolstest::StartRecording();
-  TapMouseButton(1, true, 0, 0);
-  TapMouseButton(1, false, 0, 0);
+  TapMouseButtonAt(1, true, 0, 0);
+  TapMouseButtonAt(1, false, 0, 0);
   EXPECT_TRUE(Events().empty());
 }
 
 TEST_F(HooksTest, MouseButtonHotkeyIsSwallowedWithItsRelease) {
   toolstest::StartRecording();
   vkAutoClicker.store(5);
-  EXPECT_TRUE(TapMouseButton(5, true, 1, 1));
+  EXPECT_TRUE(TapMouseButtonAt(5, true, 1, 1));
   EXPECT_TRUE(triggerAutoClicker.load());
-  EXPECT_TRUE(TapMouseButton(5, false, 1, 1));
-  EXPECT_FALSE(TapMouseButton(6, true, 1, 1));
-  EXPECT_FALSE(TapMouseButton(6, false, 1, 1));
+  EXPECT_TRUE(TapMouseButtonAt(5, false, 1, 1));
+  EXPECT_FALSE(TapMouseButtonAt(6, true, 1, 1));
+  EXPECT_FALSE(TapMouseButtonAt(6, false, 1, 1));
   ASSERT_EQ(Events().size(), 1u) << "only the other side button's press";
   EXPECT_EQ(Events()[0].flags, 128u);
 }
@@ -210,10 +210,10 @@ TEST_F(HooksTest, MouseButtonHotkeyIsSwallowedWithItsRelease) {
 TEST_F(HooksTest, ResetForgetsHeldAndSwallowedKeysAndButtons) {
   EXPECT_TRUE(TapKey(117, true));
   vkPlay.store(4);
-  EXPECT_TRUE(TapMouseButton(4, true, 0, 0));
+  EXPECT_TRUE(TapMouseButtonAt(4, true, 0, 0));
   TapRequestReset();
   EXPECT_FALSE(TapKey(117, false)) << "a release after the reset is not swallowed";
-  EXPECT_FALSE(TapMouseButton(4, false, 0, 0));
+  EXPECT_FALSE(TapMouseButtonAt(4, false, 0, 0));
   triggerAutoClicker.store(false);
   // Another key held across the reset: its next press counts as a first press.
   EXPECT_FALSE(TapKey(65, true));
@@ -238,10 +238,10 @@ TEST_F(HooksTest, CodesOutsideTheKeyRangeCannotStickAnotherKey) {
 
   // The same for buttons: left held, then a stray code aliasing it.
   vkPlay.store(1 + 256);
-  EXPECT_FALSE(TapMouseButton(1, true, 0, 0));
-  EXPECT_FALSE(TapMouseButton(1 + 256, false, 0, 0));
-  EXPECT_FALSE(TapMouseButton(1 + 256, true, 0, 0));
-  EXPECT_FALSE(TapMouseButton(1, false, 0, 0));
+  EXPECT_FALSE(TapMouseButtonAt(1, true, 0, 0));
+  EXPECT_FALSE(TapMouseButtonAt(1 + 256, false, 0, 0));
+  EXPECT_FALSE(TapMouseButtonAt(1 + 256, true, 0, 0));
+  EXPECT_FALSE(TapMouseButtonAt(1, false, 0, 0));
   EXPECT_FALSE(triggerPlay.load());
 
   // Odd codes never crash, swallow or get recorded, also with a reassignment
@@ -252,8 +252,8 @@ TEST_F(HooksTest, CodesOutsideTheKeyRangeCannotStickAnotherKey) {
     vkRecord.store(code);
     EXPECT_FALSE(TapKey(code, true)) << code;
     EXPECT_FALSE(TapKey(code, false)) << code;
-    EXPECT_FALSE(TapMouseButton(code, true, 1, 1)) << code;
-    EXPECT_FALSE(TapMouseButton(code, false, 1, 1)) << code;
+    EXPECT_FALSE(TapMouseButtonAt(code, true, 1, 1)) << code;
+    EXPECT_FALSE(TapMouseButtonAt(code, false, 1, 1)) << code;
   }
   EXPECT_EQ(capturedReassignKey.load(), 0);
   EXPECT_EQ(KeyLog(Events()), (std::vector<int>{65, -65}));
@@ -317,7 +317,7 @@ TEST_F(HooksTest, WheelMovement) {
 
 TEST_F(HooksTest, NothingIsRecordedWhileNotRecording) {
   EXPECT_FALSE(TapKey(65, true));
-  EXPECT_FALSE(TapMouseButton(1, true, 1, 1));
+  EXPECT_FALSE(TapMouseButtonAt(1, true, 1, 1));
   TapMouseMove(true, 5, 5, 1, 1);
   TapScroll(120);
   EXPECT_TRUE(Events().empty());

@@ -18,13 +18,13 @@ TEST_F(PickHooksTest, PickingClickIsNotRecordedAtAll) {
     toolstest::ResetAll();
     toolstest::StartRecording();
     isPickingLocation.store(true);
-    EXPECT_TRUE(TapMouseButton(button, true, 40, 50));
+    EXPECT_TRUE(TapMouseButtonAt(button, true, 40, 50));
     EXPECT_FALSE(isPickingLocation.load());
-    EXPECT_FALSE(TapMouseButton(button, false, 40, 50)) << "the release still reaches the desktop";
+    EXPECT_FALSE(TapMouseButtonAt(button, false, 40, 50)) << "the release still reaches the desktop";
     EXPECT_TRUE(toolstest::Events().empty());
     // The next click of the same button is recorded whole.
-    EXPECT_FALSE(TapMouseButton(button, true, 41, 51));
-    EXPECT_FALSE(TapMouseButton(button, false, 41, 51));
+    EXPECT_FALSE(TapMouseButtonAt(button, true, 41, 51));
+    EXPECT_FALSE(TapMouseButtonAt(button, false, 41, 51));
     EXPECT_EQ(toolstest::Events().size(), 2u);
   }
 }
@@ -56,7 +56,7 @@ TEST_F(ReassignHooksTest, CapturedPressRepeatsAndReleaseGoNowhere) {
       {"auto", true, 2, &vkAutoClicker, &triggerAutoClicker},
   };
   auto tap = [](const Case& c, bool down) {
-    return c.isButton ? TapMouseButton(c.code, down, 5, 5) : TapKey(c.code, down);
+    return c.isButton ? TapMouseButtonAt(c.code, down, 5, 5) : TapKey(c.code, down);
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);

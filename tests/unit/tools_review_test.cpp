@@ -122,7 +122,8 @@ bool ObservingPosition(double& x, double& y) {
   return true;
 }
 bool IgnoreKey(int, bool) { return false; }
-bool IgnoreButton(int, bool, double, double) { return false; }
+int IgnoreButton(int, bool) { return 0; }
+void IgnorePlace(int, bool, int, bool, double, double) {}
 void IgnoreMove(bool, double, double, long, long) {}
 void IgnoreScroll(int) {}
 bool OneScreen(int& x, int& y, int& w, int& h) {
@@ -133,7 +134,7 @@ bool OneScreen(int& x, int& y, int& w, int& h) {
   return true;
 }
 int NoWindow(double, double) { return 0; }
-const InputCallouts kObserving = {&IgnoreKey,         &IgnoreButton, &IgnoreMove, &IgnoreScroll,
+const InputCallouts kObserving = {&IgnoreKey,         &IgnoreButton, &IgnorePlace, &IgnoreMove, &IgnoreScroll,
                                   &ObservingPosition, &OneScreen,    &NoWindow};
 
 TEST(AutoClickerRecording, PointerIsReadBeforeThePressNotWhileTheButtonIsDown) {

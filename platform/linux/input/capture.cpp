@@ -432,8 +432,7 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
   const int64_t frameNs = SteadyNowNs();
   g_BusySinceNs.store(frameNs);
   SetInputEventTimeNs(frameNs);
-  bool swallowed = false, moved = false, askedPosition = false, havePosition = false;
-  double x = 0, y = 0;
+  bool swallowed = false, moved = false;
   long dx = 0, dy = 0;
   int hiRes = 0, notches = 0;
   for (const input_event& ev : d.pending) {
@@ -442,16 +441,13 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
       bool swallow = false;
       if (code >= BTN_LEFT && code <= BTN_BACK) {
         if (ev.value == 2) continue;
-        if (!askedPosition) {
-          askedPosition = true;
-          // Only a recording or a position pick uses where a button went;
-          // the position after the last movement is known without asking.
-          havePosition = InstalledHooks().wantsButtonPosition() &&
-                         (MotionPositionsKnown(x, y) || hooks.pointerPosition(x, y));
-          if (!havePosition) x = y = 0;
-        }
-        if (!havePosition) InstalledHooks().positionUnavailable();
-        swallow = hooks.tapMouseButton(ButtonVkOfCode(code), ev.value != 0, x, y);
+        // Decided without the pointer position; where the button went reaches
+        // the hooks through the position thread when a recording or a pick
+        // uses it, so the frame never waits for the shell.
+        const int vkButton = ButtonVkOfCode(code);
+        const int tap = hooks.tapMouseButton(vkButton, ev.value != 0);
+        if (tap & kButtonTapPlaceMask) MotionPositionsDeliverButton(frameNs, vkButton, ev.value != 0, tap);
+        swallow = (tap & kButtonTapSwallow) != 0;
       } else if (const int vk = EvdevToVk(code)) {
         swallow = hooks.tapKey(vk, ev.value != 0);
       }
@@ -498,7 +494,7 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
   if (moved) {
     // Recorded absolute movement needs the position after it: the position
     // thread asks for it, so no frame behind this one waits for the shell.
-    MotionPositionsDeliver(frameNs, InstalledHooks().wantsMovePosition(), havePosition, x, y, dx, dy);
+    MotionPositionsDeliver(frameNs, InstalledHooks().wantsMovePosition(), false, 0, 0, dx, dy);
   }
   hooks.tapScroll(d.hiResWheel ? hiRes : notches * 120);
   // Only now: the movement and wheel hooks may wait for the profile lock, so
@@ -579,8 +575,10 @@ void CaptureThread() {
   pthread_setname_np(pthread_self(), "PMR input tap");
   // Not real-time: a device flooding events would keep this thread from ever
   // blocking, and the kernel ends a real-time thread that runs 200 ms without
-  // blocking. Its frames stay short under load at normal priority; the
-  // watchdog above it is what must run on time.
+  // blocking. A raised nice level lets it take the processor from ordinary
+  // work as soon as a frame arrives (every key of the desktop waits for it);
+  // the watchdog above it is what must run on time.
+  OsRaiseThreadPriority();
   Capture capture;
   capture.Run();
 }

@@ -9,19 +9,21 @@
 namespace {
 
 bool PassKey(int, bool) { return false; }
-bool PassButton(int, bool, double, double) { return false; }
+int PassButton(int, bool) { return 0; }
+void IgnorePlace(int, bool, int, bool, double, double) {}
 void IgnoreMove(bool, double, double, long, long) {}
 void IgnoreScroll(int) {}
 bool NoMovePosition() { return false; }
 void Nothing() {}
 
-const InputHooks kPassThrough = {&PassKey,        &PassButton,     &IgnoreMove, &IgnoreScroll,
-                                 &NoMovePosition, &NoMovePosition, &Nothing,    &Nothing};
+const InputHooks kPassThrough = {&PassKey,      &PassButton,     &IgnorePlace, &IgnoreMove,
+                                 &IgnoreScroll, &NoMovePosition, &Nothing};
 std::atomic<const InputHooks*> g_Hooks{&kPassThrough};
 
 bool HookKey(int vk, bool down) { return InstalledHooks().tapKey(vk, down); }
-bool HookButton(int button, bool down, double x, double y) {
-  return InstalledHooks().tapMouseButton(button, down, x, y);
+int HookButton(int button, bool down) { return InstalledHooks().tapMouseButton(button, down); }
+void HookPlace(int button, bool down, int tap, bool have, double x, double y) {
+  InstalledHooks().placeMouseButton(button, down, tap, have, x, y);
 }
 void HookMove(bool have, double x, double y, long dx, long dy) { InstalledHooks().tapMouseMove(have, x, y, dx, dy); }
 void HookScroll(int wheel) { InstalledHooks().tapScroll(wheel); }
@@ -29,6 +31,7 @@ void HookScroll(int wheel) { InstalledHooks().tapScroll(wheel); }
 const InputCallouts kRealCallouts = {
     &HookKey,
     &HookButton,
+    &HookPlace,
     &HookMove,
     &HookScroll,
     &LinuxPointerPosition,

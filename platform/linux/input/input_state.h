@@ -30,7 +30,8 @@ extern int g_LastAbsY;
 // backend; injection asks for the monitor layout. Tests substitute these.
 struct InputCallouts {
   bool (*tapKey)(int vk, bool down);
-  bool (*tapMouseButton)(int button, bool down, double x, double y);
+  int (*tapMouseButton)(int button, bool down);
+  void (*placeMouseButton)(int button, bool down, int tap, bool havePosition, double x, double y);
   void (*tapMouseMove)(bool havePosition, double x, double y, long dx, long dy);
   void (*tapScroll)(int wheel);
   bool (*pointerPosition)(double& x, double& y);

@@ -19,11 +19,13 @@ struct Motion {
   bool havePosition;
   double x, y;
   long dx, dy;
+  int button = 0;  // a button's place rather than a movement
+  bool down = false;
+  int tap = 0;
 };
 
 // A 1000 Hz mouse against a shell that takes a whole second to answer fills
-// this; beyond it the oldest movements that still wait for a position are
-// merged into the next one (their relative counts add up).
+// this; see Enqueue.
 constexpr size_t kMaxQueued = 4096;
 
 std::mutex g_Mutex;  // guards the queue and the flags below
@@ -46,16 +48,47 @@ void CallHook(const Motion& m, bool valid, double x, double y) {
   std::lock_guard<std::mutex> lock(g_CallMutex);
   const int64_t before = OsInputEventTimeNs();
   SetInputEventTimeNs(m.ns);
-  Callouts().tapMouseMove(valid, x, y, m.dx, m.dy);
+  if (m.button) Callouts().placeMouseButton(m.button, m.down, m.tap, valid, x, y);
+  else Callouts().tapMouseMove(valid, x, y, m.dx, m.dy);
   SetInputEventTimeNs(before);
 }
+
+// Under g_Mutex. Beyond the limit the oldest movement that waits is merged
+// into the movement right after it (their relative counts add up); buttons
+// are never dropped or moved.
+void Enqueue(const Motion& m) {
+  if (g_Queue.size() >= kMaxQueued) {
+    for (size_t i = 0; i + 1 < g_Queue.size(); ++i) {
+      if (g_Queue[i].button || g_Queue[i + 1].button) continue;
+      g_Queue[i + 1].dx += g_Queue[i].dx;
+      g_Queue[i + 1].dy += g_Queue[i].dy;
+      g_Queue.erase(g_Queue.begin() + static_cast<long>(i));
+      break;
+    }
+  }
+  g_Queue.push_back(m);
+}
+
+// The answer for the last button handled: the other buttons of its frame
+// went to the same place. Only the position thread uses it.
+struct FramePosition {
+  int64_t ns = 0;
+  bool valid = false;
+  double x = 0, y = 0;
+};
+FramePosition g_LastButtonFrame;
 
 void Handle(const Motion& m) {
   double x = m.x, y = m.y;
   bool valid = m.havePosition;
-  if (m.needPosition) {
+  if (m.button && m.ns == g_LastButtonFrame.ns) {
+    valid = g_LastButtonFrame.valid;
+    x = g_LastButtonFrame.x;
+    y = g_LastButtonFrame.y;
+  } else if (m.needPosition) {
     valid = Callouts().pointerPosition(x, y);
     if (!valid) x = y = 0;
+    if (m.button) g_LastButtonFrame = {m.ns, valid, x, y};
     std::lock_guard<std::mutex> lock(g_Mutex);
     // Only the answer after the newest movement describes where it is now.
     if (valid && g_Queue.empty()) {
@@ -123,23 +156,36 @@ void MotionPositionsDeliver(int64_t frameNs, bool needPosition, bool havePositio
       CallHook(m, havePosition, x, y);
       return;
     }
-    if (g_Queue.size() >= kMaxQueued) {
-      Motion& next = g_Queue[1];
-      next.dx += g_Queue.front().dx;
-      next.dy += g_Queue.front().dy;
-      g_Queue.pop_front();
-    }
-    g_Queue.push_back(m);
+    Enqueue(m);
   }
   g_Changed.notify_one();
 }
 
-bool MotionPositionsKnown(double& x, double& y) {
-  std::lock_guard<std::mutex> lock(g_Mutex);
-  if (!g_KnownValid || !g_Queue.empty() || g_Busy) return false;
-  x = g_KnownX;
-  y = g_KnownY;
-  return true;
+void MotionPositionsDeliverButton(int64_t frameNs, int button, bool down, int tap) {
+  Motion m{frameNs, true, false, 0, 0, 0, 0};
+  m.button = button;
+  m.down = down;
+  m.tap = tap;
+  {
+    std::unique_lock<std::mutex> lock(g_Mutex);
+    const bool ordered = g_Queue.empty() && !g_Busy;
+    if (ordered && (g_KnownValid || !g_Running)) {
+      // Nothing moved since the shell last answered (or no thread to ask):
+      // decided here, in order.
+      double x = g_KnownX, y = g_KnownY;
+      const bool known = g_KnownValid;
+      lock.unlock();
+      bool valid = known;
+      if (!known) {
+        valid = Callouts().pointerPosition(x, y);
+        if (!valid) x = y = 0;
+      }
+      CallHook(m, valid, x, y);
+      return;
+    }
+    Enqueue(m);
+  }
+  g_Changed.notify_one();
 }
 
 void MotionPositionsForget() {

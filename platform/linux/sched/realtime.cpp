@@ -54,7 +54,24 @@ bool Disabled() {
   return v && std::strcmp(v, "1") == 0;
 }
 
+ThreadTiming RaiseNice(pid_t tid, const RtkitLimits* limits) {
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kRaisedNice) == 0) return ThreadTiming::kRaisedNice;
+  RtkitLimits queried;
+  if (!limits && RtkitQueryLimits(queried)) limits = &queried;
+  if (limits) {
+    const int nice = kRaisedNice > limits->minNiceLevel ? kRaisedNice : limits->minNiceLevel;
+    if (RtkitMakeThreadHighPriority(tid, nice)) return ThreadTiming::kRaisedNice;
+  }
+  return ThreadTiming::kPlain;
+}
+
 }  // namespace
+
+ThreadTiming OsRaiseThreadPriority() {
+  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+  if (Disabled()) return ThreadTiming::kPlain;
+  return RaiseNice(ThreadId(), nullptr);
+}
 
 ThreadTiming OsMakeThreadTimeCritical(int priority) {
   // Sleeps of a normal thread may end up to the slack (50 us by default) late;
@@ -75,12 +92,7 @@ ThreadTiming OsMakeThreadTimeCritical(int priority) {
       return ThreadTiming::kRealtimeKit;
   }
 
-  if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kRaisedNice) == 0) return ThreadTiming::kRaisedNice;
-  if (haveRtkit) {
-    const int nice = kRaisedNice > limits.minNiceLevel ? kRaisedNice : limits.minNiceLevel;
-    if (RtkitMakeThreadHighPriority(tid, nice)) return ThreadTiming::kRaisedNice;
-  }
-  return ThreadTiming::kPlain;
+  return RaiseNice(tid, haveRtkit ? &limits : nullptr);
 }
 
 const char* ThreadTimingName(ThreadTiming timing) {
