@@ -123,8 +123,9 @@ int main(int argc, char** argv) {
 
   // The portal stream, granted once in the portal's dialog.
   pmrtest::GnomeRemotePointer input;
-  if (!PortalStart() || !pmrtest::GnomeGrantScreenShare(input, 30000)) {
-    std::fprintf(stderr, "no portal stream\n");
+  std::string why;
+  if (!PortalStart() || !pmrtest::GnomeGrantScreenShare(30000, &why)) {
+    std::fprintf(stderr, "no portal stream: %s\n", why.c_str());
     PortalStop();
     return 1;
   }

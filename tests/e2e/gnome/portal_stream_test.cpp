@@ -138,7 +138,8 @@ TEST_F(PortalStreamTest, ForcedPortalStreamFollowsThePointerAndKeepsTheGrant) {
   pmrtest::GnomeRemotePointer pointer;
   ASSERT_TRUE(pointer.Ok()) << pointer.error();
   // The user grants the screen cast once, in the portal's dialog.
-  ASSERT_TRUE(pmrtest::GnomeGrantScreenShare(pointer, 30000));
+  std::string why;
+  ASSERT_TRUE(pmrtest::GnomeGrantScreenShare(30000, &why)) << why;
   ExpectPointerFollows(pointer);
 
   // The grant is kept; the first start had none to pass.
