@@ -22,6 +22,7 @@
 #include "platform/linux/shell/session_bus.h"
 #include "platform/os_shell.h"
 #include "tests/support/gnome_session.h"
+#include "tests/sim/sim_control.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -188,6 +189,43 @@ TEST_F(PortalStreamTest, PortalGoingAwayLeavesNoPosition) {
   pmrtest::GnomeRemotePointer pointer;
   ASSERT_TRUE(pointer.Ok()) << pointer.error();
   ExpectPointerFollows(pointer);
+}
+
+// The real program with the portal forced: it starts from the grant kept by
+// the tests above (no dialog), runs its stream on the "PMR portal" threads
+// and ends cleanly on SIGTERM, joining them.
+TEST_F(PortalStreamTest, RealProgramRunsItsStreamFromTheKeptGrant) {
+  const std::string token = PortalReadToken();
+  ASSERT_FALSE(token.empty());
+  pmrsim::SimProgram program;
+  pmrsim::SimProgram::Options options;
+  options.env = {{"PMR_POINTER_BACKEND", "portal"},
+                 {"WAYLAND_DISPLAY", getenv("WAYLAND_DISPLAY")},
+                 {"XDG_RUNTIME_DIR", getenv("XDG_RUNTIME_DIR")}};
+  ASSERT_TRUE(program.Start(options));
+  const std::string tokenFile = program.dataDir() + "/portal-token.txt";
+  ASSERT_EQ(g_mkdir_with_parents(program.dataDir().c_str(), 0700), 0);
+  ASSERT_TRUE(g_file_set_contents(tokenFile.c_str(), (token + "\n").c_str(), -1, nullptr));
+  ASSERT_TRUE(program.control().Go());
+
+  // "PMR portal" names the portal thread and, once the session has started
+  // and PipeWire answered, the stream's loop threads as well.
+  auto portalThreads = [&] {
+    auto names = pmrtest::ThreadNames(program.pid());
+    return std::count(names.begin(), names.end(), "PMR portal");
+  };
+  EXPECT_TRUE(WaitFor([&] { return portalThreads() >= 2; }, 30000)) << program.Stderr();
+  // Started from the kept grant: no dialog, and the grant is still kept.
+  EXPECT_FALSE(pmrtest::GnomeScreenShareDialogOpen());
+  EXPECT_FALSE(PortalReadToken().empty());
+  EXPECT_FALSE(ReadFile(tokenFile).empty());
+  // Up to its main loop (its window shown), then asked to end.
+  const std::string shown = "global.display.list_all_windows().some(w => w.get_pid() === " +
+                            std::to_string(program.pid()) + " && w.get_compositor_private()?.mapped)";
+  std::string out;
+  EXPECT_TRUE(WaitFor([&] { return pmrtest::GnomeEval(shown, &out) && out == "true"; }, 30000)) << out;
+  EXPECT_TRUE(program.Running());
+  EXPECT_EQ(program.Stop(30000), 0) << program.Stderr();
 }
 
 TEST_F(PortalStreamTest, PipeWireGoingAwayLeavesNoPosition) {
