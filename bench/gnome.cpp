@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/load.h"
 #include "platform/linux/shell/gnome.h"
 #include "platform/linux/shell/portal.h"
 #include "platform/os_shell.h"
@@ -31,27 +32,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kSamples = 120;
 constexpr int kTimeoutMs = 5000;
-
-// A busy loop on every core while alive.
-class Load {
- public:
-  Load() {
-    unsigned n = std::max(1u, std::thread::hardware_concurrency());
-    for (unsigned i = 0; i < n; ++i)
-      threads_.emplace_back([this] {
-        volatile unsigned long x = 0;
-        while (!stop_.load(std::memory_order_relaxed)) x = x + 1;
-      });
-  }
-  ~Load() {
-    stop_.store(true);
-    for (auto& t : threads_) t.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> threads_;
-};
 
 bool WaitPosition(const std::function<bool(double&, double&)>& read, double x, double y, int timeoutMs) {
   auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -114,7 +94,7 @@ int main(int argc, char** argv) {
     pmrtest::GnomeRemotePointer pointer;
     Print("gnome_pointer_age_ms_p99", AgeP99(pointer, gnomeRead));
     {
-      Load load;
+      pmrbench::BusyLoad load;
       Print("gnome_pointer_age_ms_p99_loaded", AgeP99(pointer, gnomeRead));
     }
   } else {
@@ -123,24 +103,26 @@ int main(int argc, char** argv) {
 
   // The portal stream, granted once in the portal's dialog.
   pmrtest::GnomeRemotePointer input;
-  if (!PortalStart() || !pmrtest::GnomeGrantScreenShare(input, 30000)) {
-    std::fprintf(stderr, "no portal stream\n");
+  std::string why;
+  if (!PortalStart() || !pmrtest::GnomeGrantScreenShare(30000, &why)) {
+    std::fprintf(stderr, "no portal stream: %s\n", why.c_str());
     PortalStop();
     return 1;
   }
   auto portalRead = [](double& x, double& y) { return PortalPointer(x, y); };
   Print("portal_pointer_age_ms_p99", AgeP99(input, portalRead));
   {
-    Load load;
+    pmrbench::BusyLoad load;
     Print("portal_pointer_age_ms_p99_loaded", AgeP99(input, portalRead));
   }
-  // A still pointer on a running stream.
+  // A still pointer on a running stream: the share of one core the program
+  // spends on it.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   double cpu0 = ProcessCpuMs();
   auto t0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(3));
-  double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-  Print("portal_idle_cpu_ms_per_s", (ProcessCpuMs() - cpu0) / seconds);
+  double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  Print("portal_still_cpu_percent", 100.0 * (ProcessCpuMs() - cpu0) / ms);
   PortalStop();
   return 0;
 }

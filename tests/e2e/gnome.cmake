@@ -16,7 +16,16 @@ foreach(t ${PMR_GNOME_TESTS})
   set_tests_properties(${name} PROPERTIES LABELS gnome TIMEOUT 600 RESOURCE_LOCK gnome_session
     SKIP_RETURN_CODE 77)
 endforeach()
-# The portal test needs the portal's "Screen Share" dialog answered by the
-# virtual keyboard and pointer, which does not work reliably yet; it is
-# listed (and reported as not run) until it does.
-set_tests_properties(portal_stream_test PROPERTIES DISABLED TRUE)
+# The portal dialog is answered through its accessibility interface.
+pkg_check_modules(ATSPI REQUIRED IMPORTED_TARGET atspi-2)
+target_link_libraries(pmr_testsupport PUBLIC PkgConfig::ATSPI)
+# The real program's boot page on GNOME Wayland, through WebKitWebDriver.
+add_test(NAME webdriver_gnome_boot_page
+  COMMAND ${CMAKE_COMMAND} -E env
+    PMR_BINARY_DIR=${CMAKE_BINARY_DIR}
+    PMR_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+    PMR_SIM_PRELOAD=$<TARGET_FILE:pmr_sim_preload>
+    PYTHONDONTWRITEBYTECODE=1
+    ${PMR_WITH_GNOME} /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/gnome/boot_page_webdriver.py)
+set_tests_properties(webdriver_gnome_boot_page PROPERTIES LABELS gnome TIMEOUT 600
+  RESOURCE_LOCK gnome_session SKIP_RETURN_CODE 77)

@@ -1,6 +1,5 @@
 #include "tests/support/gnome_session.h"
 
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -148,80 +147,8 @@ std::string ScreenShareDialogFrame() {
   return out;
 }
 
-// Whether the pixel at (x, y) on screen is the strong blue of a suggested
-// action button that can be pressed (an insensitive one is pale).
-bool ScreenPixelIsStrongBlue(int x, int y) {
-  std::string path = MakeTempDir("gnome-shot") + "/shot.png";
-  GDBusConnection* bus = TestSessionBus();
-  if (!bus) return false;
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.gnome.Shell.Screenshot", "/org/gnome/Shell/Screenshot", "org.gnome.Shell.Screenshot",
-      "ScreenshotArea", g_variant_new("(iiiibs)", x, y, 1, 1, FALSE, path.c_str()), G_VARIANT_TYPE("(bs)"),
-      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-  g_object_unref(bus);
-  if (!reply) return false;
-  g_variant_unref(reply);
-  bool blue = false;
-  if (GdkPixbuf* shot = gdk_pixbuf_new_from_file(path.c_str(), nullptr)) {
-    const guchar* p = gdk_pixbuf_get_pixels(shot);
-    blue = p[2] > 180 && p[0] < 120;
-    g_object_unref(shot);
-  }
-  unlink(path.c_str());
-  rmdir(path.substr(0, path.rfind('/')).c_str());
-  return blue;
-}
-
-bool Click(GnomeRemotePointer& pointer, double x, double y) {
-  return pointer.MoveTo(x, y) && pointer.LeftButton(true) && pointer.LeftButton(false);
-}
-
 }  // namespace
 
 bool GnomeScreenShareDialogOpen() { return !ScreenShareDialogFrame().empty(); }
-
-bool GnomeGrantScreenShare(GnomeRemotePointer& pointer, int timeoutMs) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto late = [&] { return std::chrono::steady_clock::now() >= end; };
-  // The dialog must be on the desktop, not a thumbnail in the overview, and
-  // placed with its final size.
-  std::string out;
-  int x = 0, y = 0, w = 0, h = 0;
-  for (;;) {
-    std::string frame = ScreenShareDialogFrame();
-    if (!frame.empty()) {
-      GnomeEval("Main.overview.hide(); true", &out);
-      bool desktop = GnomeEval("!Main.overview.visible && !Main.overview.animationInProgress", &out) && out == "true";
-      // Sized before it is placed: wait for both.
-      if (desktop && std::sscanf(frame.c_str(), "%d %d %d %d", &x, &y, &w, &h) == 4 && w > 100 && h > 100 &&
-          x > 0 && y > 0)
-        break;
-    }
-    if (late()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  // A click into the dialog, then the keyboard: Tab reaches the monitor
-  // list, Space selects its row, three more Tabs pass the remember box and
-  // Cancel to Share, which is then clicked until the dialog closes.
-  if (!Click(pointer, x + w / 2, y + h * 0.58)) return false;
-  const unsigned kTab = 0xff09, kSpace = 0x20;
-  if (!pointer.Key(kTab) || !pointer.Key(kSpace)) return false;
-  // Share can be pressed once the row is selected.
-  while (!ScreenPixelIsStrongBlue(x + w - 60, y + 22)) {
-    if (late()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  for (unsigned key : {kTab, kTab, kTab})
-    if (!pointer.Key(key)) return false;
-  for (;;) {
-    if (!Click(pointer, x + w - 45, y + 22)) return false;
-    auto again = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (GnomeScreenShareDialogOpen() && std::chrono::steady_clock::now() < again) {
-      if (late()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!GnomeScreenShareDialogOpen()) return true;
-  }
-}
 
 }  // namespace pmrtest

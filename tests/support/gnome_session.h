@@ -48,10 +48,11 @@ class GnomeRemotePointer {
   bool leftHeld_ = false;
 };
 
-// Plays the user in the portal's "Screen Share" dialog: waits for it,
-// selects the first monitor and presses Share, with the virtual keyboard.
-// False when no dialog came or it did not close.
-bool GnomeGrantScreenShare(GnomeRemotePointer& pointer, int timeoutMs);
+// Plays the user in the portal's "Screen Share" dialog through its
+// accessibility interface: waits for the dialog, selects the first monitor,
+// makes sure "remember" is on and presses Share. False when no dialog came,
+// a control was missing or the dialog did not close. *why says what failed.
+bool GnomeGrantScreenShare(int timeoutMs, std::string* why = nullptr);
 // Whether the portal's "Screen Share" dialog is open.
 bool GnomeScreenShareDialogOpen();
 

@@ -168,6 +168,9 @@ shell_start || exit 77
 if [ $portal = 1 ]; then
   dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP XDG_RUNTIME_DIR XDG_SESSION_TYPE \
     HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME >/dev/null 2>&1
+  # The portal's dialogs keep their accessibility on: tests answer them
+  # through it (tests/support/gnome_screen_share.cpp).
+  dbus-update-activation-environment GTK_A11Y=atspi NO_AT_BRIDGE=0 >/dev/null 2>&1
   # WirePlumber watches logind's directories and quits when they are
   # missing; the shell is up by now and no longer looks at them.
   mkdir -p /run/systemd/seats /run/systemd/sessions /run/systemd/users /run/systemd/machines

@@ -461,6 +461,9 @@ std::string PortalReadToken() {
   std::string text = ReadStateFile(PortalTokenPath(), kMaxTokenBytes);
   size_t end = text.find_first_of("\r\n");
   if (end != std::string::npos) text.resize(end);
+  // The token travels as a D-Bus string, which must be UTF-8 without NUL: a
+  // damaged file reads as no token (the portal asks the user again).
+  if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return {};
   return text;
 }
 

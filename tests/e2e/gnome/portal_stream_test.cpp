@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "platform/linux/shell/session_bus.h"
 #include "platform/os_shell.h"
 #include "tests/support/gnome_session.h"
+#include "tests/sim/sim_control.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -106,7 +108,10 @@ class PortalStreamTest : public ::testing::Test {
     setenv("PMR_POINTER_BACKEND", "portal", 1);
     unlink(PortalTokenPath().c_str());
   }
-  static void TearDownTestSuite() { LinuxPointerStop(); }
+  static void TearDownTestSuite() {
+    program_.reset();
+    LinuxPointerStop();
+  }
   void SetUp() override {
     if (!pmrtest::InGnomeSession()) GTEST_SKIP() << "needs tests/support/with-gnome.sh --portal";
   }
@@ -122,8 +127,12 @@ class PortalStreamTest : public ::testing::Test {
   }
 
   static SelectSourcesMonitor* monitor_;
+  // The real program, from its start on the kept grant until PipeWire has
+  // gone away.
+  static std::unique_ptr<pmrsim::SimProgram> program_;
 };
 SelectSourcesMonitor* PortalStreamTest::monitor_ = nullptr;
+std::unique_ptr<pmrsim::SimProgram> PortalStreamTest::program_;
 
 TEST_F(PortalStreamTest, ForcedPortalStreamFollowsThePointerAndKeepsTheGrant) {
   static SelectSourcesMonitor monitor;
@@ -138,7 +147,8 @@ TEST_F(PortalStreamTest, ForcedPortalStreamFollowsThePointerAndKeepsTheGrant) {
   pmrtest::GnomeRemotePointer pointer;
   ASSERT_TRUE(pointer.Ok()) << pointer.error();
   // The user grants the screen cast once, in the portal's dialog.
-  ASSERT_TRUE(pmrtest::GnomeGrantScreenShare(pointer, 30000));
+  std::string why;
+  ASSERT_TRUE(pmrtest::GnomeGrantScreenShare(30000, &why)) << why;
   ExpectPointerFollows(pointer);
 
   // The grant is kept; the first start had none to pass.
@@ -189,6 +199,43 @@ TEST_F(PortalStreamTest, PortalGoingAwayLeavesNoPosition) {
   ExpectPointerFollows(pointer);
 }
 
+// The real program with the portal forced: it starts from the grant kept by
+// the tests above (no dialog) and runs its stream on the "PMR portal"
+// threads.
+TEST_F(PortalStreamTest, RealProgramRunsItsStreamFromTheKeptGrant) {
+  const std::string token = PortalReadToken();
+  ASSERT_FALSE(token.empty());
+  program_ = std::make_unique<pmrsim::SimProgram>();
+  pmrsim::SimProgram& program = *program_;
+  pmrsim::SimProgram::Options options;
+  options.env = {{"PMR_POINTER_BACKEND", "portal"},
+                 {"WAYLAND_DISPLAY", getenv("WAYLAND_DISPLAY")},
+                 {"XDG_RUNTIME_DIR", getenv("XDG_RUNTIME_DIR")}};
+  ASSERT_TRUE(program.Start(options));
+  const std::string tokenFile = program.dataDir() + "/portal-token.txt";
+  ASSERT_EQ(g_mkdir_with_parents(program.dataDir().c_str(), 0700), 0);
+  ASSERT_TRUE(g_file_set_contents(tokenFile.c_str(), (token + "\n").c_str(), -1, nullptr));
+  ASSERT_TRUE(program.control().Go());
+
+  // "PMR portal" names the portal thread and, once the session has started
+  // and PipeWire answered, the stream's loop threads as well.
+  auto portalThreads = [&] {
+    auto names = pmrtest::ThreadNames(program.pid());
+    return std::count(names.begin(), names.end(), "PMR portal");
+  };
+  EXPECT_TRUE(WaitFor([&] { return portalThreads() >= 2; }, 30000)) << program.Stderr();
+  // Started from the kept grant: no dialog, and the grant is still kept.
+  EXPECT_FALSE(pmrtest::GnomeScreenShareDialogOpen());
+  EXPECT_FALSE(PortalReadToken().empty());
+  EXPECT_FALSE(ReadFile(tokenFile).empty());
+  // Up to its main loop: its window is shown.
+  const std::string shown = "global.display.list_all_windows().some(w => w.get_pid() === " +
+                            std::to_string(program.pid()) + " && w.get_compositor_private()?.mapped)";
+  std::string out;
+  EXPECT_TRUE(WaitFor([&] { return pmrtest::GnomeEval(shown, &out) && out == "true"; }, 30000)) << out;
+  EXPECT_TRUE(program.Running());
+}
+
 TEST_F(PortalStreamTest, PipeWireGoingAwayLeavesNoPosition) {
   double x, y;
   ASSERT_TRUE(WaitFor([&] { return PortalPointer(x, y); }, 10000));
@@ -197,6 +244,12 @@ TEST_F(PortalStreamTest, PipeWireGoingAwayLeavesNoPosition) {
   EXPECT_FALSE(LinuxPointerPosition(x, y));
   LinuxPointerStop();
   EXPECT_FALSE(HasPortalThread());
+  // The real program outlives PipeWire too, and still ends cleanly on
+  // SIGTERM, joining its portal threads.
+  if (program_) {
+    EXPECT_TRUE(program_->Running()) << program_->Stderr();
+    EXPECT_EQ(program_->Stop(30000), 0) << program_->Stderr();
+  }
 }
 
 }  // namespace

@@ -141,13 +141,18 @@ class App:
     """The real program, started by WebKitWebDriver under the simulation."""
 
     def __init__(self, keyboard=True, mouse=True, uinput=True, env=None, path_prepend=None, data_files=None,
-                 program=None, args=None):
+                 program=None, args=None, desktop_session=False):
+        """desktop_session: the program joins the desktop session the test
+        runs in (its display, HOME and XDG directories) instead of private
+        ones, as it must to install into that session's shell."""
         if not BINARY_DIR or not PRELOAD:
             raise RuntimeError("PMR_BINARY_DIR and PMR_SIM_PRELOAD must be set")
         self.home = tempfile.mkdtemp(prefix="pmr-e2e-")
         for sub in (".local/share", ".config", ".cache", "run"):
             os.makedirs(os.path.join(self.home, sub), mode=0o700, exist_ok=True)
         self.data_dir = os.path.join(self.home, ".local/share/Pellomar")
+        if desktop_session:
+            self.data_dir = os.path.join(os.environ["XDG_DATA_HOME"], "Pellomar")
         if data_files:
             os.makedirs(self.data_dir, mode=0o700, exist_ok=True)
             for name, text in data_files.items():
@@ -156,14 +161,15 @@ class App:
         self.sock_path = os.path.join(self.home, "sim.sock")
         self.wrapper = os.path.join(self.home, "pellomar")
         extra = dict(env or {})
-        lines = ["#!/bin/sh",
-                 "export HOME='%s'" % self.home,
-                 "export XDG_DATA_HOME='%s/.local/share'" % self.home,
-                 "export XDG_CONFIG_HOME='%s/.config'" % self.home,
-                 "export XDG_CACHE_HOME='%s/.cache'" % self.home,
-                 "export XDG_RUNTIME_DIR='%s/run'" % self.home,
-                 "unset WAYLAND_DISPLAY",
-                 "export PMR_SIM_SOCKET='%s'" % self.sock_path,
+        lines = ["#!/bin/sh"]
+        if not desktop_session:
+            lines += ["export HOME='%s'" % self.home,
+                      "export XDG_DATA_HOME='%s/.local/share'" % self.home,
+                      "export XDG_CONFIG_HOME='%s/.config'" % self.home,
+                      "export XDG_CACHE_HOME='%s/.cache'" % self.home,
+                      "export XDG_RUNTIME_DIR='%s/run'" % self.home,
+                      "unset WAYLAND_DISPLAY"]
+        lines += ["export PMR_SIM_SOCKET='%s'" % self.sock_path,
                  "export PMR_SIM_WAIT=1",
                  "export LD_PRELOAD='%s'" % PRELOAD]
         if path_prepend:
