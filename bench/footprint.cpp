@@ -4,7 +4,8 @@
 // (WebKit's web and network processes), 10 s after the main page appeared;
 // the time from start to the main page; processor time used while idle.
 //
-// gtest-free program; figure lines are "name: value".
+// gtest-free program; figure lines are "name: value", with the size split
+// by process; the threads that woke while idle go to standard error.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -90,6 +92,36 @@ long long TreeTicks(pid_t root) {
   return t;
 }
 
+std::string Comm(const std::string& statDir) {
+  std::ifstream in(statDir + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+// Processor time (ns) and times run of every thread of the tree, keyed
+// "process/thread/tid": what woke while idle goes to standard error.
+std::map<std::string, std::pair<long long, long long>> ThreadTicks(const std::vector<pid_t>& tree) {
+  std::map<std::string, std::pair<long long, long long>> out;
+  for (pid_t p : tree) {
+    const std::string dir = "/proc/" + std::to_string(p);
+    const std::string proc = Comm(dir);
+    if (DIR* d = opendir((dir + "/task").c_str())) {
+      while (dirent* e = readdir(d)) {
+        const pid_t tid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (tid <= 0) continue;
+        const std::string task = dir + "/task/" + std::to_string(tid);
+        std::ifstream in(task + "/schedstat");
+        long long ns = 0, waitNs = 0, slices = 0;
+        if (!(in >> ns >> waitNs >> slices)) continue;
+        out[proc + "/" + Comm(task) + "/" + std::to_string(tid)] = {ns, slices};
+      }
+      closedir(d);
+    }
+  }
+  return out;
+}
+
 bool WaitFile(const std::string& path, int timeoutMs) {
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   struct stat st;
@@ -131,13 +163,32 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::seconds(10));
   double pss = 0;
   const std::vector<pid_t> tree = Tree(prog.pid());
-  for (pid_t p : tree) pss += PssMb(p);
+  // The share of each process: the program, WebKit's web and network processes.
+  std::map<std::string, double> byProcess;
+  for (pid_t p : tree) {
+    const double mb = PssMb(p);
+    pss += mb;
+    const std::string comm = Comm("/proc/" + std::to_string(p));
+    const char* kind = comm.rfind("WebKitWeb", 0) == 0       ? "web"
+                       : comm.rfind("WebKitNetwork", 0) == 0 ? "network"
+                       : p == prog.pid()                      ? "program"
+                                                              : "other";
+    byProcess[kind] += mb;
+  }
 
   const long ticksPerS = sysconf(_SC_CLK_TCK);
   const int idleS = 30;
   const long long before = TreeTicks(prog.pid());
+  const auto threadsBefore = ThreadTicks(tree);
   std::this_thread::sleep_for(std::chrono::seconds(idleS));
   const long long after = TreeTicks(prog.pid());
+  for (const auto& [name, use] : ThreadTicks(tree)) {
+    auto it = threadsBefore.find(name);
+    const auto was = it == threadsBefore.end() ? std::pair<long long, long long>{0, 0} : it->second;
+    if (use.second > was.second)
+      std::fprintf(stderr, "footprint: idle thread %s %lld us %lld runs\n", name.c_str(),
+                   (use.first - was.first) / 1000, use.second - was.second);
+  }
   const double idlePercent = 100.0 * static_cast<double>(after - before) / (static_cast<double>(ticksPerS) * idleS);
   prog.Stop();
 
@@ -145,5 +196,6 @@ int main(int argc, char** argv) {
   std::printf("start_to_window_ms: %.0f\n", startMs);
   std::printf("pss_mb_main_page: %.1f\n", pss);
   std::printf("idle_cpu_percent: %.2f\n", idlePercent);
+  for (const auto& [kind, mb] : byProcess) std::printf("pss_mb_main_page_%s: %.1f\n", kind.c_str(), mb);
   return 0;
 }
