@@ -7,6 +7,8 @@
 // gtest-free program; figure lines are "name: value", with the size split
 // by process; the threads that woke while idle go to standard error.
 #include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +24,8 @@
 #include <vector>
 
 #include "tests/sim/sim_control.h"
-#include "bench/xvfb.h"
+#include "tests/support/process.h"
+#include "bench/xvfb.h"  // after the simulation: X11 defines None
 
 namespace {
 
@@ -132,6 +135,33 @@ bool WaitFile(const std::string& path, int timeoutMs) {
   return false;
 }
 
+// A private session bus, as every desktop session has one. Without it GLib
+// would start a bus through X11 autolaunch on each connection and leave that
+// bus and the accessibility services running after the bench.
+class SessionBus {
+ public:
+  bool Start() {
+    const std::string dir = pmrtest::MakeTempDir("footprint-bus");
+    const std::string socket = dir + "/bus";
+    child_ = pmrtest::Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket},
+                            {}, false);
+    if (child_.pid <= 0) return false;
+    address_ = "unix:path=" + socket;
+    return WaitFile(socket, 20000);
+  }
+  ~SessionBus() {
+    if (child_.pid > 0) {
+      kill(child_.pid, SIGTERM);
+      waitpid(child_.pid, nullptr, 0);
+    }
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  pmrtest::ChildProcess child_;
+  std::string address_;
+};
+
 }  // namespace
 
 // An optional argument names the executable to measure (default: the build's).
@@ -142,10 +172,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "footprint: Xvfb did not start\n");
     return 1;
   }
+  SessionBus bus;
+  if (!bus.Start()) {
+    std::fprintf(stderr, "footprint: dbus-daemon did not start\n");
+    return 1;
+  }
   pmrsim::SimProgram prog;
   pmrsim::SimProgram::Options options;
   if (argc > 1) options.exe = argv[1];
-  options.env = {{"DISPLAY", x.display()}, {"WAYLAND_DISPLAY", ""}};
+  options.env = {{"DISPLAY", x.display()}, {"WAYLAND_DISPLAY", ""}, {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
   if (!prog.Start(options)) {
     std::fprintf(stderr, "footprint: the program did not start\n");
     return 1;
