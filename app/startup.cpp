@@ -108,6 +108,7 @@ void StartWorkerThreads() {
 }
 
 int PmrMain(int argc, char** argv) {
+  webview::prepare_environment();
   CommandLine cl = ParseCommandLine(argc, argv);
   if (cl.selfTest) {
     std::string report;

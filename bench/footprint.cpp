@@ -60,17 +60,20 @@ std::vector<pid_t> Tree(pid_t root) {
   return {in.begin(), in.end()};
 }
 
-double PssMb(pid_t pid) {
+// One figure of /proc/<pid>/smaps_rollup in MB: "Pss:", or the sum of the
+// private pages ("Private_Clean:" and "Private_Dirty:"), which other
+// programs sharing the same libraries do not change.
+double SmapsMb(pid_t pid, bool privateOnly) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
   std::string key;
-  long kb = 0;
+  long kb = 0, sum = 0;
   while (in >> key) {
-    if (key == "Pss:") {
+    if (privateOnly ? (key == "Private_Clean:" || key == "Private_Dirty:") : key == "Pss:") {
       in >> kb;
-      return kb / 1024.0;
+      sum += kb;
     }
   }
-  return 0;
+  return sum / 1024.0;
 }
 
 // utime + stime in clock ticks.
@@ -200,9 +203,11 @@ int main(int argc, char** argv) {
   const std::vector<pid_t> tree = Tree(prog.pid());
   // The share of each process: the program, WebKit's web and network processes.
   std::map<std::string, double> byProcess;
+  double uss = 0;
   for (pid_t p : tree) {
-    const double mb = PssMb(p);
+    const double mb = SmapsMb(p, false);
     pss += mb;
+    uss += SmapsMb(p, true);
     const std::string comm = Comm("/proc/" + std::to_string(p));
     const char* kind = comm.rfind("WebKitWeb", 0) == 0       ? "web"
                        : comm.rfind("WebKitNetwork", 0) == 0 ? "network"
@@ -230,6 +235,7 @@ int main(int argc, char** argv) {
   std::printf("footprint_processes: %zu\n", tree.size());
   std::printf("start_to_window_ms: %.0f\n", startMs);
   std::printf("pss_mb_main_page: %.1f\n", pss);
+  std::printf("private_mb_main_page: %.1f\n", uss);
   std::printf("idle_cpu_percent: %.2f\n", idlePercent);
   for (const auto& [kind, mb] : byProcess) std::printf("pss_mb_main_page_%s: %.1f\n", kind.c_str(), mb);
   return 0;
