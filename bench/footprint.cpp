@@ -146,7 +146,11 @@ class SessionBus {
   bool Start() {
     const std::string dir = pmrtest::MakeTempDir("footprint-bus");
     const std::string socket = dir + "/bus";
-    child_ = pmrtest::Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket},
+    // The services it starts write to its output, which must not mix with
+    // the figure lines.
+    child_ = pmrtest::Spawn({"sh", "-c",
+                             "exec dbus-daemon --session --nofork --nopidfile --address='unix:path=" + socket +
+                                 "' >/dev/null 2>&1"},
                             {}, false);
     if (child_.pid <= 0) return false;
     address_ = "unix:path=" + socket;
