@@ -22,6 +22,7 @@ WakeEvent g_SignalWake;
 WakeEvent g_AutoClickWake;
 WakeEvent g_KeySpamWake;
 WakeEvent g_PlaybackWake;
+WakeEvent g_AutosaveWake;
 
 void* g_MasterWindow = nullptr;
 std::function<void(const std::string&)> g_MasterEvalFn;
@@ -88,6 +89,7 @@ void ShutDown() {
   g_AutoClickWake.Wake();
   g_KeySpamWake.Wake();
   g_PlaybackWake.Wake();
+  g_AutosaveWake.Wake();
 
   for (auto& t : g_Threads)
     if (t.joinable()) t.join();

@@ -16,6 +16,7 @@ extern WakeEvent g_SignalWake;
 extern WakeEvent g_AutoClickWake;
 extern WakeEvent g_KeySpamWake;
 extern WakeEvent g_PlaybackWake;
+extern WakeEvent g_AutosaveWake;
 
 // The main window (a GtkWindow*), null once the main loop has ended.
 extern void* g_MasterWindow;

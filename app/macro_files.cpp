@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/app.h"
 #include "platform/os_window.h"
 #include "state/macro_file.h"
 #include "state/profiles.h"
@@ -120,6 +121,9 @@ void OpenMacroFiles(const std::vector<std::string>& paths) {
     }
   }
   Say(messages);
+  // Files handed over from outside arrive while the page may be idle: the
+  // signal processor's round tells it that there is something to show.
+  WakeSignalProcessor();
 }
 
 void OpenMacroFile(const std::string& path) { Say({OpenOne(path)}); }

@@ -13,6 +13,7 @@
 #include "app/bridge.h"
 #include "app/macro_files.h"
 #include "app/pages.h"
+#include "app/status_push.h"
 #include "base/data_dir.h"
 #include "platform/linux/gtk/webview.h"
 #include "platform/os_input.h"
@@ -42,14 +43,20 @@ void SignalProcessorThread() {
   SetThreadName("PMR signals");
   while (g_AppRunning.load()) {
     ProcessSignals();
+    PushToolStateIfChanged();
     WaitUntilWoken(g_SignalWake);
   }
 }
 
+// Saves every five seconds; sleeps the whole interval (the stop wakes it).
 void SessionAutosaveThread() {
   while (g_AppRunning.load()) {
-    for (int i = 0; i < 50 && g_AppRunning.load(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    {
+      std::unique_lock<std::mutex> lock(g_AutosaveWake.mutex);
+      g_AutosaveWake.cv.wait_for(lock, std::chrono::seconds(5), [] {
+        return g_AutosaveWake.flag.exchange(false) || !g_AppRunning.load();
+      });
+    }
     if (g_AppRunning.load()) SaveSessionState();
   }
 }
@@ -101,6 +108,7 @@ void StartWorkerThreads() {
 }
 
 int PmrMain(int argc, char** argv) {
+  webview::prepare_environment();
   CommandLine cl = ParseCommandLine(argc, argv);
   if (cl.selfTest) {
     std::string report;

@@ -4,8 +4,11 @@
 // (WebKit's web and network processes), 10 s after the main page appeared;
 // the time from start to the main page; processor time used while idle.
 //
-// gtest-free program; figure lines are "name: value".
+// gtest-free program; figure lines are "name: value", with the size split
+// by process; the threads that woke while idle go to standard error.
 #include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -20,7 +24,8 @@
 #include <vector>
 
 #include "tests/sim/sim_control.h"
-#include "bench/xvfb.h"
+#include "tests/support/process.h"
+#include "bench/xvfb.h"  // after the simulation: X11 defines None
 
 namespace {
 
@@ -55,17 +60,20 @@ std::vector<pid_t> Tree(pid_t root) {
   return {in.begin(), in.end()};
 }
 
-double PssMb(pid_t pid) {
+// One figure of /proc/<pid>/smaps_rollup in MB: "Pss:", or the sum of the
+// private pages ("Private_Clean:" and "Private_Dirty:"), which other
+// programs sharing the same libraries do not change.
+double SmapsMb(pid_t pid, bool privateOnly) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
   std::string key;
-  long kb = 0;
+  long kb = 0, sum = 0;
   while (in >> key) {
-    if (key == "Pss:") {
+    if (privateOnly ? (key == "Private_Clean:" || key == "Private_Dirty:") : key == "Pss:") {
       in >> kb;
-      return kb / 1024.0;
+      sum += kb;
     }
   }
-  return 0;
+  return sum / 1024.0;
 }
 
 // utime + stime in clock ticks.
@@ -90,6 +98,36 @@ long long TreeTicks(pid_t root) {
   return t;
 }
 
+std::string Comm(const std::string& statDir) {
+  std::ifstream in(statDir + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+// Processor time (ns) and times run of every thread of the tree, keyed
+// "process/thread/tid": what woke while idle goes to standard error.
+std::map<std::string, std::pair<long long, long long>> ThreadTicks(const std::vector<pid_t>& tree) {
+  std::map<std::string, std::pair<long long, long long>> out;
+  for (pid_t p : tree) {
+    const std::string dir = "/proc/" + std::to_string(p);
+    const std::string proc = Comm(dir);
+    if (DIR* d = opendir((dir + "/task").c_str())) {
+      while (dirent* e = readdir(d)) {
+        const pid_t tid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (tid <= 0) continue;
+        const std::string task = dir + "/task/" + std::to_string(tid);
+        std::ifstream in(task + "/schedstat");
+        long long ns = 0, waitNs = 0, slices = 0;
+        if (!(in >> ns >> waitNs >> slices)) continue;
+        out[proc + "/" + Comm(task) + "/" + std::to_string(tid)] = {ns, slices};
+      }
+      closedir(d);
+    }
+  }
+  return out;
+}
+
 bool WaitFile(const std::string& path, int timeoutMs) {
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   struct stat st;
@@ -99,6 +137,37 @@ bool WaitFile(const std::string& path, int timeoutMs) {
   }
   return false;
 }
+
+// A private session bus, as every desktop session has one. Without it GLib
+// would start a bus through X11 autolaunch on each connection and leave that
+// bus and the accessibility services running after the bench.
+class SessionBus {
+ public:
+  bool Start() {
+    const std::string dir = pmrtest::MakeTempDir("footprint-bus");
+    const std::string socket = dir + "/bus";
+    // The services it starts write to its output, which must not mix with
+    // the figure lines.
+    child_ = pmrtest::Spawn({"sh", "-c",
+                             "exec dbus-daemon --session --nofork --nopidfile --address='unix:path=" + socket +
+                                 "' >/dev/null 2>&1"},
+                            {}, false);
+    if (child_.pid <= 0) return false;
+    address_ = "unix:path=" + socket;
+    return WaitFile(socket, 20000);
+  }
+  ~SessionBus() {
+    if (child_.pid > 0) {
+      kill(child_.pid, SIGTERM);
+      waitpid(child_.pid, nullptr, 0);
+    }
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  pmrtest::ChildProcess child_;
+  std::string address_;
+};
 
 }  // namespace
 
@@ -110,10 +179,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "footprint: Xvfb did not start\n");
     return 1;
   }
+  SessionBus bus;
+  if (!bus.Start()) {
+    std::fprintf(stderr, "footprint: dbus-daemon did not start\n");
+    return 1;
+  }
   pmrsim::SimProgram prog;
   pmrsim::SimProgram::Options options;
   if (argc > 1) options.exe = argv[1];
-  options.env = {{"DISPLAY", x.display()}, {"WAYLAND_DISPLAY", ""}};
+  options.env = {{"DISPLAY", x.display()}, {"WAYLAND_DISPLAY", ""}, {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
   if (!prog.Start(options)) {
     std::fprintf(stderr, "footprint: the program did not start\n");
     return 1;
@@ -131,19 +205,42 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::seconds(10));
   double pss = 0;
   const std::vector<pid_t> tree = Tree(prog.pid());
-  for (pid_t p : tree) pss += PssMb(p);
+  // The share of each process: the program, WebKit's web and network processes.
+  std::map<std::string, double> byProcess;
+  double uss = 0;
+  for (pid_t p : tree) {
+    const double mb = SmapsMb(p, false);
+    pss += mb;
+    uss += SmapsMb(p, true);
+    const std::string comm = Comm("/proc/" + std::to_string(p));
+    const char* kind = comm.rfind("WebKitWeb", 0) == 0       ? "web"
+                       : comm.rfind("WebKitNetwork", 0) == 0 ? "network"
+                       : p == prog.pid()                      ? "program"
+                                                              : "other";
+    byProcess[kind] += mb;
+  }
 
   const long ticksPerS = sysconf(_SC_CLK_TCK);
   const int idleS = 30;
   const long long before = TreeTicks(prog.pid());
+  const auto threadsBefore = ThreadTicks(tree);
   std::this_thread::sleep_for(std::chrono::seconds(idleS));
   const long long after = TreeTicks(prog.pid());
+  for (const auto& [name, use] : ThreadTicks(tree)) {
+    auto it = threadsBefore.find(name);
+    const auto was = it == threadsBefore.end() ? std::pair<long long, long long>{0, 0} : it->second;
+    if (use.second > was.second)
+      std::fprintf(stderr, "footprint: idle thread %s %lld us %lld runs\n", name.c_str(),
+                   (use.first - was.first) / 1000, use.second - was.second);
+  }
   const double idlePercent = 100.0 * static_cast<double>(after - before) / (static_cast<double>(ticksPerS) * idleS);
   prog.Stop();
 
   std::printf("footprint_processes: %zu\n", tree.size());
   std::printf("start_to_window_ms: %.0f\n", startMs);
   std::printf("pss_mb_main_page: %.1f\n", pss);
+  std::printf("private_mb_main_page: %.1f\n", uss);
   std::printf("idle_cpu_percent: %.2f\n", idlePercent);
+  for (const auto& [kind, mb] : byProcess) std::printf("pss_mb_main_page_%s: %.1f\n", kind.c_str(), mb);
   return 0;
 }

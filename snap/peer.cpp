@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -30,6 +31,7 @@ constexpr size_t kSocketPathRoom = 107;  // sun_path less the terminator
 
 std::function<std::string(const std::string&)> g_PeerHandler;
 int g_PeerFd = -1;
+int g_PeerStopFd = -1;  // readable once the server is asked to stop
 std::atomic<bool> g_PeerRunning{false};
 std::thread g_PeerThread;
 // Serialises start and stop against each other.
@@ -74,11 +76,13 @@ void ServePeer(int fd) {
   }
 }
 
+// Sleeps until a peer connects or the server is stopped: an idle window
+// costs no wake-ups.
 void PeerLoop() {
   while (g_PeerRunning.load()) {
-    pollfd p{g_PeerFd, POLLIN, 0};
-    int r = poll(&p, 1, 200);
-    if (r <= 0) continue;
+    pollfd p[2] = {{g_PeerFd, POLLIN, 0}, {g_PeerStopFd, POLLIN, 0}};
+    int r = poll(p, 2, -1);
+    if (r <= 0 || !(p[0].revents & POLLIN)) continue;
     int fd = accept4(g_PeerFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     ServePeer(fd);
@@ -148,8 +152,15 @@ bool OsStartPeerServer(std::function<std::string(const std::string&)> handler) {
     close(fd);
     return false;
   }
+  const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stopFd < 0) {
+    unlink(path.c_str());
+    close(fd);
+    return false;
+  }
   g_PeerHandler = std::move(handler);
   g_PeerFd = fd;
+  g_PeerStopFd = stopFd;
   g_PeerRunning.store(true);
   g_PeerThread = std::thread(PeerLoop);
   return true;
@@ -158,10 +169,15 @@ bool OsStartPeerServer(std::function<std::string(const std::string&)> handler) {
 void OsStopPeerServer() {
   std::lock_guard<std::mutex> control(g_PeerControl);
   if (!g_PeerRunning.exchange(false)) return;
+  const uint64_t one = 1;
+  ssize_t ignored = write(g_PeerStopFd, &one, sizeof one);
+  (void)ignored;
   if (g_PeerThread.joinable()) g_PeerThread.join();
   unlink(PeerSocketPath(getpid()).c_str());
   close(g_PeerFd);
   g_PeerFd = -1;
+  close(g_PeerStopFd);
+  g_PeerStopFd = -1;
 }
 
 bool PeerRequest(int pid, const std::string& message, std::string* reply, int timeoutMs) {

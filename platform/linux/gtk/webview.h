@@ -29,6 +29,11 @@ std::string json_escape(const std::string& text);
 // WebKitWebDriver starts a browser binary).
 bool started_for_automation();
 
+// Engine settings that only the environment carries (WebKit's own processes
+// inherit it). Call first thing in main, before any thread starts; a value
+// the user set is kept.
+void prepare_environment();
+
 enum class Hint { None, Min, Max, Fixed };
 
 class WebView {

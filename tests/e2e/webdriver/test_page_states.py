@@ -209,6 +209,32 @@ class PageStates(unittest.TestCase):
         self.assertEqual(int(self.text("spam-count")), shown)
         self.assertIn("in ", self.text("spam-time"))
 
+    def test_a_hotkey_start_and_stop_are_announced_to_the_page(self):
+        # A tool started away from the page is announced by the program, so
+        # the page shows it at once rather than at its slow idle poll.
+        self.app.bridge("updateSpammer", "0,0,0,50,0,0,1,10,0")
+        self.app.js("window.__announced = 0; window.__ownAnnounce = window.onTrackerStatusChanged;"
+                    "window.onTrackerStatusChanged = function () { window.__announced++; window.__ownAnnounce(); };")
+        announced = lambda: self.app.js("return window.__announced")  # noqa: E731
+        try:
+            self.app.sim.tap(self.app.keyboard, E.KEY["F6"])
+            E.wait_until(lambda: self.status()["autoClicking"], what="started by the hotkey")
+            E.wait_until(lambda: announced() >= 1, what="start announced")
+            E.wait_until(lambda: self.text("spam-go-text") == "Stop clicking", what="page shows it running")
+            seen = announced()
+            self.app.sim.tap(self.app.keyboard, E.KEY["F6"])
+            E.wait_until(lambda: not self.status()["autoClicking"], what="stopped by the hotkey")
+            E.wait_until(lambda: announced() > seen, what="stop announced")
+            E.wait_until(lambda: self.text("spam-go-text") == "Start clicking", what="page shows it stopped")
+            # The hotkey lock flipping away from the page is announced too.
+            seen = announced()
+            self.app.bridge("setAppSetting", "hotkeyLock", "1")
+            self.app.sim.tap(self.app.keyboard, E.KEY["F10"])
+            E.wait_until(lambda: announced() > seen, what="lock change announced")
+        finally:
+            self.app.bridge("setAppSetting", "hotkeyLock", "0")
+            self.app.js("window.onTrackerStatusChanged = window.__ownAnnounce;")
+
     def test_profile_names_refuse_characters_as_typed(self):
         self.type_into("prof-name", 'a,b"c')
         E.wait_until(lambda: self.shown("prof-name-error"), what="characters named")
