@@ -8,7 +8,7 @@ foreach(t ${PMR_WEBDRIVER_TESTS})
     COMMAND ${CMAKE_COMMAND} -E env
       PMR_BINARY_DIR=${CMAKE_BINARY_DIR}
       PMR_SOURCE_DIR=${CMAKE_SOURCE_DIR}
-      PMR_SIM_PRELOAD=$<TARGET_FILE:pmr_sim_preload>
+      PMR_SIM_PRELOAD=${PMR_SIM_PRELOAD_LIST}
       PYTHONDONTWRITEBYTECODE=1
       ${CMAKE_SOURCE_DIR}/tests/e2e/with-xvfb.sh /usr/bin/python3 ${t})
   set_tests_properties(webdriver_${name} PROPERTIES LABELS xvfb TIMEOUT 600)

@@ -258,7 +258,10 @@ TEST(OwnWindow, ByProcessAndExecutable) {
     execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
     _exit(127);
   }
-  usleep(100000);
+  // Both children are ready once the second one runs its own executable.
+  const std::string selfExe(self, n);
+  for (int i = 0; i < 6000 && (ExecutableOf(other).empty() || ExecutableOf(other) == selfExe); ++i) usleep(10000);
+  EXPECT_NE(ExecutableOf(other), selfExe);
   struct Case {
     int pid;
     bool own;

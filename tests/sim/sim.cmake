@@ -20,7 +20,7 @@ add_library(pmr_sim STATIC ${PMR_SIM_DIR}/sim_io.cpp ${PMR_SIM_DIR}/sim_control.
   ${PMR_SIM_DIR}/input_harness.cpp)
 target_link_libraries(pmr_sim PUBLIC pmr_simkernel pmr_core)
 target_compile_definitions(pmr_sim PUBLIC
-  PMR_SIM_PRELOAD="$<TARGET_FILE:pmr_sim_preload>"
+  PMR_SIM_PRELOAD="${PMR_SIM_PRELOAD_LIST}"
   PMR_SIM_BINARY_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies(pmr_sim pmr_sim_preload)
 

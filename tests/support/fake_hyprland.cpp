@@ -188,6 +188,13 @@ std::string HyprWithField(std::string text, const std::string& key, const std::s
   return text;
 }
 
+#if defined(__SANITIZE_THREAD__)
+// RunInChild forks while the fake compositor's thread serves, and the child
+// starts the program's own threads (bus connections). The child never touches
+// the parent's threads or their locks, so ThreadSanitizer may go on in it.
+extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
+#endif
+
 int RunInChild(const std::function<int()>& body) {
   std::fflush(nullptr);
   pid_t pid = fork();

@@ -1,4 +1,5 @@
 #include "tests/support/fake_login1.h"
+#include "platform/linux/gtk/handoff.h"
 
 #include <gio/gio.h>
 #include <sched.h>
@@ -104,7 +105,9 @@ GDBusConnection* ConnectTo(const std::string& address) {
 // context: it ends the loop once it runs, also when it has not started yet.
 void StopServiceThread(GMainContext* context, GMainLoop* loop, std::thread& thread) {
   if (!thread.joinable()) return;
+  HandoffPosted(loop);
   g_main_context_invoke(context, [](gpointer l) -> gboolean {
+    HandoffRunning(l);
     g_main_loop_quit(static_cast<GMainLoop*>(l));
     return G_SOURCE_REMOVE;
   }, loop);

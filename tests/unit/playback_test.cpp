@@ -354,7 +354,8 @@ TEST_F(PlaybackDeviceTest, PlaysToTheEndOnTheDevicesThenLeavesPlayStateAndStopsT
   const std::vector<std::pair<int, int>> played(writes.begin(), writes.begin() + 6);
   EXPECT_EQ(played, expect);
   EXPECT_TRUE(Held().empty());
-  EXPECT_TRUE(triggerAutoClickStop.load()) << "the stop-tools rule asked the clicker to stop";
+  // Play state ends first, the stop request follows it.
+  EXPECT_TRUE(WaitFor([] { return triggerAutoClickStop.load(); })) << "the stop-tools rule asked the clicker to stop";
   EXPECT_TRUE(WaitFor([] { return g_PlaybackTotal.load() == 0; })) << "progress is cleared when idle";
 }
 

@@ -29,7 +29,7 @@ add_test(NAME update_e2e
   COMMAND ${CMAKE_COMMAND} -E env
     PMR_BINARY_DIR=${CMAKE_BINARY_DIR}
     PMR_SOURCE_DIR=${CMAKE_SOURCE_DIR}
-    PMR_SIM_PRELOAD=$<TARGET_FILE:pmr_sim_preload>
+    PMR_SIM_PRELOAD=${PMR_SIM_PRELOAD_LIST}
     PYTHONDONTWRITEBYTECODE=1
     unshare -m -n ${CMAKE_CURRENT_LIST_DIR}/private-net.sh
     ${CMAKE_SOURCE_DIR}/tests/e2e/with-xvfb.sh /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/test_update_e2e.py)

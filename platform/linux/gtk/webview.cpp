@@ -8,6 +8,7 @@
 
 #include "base/json_escape.h"
 #include "base/read_file.h"
+#include "platform/linux/gtk/handoff.h"
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -87,6 +88,7 @@ std::string BindScript(const std::string& name) {
 // Runs one posted task; exceptions must not unwind through GLib.
 gboolean RunTask(gpointer data) {
   auto* fn = static_cast<std::function<void()>*>(data);
+  HandoffRunning(fn);
   try {
     (*fn)();
   } catch (const std::exception& e) {
@@ -97,10 +99,15 @@ gboolean RunTask(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-void DeleteTask(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+void DeleteTask(gpointer data) {
+  HandoffRunning(data);  // a task dropped unrun is still the poster's data
+  delete static_cast<std::function<void()>*>(data);
+}
 
 void Post(std::function<void()> fn) {
-  g_idle_add_full(G_PRIORITY_HIGH_IDLE, RunTask, new std::function<void()>(std::move(fn)), DeleteTask);
+  auto* task = new std::function<void()>(std::move(fn));
+  HandoffPosted(task);
+  g_idle_add_full(G_PRIORITY_HIGH_IDLE, RunTask, task, DeleteTask);
 }
 
 std::string StringProperty(JSCValue* obj, const char* key) {
