@@ -38,13 +38,15 @@ int64_t DurationNs(double ms) {
 // time it takes from everything else small.
 constexpr int64_t kPlainSpinNs = 500000;
 constexpr int64_t kMinSpinNs = 20000;
-constexpr int64_t kSpinMarginNs = 15000;
+constexpr int64_t kSpinMarginNs = 30000;
 thread_local int64_t t_WorstLateNs = 0;
 thread_local int64_t t_SpinNs = kPlainSpinNs;
 
 void LearnWakeLateness(int64_t lateNs) {
-  // The worst lateness seen, forgotten slowly (about 1/64 per wait).
-  t_WorstLateNs -= t_WorstLateNs / 64;
+  // The worst lateness seen, forgotten slowly (about 1/1024 per wait): an idle
+  // processor wakes late only now and then, and a spin that forgot the last
+  // late wake-up within a few dozen waits would miss the next one.
+  t_WorstLateNs -= t_WorstLateNs / 1024;
   if (lateNs > t_WorstLateNs) t_WorstLateNs = lateNs;
   int64_t spin = t_WorstLateNs + kSpinMarginNs;
   if (spin < kMinSpinNs) spin = kMinSpinNs;
