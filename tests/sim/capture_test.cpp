@@ -8,6 +8,7 @@
 #include <map>
 
 #include "platform/linux/input/input_state.h"
+#include "platform/linux/input/motion_positions.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
 #include "tests/sim/input_harness.h"
@@ -323,6 +324,9 @@ TEST(Capture, PointerFramesReachTheHooks) {
       h.hooks.px = 10.5;
       h.hooks.py = 20.25;
     }
+    // The fake shell's answer changes between cases as if the pointer had
+    // moved: no case may lean on the position an earlier one left known.
+    MotionPositionsForget();
     isPickingLocation.store(c.picking);
     h.k().Emit(c.node, c.frame);
     ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return !h.hooks.Calls('s').empty(); }, 60000));
@@ -350,6 +354,25 @@ TEST(Capture, PointerFramesReachTheHooks) {
     EXPECT_EQ(scrolls[0].code, c.wheel);
     EXPECT_EQ(isPickingLocation.load(), c.pickAfter);
   }
+  // The last case's answer came with nothing queued after it: while the
+  // pointer stays put, the next click is placed there without asking again
+  // (the shell would now say it does not know).
+  {
+    std::lock_guard<std::mutex> lock(h.hooks.mu);
+    h.hooks.calls.clear();
+    h.hooks.positionQueries = 0;
+    h.hooks.havePosition = false;
+  }
+  h.k().Emit(loNode, {Ev(EV_KEY, BTN_LEFT, 1), Ev(EV_SYN, SYN_REPORT, 0)});
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return !h.hooks.Calls('p').empty(); }, 60000));
+  ASSERT_TRUE(OsInputFlushMotion(60000));
+  EXPECT_EQ(h.hooks.positionQueries, 0);
+  ASSERT_EQ(h.hooks.Calls('p').size(), 1u);
+  EXPECT_EQ(h.hooks.Calls('p')[0].dx, 1);
+  EXPECT_EQ(h.hooks.Calls('p')[0].x, 10.5);
+  h.k().Emit(loNode, {Ev(EV_KEY, BTN_LEFT, 0), Ev(EV_SYN, SYN_REPORT, 0)});
+  ASSERT_TRUE(h.k().WaitNodes([&](const auto&) { return h.hooks.Calls('p').size() >= 2; }, 60000));
+  ASSERT_TRUE(OsInputFlushMotion(60000));
   isPickingLocation.store(false);
   isRecording.store(false);
   // Buttons map to their VK codes, the side buttons from both code pairs.
