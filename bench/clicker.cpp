@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -256,10 +257,14 @@ class RawButtonListener {
   std::vector<Stamp> stamps_;
 };
 
-// Runs xdotool; returns false when it could not be run.
-bool RunXdotool(const std::string& display, int repeat, int delayMs, Clicks& out) {
+// Runs xdotool; returns false, with the reason in `why`, when it could not be
+// measured.
+bool RunXdotool(const std::string& display, int repeat, int delayMs, Clicks& out, std::string& why) {
   RawButtonListener listener;
-  if (!listener.Open(display)) return false;
+  if (!listener.Open(display)) {
+    why = "no XInput2 listener on " + display;
+    return false;
+  }
   std::vector<std::string> args = {"xdotool", "click", "--repeat", std::to_string(repeat),
                                    "--delay", std::to_string(delayMs), "1"};
   std::vector<char*> argv;
@@ -273,10 +278,17 @@ bool RunXdotool(const std::string& display, int repeat, int delayMs, Clicks& out
   for (auto& e : envs) envp.push_back(e.data());
   envp.push_back(nullptr);
   pid_t pid;
-  if (posix_spawnp(&pid, "xdotool", nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
+  if (posix_spawnp(&pid, "xdotool", nullptr, nullptr, argv.data(), envp.data()) != 0) {
+    why = "xdotool could not be started";
+    return false;
+  }
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    why = "xdotool ended with status " + std::to_string(status);
+    return false;
+  }
   // Let the last events arrive.
   size_t seen = 0;
   for (int i = 0; i < 40; ++i) {
@@ -285,8 +297,13 @@ bool RunXdotool(const std::string& display, int repeat, int delayMs, Clicks& out
     if (now == seen && now >= static_cast<size_t>(2 * repeat)) break;
     seen = now;
   }
-  out = PairUp(listener.Take(), 1);
-  return !out.press.empty();
+  const std::vector<Stamp> stamps = listener.Take();
+  out = PairUp(stamps, 1);
+  if (out.press.size() < 2) {
+    why = std::to_string(stamps.size()) + " raw button events seen for " + std::to_string(repeat) + " clicks";
+    return false;
+  }
+  return true;
 }
 
 void Print(const char* name, double value, int decimals = 1) {
@@ -354,14 +371,17 @@ void RunSuite(InjectLog& log, const Suite& suite, const std::string& suffix, dou
 
   // xdotool, the same job done the usual way, in the same conditions.
   double xRate = std::nan(""), xErr = std::nan("");
-  {
+  // A second try on a fresh server when the first could not be measured; the
+  // reason goes to standard error either way.
+  for (int attempt = 1; attempt <= 2 && std::isnan(xRate); ++attempt) {
     pmrbench::Xvfb x;
     Clicks xc;
-    if (x.Start() && RunXdotool(x.display(), suite.xdoRepeat, 1, xc)) {
+    std::string why = "Xvfb did not start";
+    if (x.Start() && RunXdotool(x.display(), suite.xdoRepeat, 1, xc, why)) {
       xRate = RatePerSecond(xc.press);
       xErr = Percentile(PauseErrorsUs(xc, 1), 0.99);
     } else {
-      std::fprintf(stderr, "clicker: xdotool under Xvfb could not be measured\n");
+      std::fprintf(stderr, "clicker: xdotool under Xvfb could not be measured (try %d): %s\n", attempt, why.c_str());
     }
   }
   Print(name("xdotool_clicks").c_str(), static_cast<double>(suite.xdoRepeat), 0);
