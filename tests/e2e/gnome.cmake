@@ -24,7 +24,7 @@ add_test(NAME webdriver_gnome_boot_page
   COMMAND ${CMAKE_COMMAND} -E env
     PMR_BINARY_DIR=${CMAKE_BINARY_DIR}
     PMR_SOURCE_DIR=${CMAKE_SOURCE_DIR}
-    PMR_SIM_PRELOAD=$<TARGET_FILE:pmr_sim_preload>
+    PMR_SIM_PRELOAD=${PMR_SIM_PRELOAD_LIST}
     PYTHONDONTWRITEBYTECODE=1
     ${PMR_WITH_GNOME} /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/gnome/boot_page_webdriver.py)
 set_tests_properties(webdriver_gnome_boot_page PROPERTIES LABELS gnome TIMEOUT 600

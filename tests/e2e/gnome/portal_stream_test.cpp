@@ -63,6 +63,10 @@ class SelectSourcesMonitor {
     g_dbus_connection_remove_filter(bus_, filter_);
     g_dbus_connection_close_sync(bus_, nullptr, nullptr);
     g_object_unref(bus_);
+    // A filter call already under way may still finish after its removal:
+    // from here on it leaves the list alone, and the list is ours again.
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
   }
   bool Ok() const { return ok_; }
   std::vector<std::string> Tokens() {
@@ -86,7 +90,7 @@ class SelectSourcesMonitor {
         g_variant_unref(options);
       }
       std::lock_guard<std::mutex> lock(self->mutex_);
-      self->tokens_.push_back(token);
+      if (!self->closed_) self->tokens_.push_back(token);
     }
     if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
       g_object_unref(message);
@@ -100,6 +104,7 @@ class SelectSourcesMonitor {
   bool ok_ = false;
   std::mutex mutex_;
   std::vector<std::string> tokens_;
+  bool closed_ = false;
 };
 
 class PortalStreamTest : public ::testing::Test {
