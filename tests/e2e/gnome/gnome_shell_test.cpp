@@ -201,6 +201,13 @@ class GnomeWindowTest : public GnomeShellTest {
     int x, y, w, h;
     ASSERT_TRUE(SpinFor([&] { return GnomeGetFrame(x, y, w, h) && w > 0 && h > 0; }, 15000))
         << "the shell never showed the test window";
+    // The shell knows the window before it has placed it; a move made before
+    // its actor is mapped is overtaken by the shell's own placement.
+    const std::string mapped = "global.display.list_all_windows().some(w => w.get_pid() === " +
+                               std::to_string(getpid()) + " && w.get_compositor_private()?.mapped === true)";
+    std::string out;
+    ASSERT_TRUE(SpinFor([&] { return GnomeEval(mapped, &out) && out == "true"; }, 15000))
+        << "the test window was never mapped: " << out;
   }
 };
 GtkWidget* GnomeWindowTest::window_ = nullptr;
