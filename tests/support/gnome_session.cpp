@@ -55,6 +55,14 @@ bool GnomeExtensionActive(const std::string& uuid) {
   return GnomeEval("Main.extensionManager.lookup('" + uuid + "')?.state === 1", &out) && out == "true";
 }
 
+bool GnomeWindowOfPidMapped(int pid) {
+  std::string out;
+  return GnomeEval("global.display.list_all_windows().some(w => w.get_pid() === " + std::to_string(pid) +
+                       " && w.get_compositor_private()?.mapped === true)",
+                   &out) &&
+         out == "true";
+}
+
 GnomeRemotePointer::GnomeRemotePointer() {
   bus_ = TestSessionBus();
   if (!bus_) {

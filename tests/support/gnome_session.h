@@ -19,6 +19,9 @@ bool GnomeControl(const std::string& what);
 bool GnomeEval(const std::string& script, std::string* result);
 // Whether the extension with this UUID is loaded and enabled (state 1).
 bool GnomeExtensionActive(const std::string& uuid);
+// Whether a window of process `pid` is mapped on the shell: placed and shown,
+// past the point where the shell's own placement could still move it.
+bool GnomeWindowOfPidMapped(int pid);
 // A private session-bus connection for the test (closed by the caller).
 GDBusConnection* TestSessionBus();
 

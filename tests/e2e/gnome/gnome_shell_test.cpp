@@ -27,6 +27,7 @@ namespace {
 
 using pmrtest::GnomeControl;
 using pmrtest::GnomeEval;
+using pmrtest::GnomeWindowOfPidMapped;
 
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -203,11 +204,8 @@ class GnomeWindowTest : public GnomeShellTest {
         << "the shell never showed the test window";
     // The shell knows the window before it has placed it; a move made before
     // its actor is mapped is overtaken by the shell's own placement.
-    const std::string mapped = "global.display.list_all_windows().some(w => w.get_pid() === " +
-                               std::to_string(getpid()) + " && w.get_compositor_private()?.mapped === true)";
-    std::string out;
-    ASSERT_TRUE(SpinFor([&] { return GnomeEval(mapped, &out) && out == "true"; }, 15000))
-        << "the test window was never mapped: " << out;
+    ASSERT_TRUE(SpinFor([] { return GnomeWindowOfPidMapped(getpid()); }, 15000))
+        << "the test window was never mapped";
   }
 };
 GtkWidget* GnomeWindowTest::window_ = nullptr;

@@ -234,10 +234,7 @@ TEST_F(PortalStreamTest, RealProgramRunsItsStreamFromTheKeptGrant) {
   EXPECT_FALSE(PortalReadToken().empty());
   EXPECT_FALSE(ReadFile(tokenFile).empty());
   // Up to its main loop: its window is shown.
-  const std::string shown = "global.display.list_all_windows().some(w => w.get_pid() === " +
-                            std::to_string(program.pid()) + " && w.get_compositor_private()?.mapped)";
-  std::string out;
-  EXPECT_TRUE(WaitFor([&] { return pmrtest::GnomeEval(shown, &out) && out == "true"; }, 30000)) << out;
+  EXPECT_TRUE(WaitFor([&] { return pmrtest::GnomeWindowOfPidMapped(program.pid()); }, 30000));
   EXPECT_TRUE(program.Running());
 }
 
