@@ -34,6 +34,11 @@ def text(app, element_id):
     return app.js("var e = document.getElementById(arguments[0]); return e ? e.textContent : null", element_id)
 
 
+def play_button_ready(app):
+    return app.js("var b = document.getElementById('play-go');"
+                  "return !b.disabled && b.textContent.trim() === 'Play'")
+
+
 class RecorderPage(unittest.TestCase):
     def test_settings_record_play_progress_and_restart(self):
         app = E.App()
@@ -63,6 +68,9 @@ class RecorderPage(unittest.TestCase):
             E.wait_until(lambda: status(app)["count"] == 2, what="A recorded")
             app.by_id("rec-go").click()
             E.wait_until(lambda: status(app)["state"] == "Idle", what="recording stopped")
+            # Play is disabled while the page still shows the recording: a
+            # user presses it once the page shows it can be pressed.
+            E.wait_until(lambda: play_button_ready(app), what="page shows Play enabled")
             app.by_id("play-go").click()
             E.wait_until(lambda: status(app)["state"] == "Playing", what="playing")
             E.wait_until(lambda: re.match(r"^Playing [0-2] / 2 \u00b7 loop \d+$", text(app, "play-progress") or ""),
