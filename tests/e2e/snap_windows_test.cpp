@@ -81,6 +81,7 @@ class SnapWindowsTest : public ::testing::Test {
     unsigned long n, after;
     unsigned char* data = nullptr;
     Window found = 0;
+    pmrtest::XErrorsIgnored ignored(d);  // a listed window may be gone by now
     if (XGetWindowProperty(d, x->root(), list, 0, 1024, False, XA_WINDOW, &type, &format, &n, &after, &data) ==
             Success &&
         data) {
@@ -115,6 +116,7 @@ class SnapWindowsTest : public ::testing::Test {
     unsigned long n, after;
     unsigned char* data = nullptr;
     int top = 0;
+    pmrtest::XErrorsIgnored ignored(d);
     if (XGetWindowProperty(d, w, extents, 0, 4, False, XA_CARDINAL, &type, &format, &n, &after, &data) == Success &&
         data) {
       if (n == 4) top = static_cast<int>(reinterpret_cast<unsigned long*>(data)[2]);

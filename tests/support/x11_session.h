@@ -18,6 +18,23 @@ namespace pmrtest {
 // windows into an offscreen compositing scene like a full desktop does.
 inline constexpr const char* kTestWindowManager = "xfwm4 --compositor=on";
 
+// While it lives, X errors on display are ignored instead of ending the
+// process, for requests about windows another client may destroy at any
+// moment (walking the tree, reading properties of other programs' windows).
+// Leaving the scope waits for the replies, so every error raised inside it
+// is also handled inside it.
+class XErrorsIgnored {
+ public:
+  explicit XErrorsIgnored(Display* display);
+  ~XErrorsIgnored();
+  XErrorsIgnored(const XErrorsIgnored&) = delete;
+  XErrorsIgnored& operator=(const XErrorsIgnored&) = delete;
+
+ private:
+  Display* display_;
+  XErrorHandler old_;
+};
+
 class X11Session {
  public:
   X11Session();  // opens the connection; Ok() tells whether that worked
