@@ -61,12 +61,8 @@ Window FindWindowByTitle(Display* dpy, Window root, const std::string& want, int
 Window WaitForWindow(Display* dpy, const std::string& title, double seconds) {
   auto t0 = std::chrono::steady_clock::now();
   while (std::chrono::steady_clock::now() - t0 < std::chrono::duration<double>(seconds)) {
-    Window w;
-    {
-      // The program makes and drops windows while it starts.
-      pmrtest::XErrorsIgnored ignored(dpy);
-      w = FindWindowByTitle(dpy, DefaultRootWindow(dpy), title);
-    }
+    pmrtest::XErrorsIgnored ignored(dpy);  // the program makes and drops windows while it starts
+    Window w = FindWindowByTitle(dpy, DefaultRootWindow(dpy), title);
     if (w) return w;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }

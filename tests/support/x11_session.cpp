@@ -56,12 +56,9 @@ bool X11Session::HasProperty(Window window, const char* atomName) {
   int format = 0;
   unsigned long items = 0, after = 0;
   unsigned char* data = nullptr;
-  int status;
-  {
-    XErrorsIgnored ignored(display_);
-    status = XGetWindowProperty(display_, window, atom, 0, 0, False, AnyPropertyType, &type, &format, &items,
-                                &after, &data);
-  }
+  XErrorsIgnored ignored(display_);
+  int status = XGetWindowProperty(display_, window, atom, 0, 0, False, AnyPropertyType, &type, &format, &items,
+                                  &after, &data);
   if (data) XFree(data);
   return status == Success && type != None;
 }
@@ -235,14 +232,11 @@ bool X11Session::Raise(Window client, int timeoutMs) {
 }
 
 bool X11Session::RootGeometry(Window window, int& x, int& y, int& w, int& h) {
+  XErrorsIgnored ignored(display_);
   XWindowAttributes attrs{};
   Window child = None;
-  bool ok;
-  {
-    XErrorsIgnored ignored(display_);
-    ok = XGetWindowAttributes(display_, window, &attrs) &&
-         XTranslateCoordinates(display_, window, root(), 0, 0, &x, &y, &child);
-  }
+  bool ok = XGetWindowAttributes(display_, window, &attrs) &&
+            XTranslateCoordinates(display_, window, root(), 0, 0, &x, &y, &child);
   if (!ok) return false;
   w = attrs.width;
   h = attrs.height;
@@ -250,37 +244,35 @@ bool X11Session::RootGeometry(Window window, int& x, int& y, int& w, int& h) {
 }
 
 bool X11Session::SetMonitors(const std::vector<MonitorRect>& monitors) {
-  {  // the old monitors may be gone already
-    XErrorsIgnored ignored(display_);
-    for (const std::string& name : monitorNames_)
-      XRRDeleteMonitor(display_, root(), XInternAtom(display_, name.c_str(), False));
-    monitorNames_.clear();
-    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root());
-    RROutput output = resources && resources->noutput > 0 ? resources->outputs[0] : None;
-    for (size_t i = 0; i < monitors.size(); ++i) {
-      std::string name = "PMR-" + std::to_string(i);
-      XRRMonitorInfo* info = XRRAllocateMonitor(display_, i == 0 && output != None ? 1 : 0);
-      info->name = XInternAtom(display_, name.c_str(), False);
-      info->primary = i == 0;
-      info->automatic = False;
-      info->x = monitors[i].x;
-      info->y = monitors[i].y;
-      info->width = monitors[i].w;
-      info->height = monitors[i].h;
-      info->mwidth = std::max(1, monitors[i].w / 4);
-      info->mheight = std::max(1, monitors[i].h / 4);
-      if (info->noutput > 0) info->outputs[0] = output;
-      XRRSetMonitor(display_, root(), info);
-      XRRFreeMonitors(info);
-      monitorNames_.push_back(name);
-    }
-    if (output != None) {
-      long serial = ++layoutSerial_;
-      XRRChangeOutputProperty(display_, output, XInternAtom(display_, "PMR_TEST_LAYOUT", False), XA_INTEGER, 32,
-                              PropModeReplace, reinterpret_cast<unsigned char*>(&serial), 1);
-    }
-    if (resources) XRRFreeScreenResources(resources);
+  XErrorsIgnored ignored(display_);  // the old monitors may be gone already
+  for (const std::string& name : monitorNames_)
+    XRRDeleteMonitor(display_, root(), XInternAtom(display_, name.c_str(), False));
+  monitorNames_.clear();
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root());
+  RROutput output = resources && resources->noutput > 0 ? resources->outputs[0] : None;
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    std::string name = "PMR-" + std::to_string(i);
+    XRRMonitorInfo* info = XRRAllocateMonitor(display_, i == 0 && output != None ? 1 : 0);
+    info->name = XInternAtom(display_, name.c_str(), False);
+    info->primary = i == 0;
+    info->automatic = False;
+    info->x = monitors[i].x;
+    info->y = monitors[i].y;
+    info->width = monitors[i].w;
+    info->height = monitors[i].h;
+    info->mwidth = std::max(1, monitors[i].w / 4);
+    info->mheight = std::max(1, monitors[i].h / 4);
+    if (info->noutput > 0) info->outputs[0] = output;
+    XRRSetMonitor(display_, root(), info);
+    XRRFreeMonitors(info);
+    monitorNames_.push_back(name);
   }
+  if (output != None) {
+    long serial = ++layoutSerial_;
+    XRRChangeOutputProperty(display_, output, XInternAtom(display_, "PMR_TEST_LAYOUT", False), XA_INTEGER, 32,
+                            PropModeReplace, reinterpret_cast<unsigned char*>(&serial), 1);
+  }
+  if (resources) XRRFreeScreenResources(resources);
   int count = 0;
   XRRMonitorInfo* now = XRRGetMonitors(display_, root(), True, &count);
   if (now) XRRFreeMonitors(now);
