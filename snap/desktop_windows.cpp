@@ -14,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,6 +31,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+// All windows together must answer "frame" within this time.
+constexpr int kPartnerQueryMs = 400;
+// Each carried window must take its move within this time.
+constexpr int kCarryMoveMs = 100;
 using Task = std::function<void()>;
 using DispatchFn = std::function<void(Task)>;
 
@@ -119,14 +125,19 @@ bool OwnFrame(Frame& f) {
   return true;
 }
 
-std::vector<Partner> QueryPartners() {
+// Frames of the windows answering within the time, in listing order; a
+// window that does not answer, answers something else or is hidden is left
+// out. Asks every window at once, so a stalled one costs only the time.
+std::vector<Partner> QueryPartnersOf(const std::vector<int>& pids) {
+  std::vector<std::pair<int, std::string>> requests;
+  for (int pid : pids) requests.emplace_back(pid, "frame");
+  std::vector<std::optional<std::string>> replies = PeerRequestAll(requests, kPartnerQueryMs);
   std::vector<Partner> out;
-  for (int pid : ListPeers()) {
-    std::string reply;
+  for (size_t i = 0; i < pids.size(); ++i) {
     FrameText t;
-    if (!PeerRequest(pid, "frame", &reply, 400) || !ParseFrameText(reply, t) || !t.visible) continue;
+    if (!replies[i] || !ParseFrameText(*replies[i], t) || !t.visible) continue;
     Partner p;
-    p.pid = pid;
+    p.pid = pids[i];
     p.window = {t.window[0], t.window[1], t.window[0] + t.window[2], t.window[1] + t.window[3]};
     p.page = {t.page[0], t.page[1], t.page[0] + t.page[2], t.page[1] + t.page[3]};
     p.visible = t.visible;
@@ -136,10 +147,37 @@ std::vector<Partner> QueryPartners() {
   return out;
 }
 
+// Runs then(partners) on the main thread: at once when no other window is
+// listed (the usual case), otherwise once a short-lived thread has asked
+// them, so that no window, however stalled, holds up the main loop.
+// False when then will never run (no dispatch, no thread).
+bool QueryPartnersThen(std::function<void(const std::vector<Partner>&)> then) {
+  std::vector<int> pids = ListPeers();
+  if (pids.empty()) {
+    then({});
+    return true;
+  }
+  DispatchFn dispatch = CurrentDispatch();
+  if (!dispatch) return false;
+  try {
+    std::thread([dispatch, pids = std::move(pids), then = std::move(then)]() mutable {
+      std::vector<Partner> partners = QueryPartnersOf(pids);
+      if (g_Stopped.load()) return;
+      dispatch([partners = std::move(partners), then = std::move(then)] {
+        if (!g_Stopped.load()) then(partners);
+      });
+    }).detach();
+  } catch (const std::system_error&) {
+    return false;  // no thread to ask with: the next check asks again
+  }
+  return true;
+}
+
 void NotifyAll(const std::vector<int>& pids) {
   for (int pid : pids) Notify(pid, "snapCheck");
 }
 
+// The snap check with a known frame and partner list (main thread).
 void CheckSnapWith(const Frame* given, const std::vector<Partner>* givenPartners) {
   Frame own;
   if (given) own = *given;
@@ -149,9 +187,8 @@ void CheckSnapWith(const Frame* given, const std::vector<Partner>* givenPartners
     g_OwnFrameReply = FrameReply(own);
   }
   std::vector<int> touching, group;
-  if (own.visible) {
-    std::vector<Partner> queried;
-    const std::vector<Partner>& partners = givenPartners ? *givenPartners : (queried = QueryPartners());
+  if (own.visible && givenPartners) {
+    const std::vector<Partner>& partners = *givenPartners;
     std::vector<snap::Rect> rects;
     for (const Partner& p : partners) {
       rects.push_back(p.window);
@@ -177,6 +214,36 @@ void CheckSnapWith(const Frame* given, const std::vector<Partner>* givenPartners
     NotifyAll(touching);
     g_FlushWith = touching;
   }
+}
+
+bool g_CheckAsking = false;  // a check waits for the partners' frames
+bool g_CheckAgain = false;   // another check was asked for meanwhile
+
+// The snap check: the own frame, then the partners (asked off the main
+// thread when there are any), then CheckSnapWith. Checks asked for while the
+// partners are being asked run once more after the answer.
+void CheckSnap() {
+  Frame own;
+  if (!OwnFrame(own)) return;
+  if (!own.visible) {
+    CheckSnapWith(&own, nullptr);
+    return;
+  }
+  if (g_CheckAsking) {
+    g_CheckAgain = true;
+    return;
+  }
+  g_CheckAsking = true;
+  const bool asking = QueryPartnersThen([](const std::vector<Partner>& partners) {
+    g_CheckAsking = false;
+    Frame now;
+    if (OwnFrame(now)) CheckSnapWith(&now, &partners);
+    if (g_CheckAgain) {
+      g_CheckAgain = false;
+      CheckSnap();
+    }
+  });
+  if (!asking) g_CheckAsking = g_CheckAgain = false;
 }
 
 // ---- feedback ----
@@ -334,7 +401,7 @@ bool SnapOnRelease(const std::vector<std::pair<int, snap::Point>>& carried) {
   }
   if (!g_SnapAnimated.load()) {
     MoveStep(from, carried, dx, dy);
-    CheckSnapWith(nullptr, nullptr);
+    CheckSnap();
     return true;
   }
   const double duration = snap::SlideSeconds(std::max(std::abs(dx), std::abs(dy)), 96);
@@ -353,7 +420,7 @@ bool SnapOnRelease(const std::vector<std::pair<int, snap::Point>>& carried) {
       });
       if (p >= 1) {
         dispatch([] {
-          if (!g_Stopped.load()) CheckSnapWith(nullptr, nullptr);
+          if (!g_Stopped.load()) CheckSnap();
         });
         return;
       }
@@ -363,7 +430,13 @@ bool SnapOnRelease(const std::vector<std::pair<int, snap::Point>>& carried) {
   return true;
 }
 
-void MasterMoveTick() {
+using Moves = std::vector<std::pair<int, std::string>>;
+
+// One tick of the move (main thread); the carried windows' moves are
+// returned for the tick thread to send, so that no carried window, however
+// slow, holds up the main loop.
+Moves MasterMoveTick() {
+  Moves moves;
   int px, py;
   bool pressed = false;
   const bool held = OsPointerState(px, py, pressed) && pressed;
@@ -373,8 +446,7 @@ void MasterMoveTick() {
     if (!(offset == g_CarryOffset)) {
       g_CarryOffset = offset;
       for (const auto& [pid, at] : g_Carried)
-        PeerRequest(pid, "moveTo|" + std::to_string(at.x + offset.x) + "|" + std::to_string(at.y + offset.y), nullptr,
-                    100);
+        moves.emplace_back(pid, "moveTo|" + std::to_string(at.x + offset.x) + "|" + std::to_string(at.y + offset.y));
     }
     if (!g_DragTargets.empty()) {
       const int w = own.window.right - own.window.left, h = own.window.bottom - own.window.top;
@@ -389,21 +461,23 @@ void MasterMoveTick() {
     std::vector<std::pair<int, snap::Point>> carried = g_Carried;
     for (auto& c : carried) c.second = {c.second.x + g_CarryOffset.x, c.second.y + g_CarryOffset.y};
     if (!g_DragTargets.empty()) SnapOnRelease(carried);
-    CheckSnapWith(nullptr, nullptr);
+    CheckSnap();
     for (const auto& c : g_Carried) Notify(c.first, "snapCheck");
     g_Carried.clear();
   }
+  return moves;
 }
 
-void MasterMoveStarted() {
+bool g_MoveAsking = false;  // a move start waits for the partners' frames
+
+// The move itself, once the partners are known (main thread).
+void BeginMasterMove(const std::vector<Partner>& partners) {
   if (g_MasterMoving.load() || g_Stopped.load()) return;
-  OsUnconfinePointer();
   Frame own;
   if (!OwnFrame(own)) return;
   int px, py;
   bool pressed = false;
-  if (!OsPointerState(px, py, pressed) || !pressed) return;
-  std::vector<Partner> partners = QueryPartners();
+  if (!OsPointerState(px, py, pressed) || !pressed) return;  // released while the partners were asked
   std::vector<snap::Rect> rects;
   for (const Partner& p : partners) rects.push_back(p.window);
   std::vector<size_t> group = snap::Joined(own.window, rects);
@@ -434,20 +508,48 @@ void MasterMoveStarted() {
   std::thread([dispatch] {
     while (g_MasterMoving.load() && !g_Stopped.load()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(12));
-      auto state = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
-      auto done = std::make_shared<bool>(false);
-      dispatch([state, done] {
-        if (g_MasterMoving.load() && !g_Stopped.load()) MasterMoveTick();
-        std::lock_guard<std::mutex> lock(state->first);
-        *done = true;
-        state->second.notify_all();
+      struct Step {
+        std::mutex lock;
+        std::condition_variable cv;
+        bool done = false;
+        Moves moves;
+      };
+      auto step = std::make_shared<Step>();
+      dispatch([step] {
+        Moves moves;
+        if (g_MasterMoving.load() && !g_Stopped.load()) moves = MasterMoveTick();
+        std::lock_guard<std::mutex> lock(step->lock);
+        step->moves = std::move(moves);
+        step->done = true;
+        step->cv.notify_all();
       });
-      std::unique_lock<std::mutex> lock(state->first);
-      // The main loop may end before it runs the step (shutdown): look at
-      // the stop flag now and then rather than waiting for ever.
-      while (!*done && !g_Stopped.load()) state->second.wait_for(lock, std::chrono::milliseconds(100));
+      Moves moves;
+      {
+        std::unique_lock<std::mutex> lock(step->lock);
+        // The main loop may end before it runs the step (shutdown): look at
+        // the stop flag now and then rather than waiting for ever.
+        while (!step->done && !g_Stopped.load()) step->cv.wait_for(lock, std::chrono::milliseconds(100));
+        moves = std::move(step->moves);
+      }
+      if (!moves.empty()) PeerRequestAll(moves, kCarryMoveMs);
     }
   }).detach();
+}
+
+void MasterMoveStarted() {
+  if (g_MasterMoving.load() || g_MoveAsking || g_Stopped.load()) return;
+  OsUnconfinePointer();
+  Frame own;
+  if (!OwnFrame(own)) return;
+  int px, py;
+  bool pressed = false;
+  if (!OsPointerState(px, py, pressed) || !pressed) return;
+  g_MoveAsking = true;
+  const bool asking = QueryPartnersThen([](const std::vector<Partner>& partners) {
+    g_MoveAsking = false;
+    BeginMasterMove(partners);
+  });
+  if (!asking) g_MoveAsking = false;
 }
 
 // ---- requests from other windows ----
@@ -478,7 +580,7 @@ std::string HandlePeer(const std::string& text) {
       return g_OwnFrameReply;
     }
     case PeerMessageKind::kSnapCheck:
-      Post([] { CheckSnapWith(nullptr, nullptr); });
+      Post([] { CheckSnap(); });
       return {};
     case PeerMessageKind::kGlow:
       Post([m] {
@@ -511,6 +613,7 @@ void DesktopWindowsStart(void* window, bool master, std::function<void(const std
                          std::function<void(std::function<void()>)> dispatch, std::function<void()> terminate) {
   (void)terminate;  // kept by the caller's contract, never called here
   g_Stopped = false;
+  g_CheckAsking = g_CheckAgain = g_MoveAsking = false;
   g_Master = master;
   g_Window = window;
   g_Eval = std::move(eval);
@@ -524,7 +627,7 @@ void DesktopWindowsStart(void* window, bool master, std::function<void(const std
 
 void DesktopWindowsCheckSnap() {
   if (g_MasterMoving.load() || g_Stopped.load()) return;
-  CheckSnapWith(nullptr, nullptr);
+  CheckSnap();
 }
 
 void DesktopWindowsStop() {

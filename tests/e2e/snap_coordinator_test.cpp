@@ -3,11 +3,16 @@
 // windows, the snap accent, and a clean stop.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <string>
 #include <thread>
@@ -20,6 +25,7 @@
 #include "snap/peer_message.h"
 #include "tests/support/gtk_test_env.h"
 #include "tests/support/process.h"
+#include "tests/support/scoped_thread.h"
 
 namespace {
 
@@ -28,6 +34,23 @@ const bool kHome = [] {
   if (!std::getenv("PMR_SNAP_FRAME_OF")) setenv("XDG_DATA_HOME", pmrtest::MakeTempDir("snapcoord").c_str(), 1);
   return true;
 }();
+
+// The program's dispatch: posts a task to the main loop.
+void PostToMain(std::function<void()> task) {
+  auto* t = new std::function<void()>(std::move(task));
+  HandoffPosted(t);
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer p) -> gboolean {
+        HandoffRunning(p);
+        (*static_cast<std::function<void()>*>(p))();
+        return G_SOURCE_REMOVE;
+      },
+      t, [](gpointer p) {
+        HandoffRunning(p);
+        delete static_cast<std::function<void()>*>(p);
+      });
+}
 
 int Threads() {
   int n = 0;
@@ -54,24 +77,7 @@ TEST(SnapCoordinator, LoneWindowCallsThePageOncePerSizeAndServesItsFrame) {
   pmrtest::SpinFor(200);
 
   std::vector<std::string> evals;
-  DesktopWindowsStart(
-      window, true, [&](const std::string& js) { evals.push_back(js); },
-      [](std::function<void()> task) {
-        auto* t = new std::function<void()>(std::move(task));
-        HandoffPosted(t);
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
-            [](gpointer p) -> gboolean {
-              HandoffRunning(p);
-              (*static_cast<std::function<void()>*>(p))();
-              return G_SOURCE_REMOVE;
-            },
-            t, [](gpointer p) {
-              HandoffRunning(p);
-              delete static_cast<std::function<void()>*>(p);
-            });
-      },
-      [] {});
+  DesktopWindowsStart(window, true, [&](const std::string& js) { evals.push_back(js); }, PostToMain, [] {});
   struct stat st{};
   ASSERT_EQ(lstat(PeerSocketPath(getpid()).c_str(), &st), 0);
 
@@ -118,6 +124,75 @@ TEST(SnapCoordinator, LoneWindowCallsThePageOncePerSizeAndServesItsFrame) {
   pmrtest::SpinFor(50);
   EXPECT_TRUE(pmrtest::SpinUntil([&] { return Threads() <= threadsBefore; }, 5000))
       << Threads() << " threads, " << threadsBefore << " before";
+}
+
+// 25 windows that listen and never take a connection (their queues full),
+// named after live processes: the main loop keeps running while they are
+// asked, and the snap check finishes without them.
+TEST(SnapCoordinator, StalledWindowsNeverHoldTheMainLoop) {
+  ASSERT_TRUE(pmrtest::InitGtkOnce());
+  std::vector<pmrtest::ChildProcess> sleepers;
+  std::vector<int> fds;
+  pmrtest::OnExit cleanup([&] {
+    for (int fd : fds) close(fd);
+    for (auto& s : sleepers) {
+      unlink(PeerSocketPath(s.pid).c_str());
+      kill(s.pid, SIGKILL);
+      pmrtest::WaitFor(s, 10);
+    }
+  });
+  for (int i = 0; i < 25; ++i) {
+    sleepers.push_back(pmrtest::Spawn({"sleep", "600"}, {}, false));
+    const std::string path = PeerSocketPath(sleepers.back().pid);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fds.push_back(listener);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    ASSERT_EQ(listen(listener, 0), 0);
+    for (int n = 0; n < 64; ++n) {
+      const int c = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      fds.push_back(c);
+      if (connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) break;  // the queue is full
+    }
+  }
+  ASSERT_GE(ListPeers().size(), 25u);
+
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  GtkWidget* page = gtk_drawing_area_new();
+  gtk_widget_set_size_request(page, 280, 150);
+  gtk_container_add(GTK_CONTAINER(window), page);
+  gtk_widget_show_all(window);
+  ASSERT_TRUE(pmrtest::SpinUntil([&] { return gtk_widget_get_mapped(window); }, 5000));
+  std::vector<std::string> evals;
+  DesktopWindowsStart(window, true, [&](const std::string& js) { evals.push_back(js); }, PostToMain, [] {});
+
+  // The longest time between two turns of a 5 ms timer on the main loop.
+  struct Watch {
+    gint64 last = 0, worst = 0;
+  } watch;
+  watch.last = g_get_monotonic_time();
+  const guint timer = g_timeout_add(5, [](gpointer data) -> gboolean {
+    auto* w = static_cast<Watch*>(data);
+    const gint64 now = g_get_monotonic_time();
+    w->worst = std::max(w->worst, now - w->last);
+    w->last = now;
+    return G_SOURCE_CONTINUE;
+  }, &watch);
+  pmrtest::SpinFor(20);
+  watch.worst = 0;
+  watch.last = g_get_monotonic_time();
+  DesktopWindowsCheckSnap();
+  EXPECT_TRUE(pmrtest::SpinUntil([&] { return !evals.empty(); }, 20000)) << "the check ends without the stalled windows";
+  pmrtest::SpinFor(20);
+  g_source_remove(timer);
+  EXPECT_LT(watch.worst, 100 * 1000) << "the main loop stood still for " << watch.worst / 1000 << " ms";
+
+  DesktopWindowsStop();
+  gtk_widget_destroy(window);
+  pmrtest::SpinFor(50);
 }
 
 TEST(SnapCoordinator, AccentText) {

@@ -6,12 +6,15 @@
 //
 // The single-instance lock lives in the data directory, so each process gets
 // a data directory of its own and both may run; users keep one. Peer sockets
-// live there too, so the test links each window's socket into the other's
-// directory, which is how the two find each other here.
+// are named after the data directory in the runtime directory, so the test
+// gives each window's socket a second name (a hard link: a symbolic link is
+// never taken for a window) among the other's, which is how the two find each
+// other here.
 #include <gtest/gtest.h>  // before Xlib, whose macros clash with it
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <signal.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,7 +55,8 @@ class SnapWindowsTest : public ::testing::Test {
 
   struct Window_ {
     pmrtest::ChildProcess proc;
-    std::string data;  // the data directory
+    std::string data;     // the data directory
+    std::string runtime;  // the runtime directory, where its peer socket is
     Window client = 0;
   };
 
@@ -60,6 +64,7 @@ class SnapWindowsTest : public ::testing::Test {
     Window_ w;
     const std::string home = pmrtest::MakeTempDir("snapwin-" + tag);
     w.data = home + "/data/Pellomar";
+    w.runtime = home;
     std::vector<std::string> env = {"HOME=" + home, "XDG_DATA_HOME=" + home + "/data",
                                     "XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home,
                                     "WAYLAND_DISPLAY=", "NO_AT_BRIDGE=1",
@@ -70,7 +75,30 @@ class SnapWindowsTest : public ::testing::Test {
     return w;
   }
 
-  static std::string Socket(const Window_& w) { return w.data + "/win-" + std::to_string(w.proc.pid) + ".sock"; }
+  // The name of w's peer socket in its runtime directory ("pmr-<data
+  // directory hash>-win-<pid>.sock"), empty until it is there.
+  static std::string SocketName(const Window_& w) {
+    const std::string tail = "-win-" + std::to_string(w.proc.pid) + ".sock";
+    std::string found;
+    if (DIR* d = opendir(w.runtime.c_str())) {
+      while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name.rfind("pmr-", 0) == 0 && name.size() > tail.size() &&
+            name.compare(name.size() - tail.size(), tail.size(), tail) == 0)
+          found = name;
+      }
+      closedir(d);
+    }
+    return found;
+  }
+  static std::string Socket(const Window_& w) { return w.runtime + "/" + SocketName(w); }
+  // Makes `from`'s socket known to `to` under the name `to` looks for.
+  static bool Introduce(const Window_& from, const Window_& to) {
+    const std::string mine = SocketName(from), theirs = SocketName(to);
+    const std::string prefix = theirs.substr(0, theirs.rfind("-win-"));
+    return link(Socket(from).c_str(), (to.runtime + "/" + prefix + "-win-" + std::to_string(from.proc.pid) + ".sock")
+                                          .c_str()) == 0;
+  }
 
   // The managed client window whose _NET_WM_PID is pid.
   static Window ClientOf(int pid) {
@@ -202,10 +230,12 @@ TEST_F(SnapWindowsTest, DragSnapsCarriesAndSeparates) {
   Window_ a = Start("a");
   Window_ b = Start("b");
   struct stat st{};
-  ASSERT_TRUE(pmrtest::X11Session::WaitFor([&] { return lstat(Socket(a).c_str(), &st) == 0; }, 30000));
-  ASSERT_TRUE(pmrtest::X11Session::WaitFor([&] { return lstat(Socket(b).c_str(), &st) == 0; }, 30000));
-  ASSERT_EQ(symlink(Socket(a).c_str(), (b.data + "/win-" + std::to_string(a.proc.pid) + ".sock").c_str()), 0);
-  ASSERT_EQ(symlink(Socket(b).c_str(), (a.data + "/win-" + std::to_string(b.proc.pid) + ".sock").c_str()), 0);
+  ASSERT_TRUE(pmrtest::X11Session::WaitFor([&] { return !SocketName(a).empty(); }, 30000));
+  ASSERT_TRUE(pmrtest::X11Session::WaitFor([&] { return !SocketName(b).empty(); }, 30000));
+  ASSERT_EQ(lstat(Socket(a).c_str(), &st), 0);
+  ASSERT_TRUE(S_ISSOCK(st.st_mode));
+  ASSERT_TRUE(Introduce(a, b));
+  ASSERT_TRUE(Introduce(b, a));
   ASSERT_TRUE(pmrtest::X11Session::WaitFor([&] { return (a.client = ClientOf(a.proc.pid)) != 0; }, 30000));
   ASSERT_TRUE(pmrtest::X11Session::WaitFor([&] { return (b.client = ClientOf(b.proc.pid)) != 0; }, 30000));
 

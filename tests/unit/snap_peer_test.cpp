@@ -28,6 +28,7 @@
 #include "base/data_dir.h"
 #include "snap/peer.h"
 #include "tests/support/process.h"
+#include "tests/support/scoped_thread.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ std::string SelfExe() { return ExecutablePathOf(getpid()); }
 //  client:<pid>:<message>  one PeerRequest, prints "ok:<reply>" or "fail"
 //  echo                    serves requests, printing each on a line; answers "got:<request>"
 //  mute                    listens on its socket and never accepts
+//  where                   serves like echo, first printing its socket path or "failed"
 int RunRole(const std::string& role) {
   if (role.rfind("client:", 0) == 0) {
     size_t colon = role.find(':', 7);
@@ -46,13 +48,14 @@ int RunRole(const std::string& role) {
     std::printf("%s%s\n", ok ? "ok:" : "fail", ok ? reply.c_str() : "");
     return 0;
   }
-  if (role == "echo") {
+  if (role == "echo" || role == "where") {
     bool started = OsStartPeerServer([](const std::string& request) {
       std::printf("%s\n", request.c_str());
       std::fflush(stdout);
       return "got:" + request;
     });
-    std::printf("%s\n", started ? "ready" : "failed");
+    const std::string ready = role == "where" ? PeerSocketPath(getpid()) : "ready";
+    std::printf("%s\n", started ? ready.c_str() : "failed");
     std::fflush(stdout);
     char c;
     while (read(0, &c, 1) > 0) {
@@ -84,6 +87,9 @@ int RunRole(const std::string& role) {
 const bool kRoleDone = [] {
   if (const char* role = std::getenv("PMR_PEER_ROLE")) std::exit(RunRole(role));
   if (!std::getenv("PMR_PEER_TEST_HOME")) {
+    // Sockets go to the runtime directory when there is a private one; these
+    // tests choose it per child, and keep this process in its data directory.
+    unsetenv("XDG_RUNTIME_DIR");
     std::string home = pmrtest::MakeTempDir("peer");
     setenv("XDG_DATA_HOME", home.c_str(), 1);
     setenv("PMR_PEER_TEST_HOME", home.c_str(), 1);
@@ -199,20 +205,118 @@ TEST(PeerNaming, PrefixAndLongPathFallback) {
   EXPECT_EQ(PeerPathHash("a"), 0xaf63dc4c8601ec8cull);
 }
 
-TEST(PeerNaming, LongDataDirectoryFallsBackToTmp) {
+// The other user of the attack tests (an account every Debian system has).
+constexpr uid_t kOtherUid = 65534;
+
+// Pid the kernel hands out next (any later one is as good a guess).
+int NextPid() {
+  FILE* f = std::fopen("/proc/sys/kernel/ns_last_pid", "r");
+  int last = 0;
+  if (f) {
+    if (std::fscanf(f, "%d", &last) != 1) last = 0;
+    std::fclose(f);
+  }
+  return last + 1;
+}
+
+TEST(PeerNaming, LongDataDirectoryKeepsTheSocketsInIt) {
+  // Such a path once sent the sockets to /tmp, where anyone can make a name.
   std::string home = pmrtest::MakeTempDir("peerlong") + "/" + std::string(90, 'y');
   std::string dir = home + "/Pellomar";
-  std::string want = "/tmp/pmr-" + std::to_string(getuid()) + "-" + std::to_string(PeerPathHash(dir)) + "-win-";
   ASSERT_GT(dir.size() + 5 + 16, 107u);
-  // A window whose data directory is that long serves on the fallback path.
-  Child echo = StartRole("echo", {"env", "XDG_DATA_HOME=" + home});
-  ASSERT_EQ(ReadLine(echo.proc.stdoutFd), "ready");
-  const std::string path = want + std::to_string(echo.proc.pid) + ".sock";
+  const std::string tmpPrefix =
+      "/tmp/pmr-" + std::to_string(getuid()) + "-" + std::to_string(PeerPathHash(dir)) + "-win-";
+  Child echo = StartRole("where", {"env", "XDG_DATA_HOME=" + home});
+  const std::string path = ReadLine(echo.proc.stdoutFd);
+  EXPECT_EQ(path, dir + "/win-" + std::to_string(echo.proc.pid) + ".sock");
   struct stat st{};
   EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(lstat((tmpPrefix + std::to_string(echo.proc.pid) + ".sock").c_str(), &st), 0) << "nothing in /tmp";
+  // Another window with the same data directory reaches it through the long path.
+  Child client = StartRole("client:" + std::to_string(echo.proc.pid) + ":frame", {"env", "XDG_DATA_HOME=" + home});
+  EXPECT_EQ(ReadLine(client.proc.stdoutFd), "ok:got:frame");
+  Finish(client);
+  EXPECT_EQ(ReadLine(echo.proc.stdoutFd), "frame");
   Finish(echo);
   EXPECT_NE(lstat(path.c_str(), &st), 0) << "removed at stop";
+}
+
+TEST(PeerNaming, RuntimeDirectoryOnlyWhenItIsPrivateAndOurs) {
+  const std::string base = pmrtest::MakeTempDir("peerrun");
+  const std::string good = base + "/good", open = base + "/open", theirs = base + "/theirs", link = base + "/link";
+  ASSERT_EQ(mkdir(good.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(open.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(theirs.c_str(), 0700), 0);
+  ASSERT_EQ(symlink(good.c_str(), link.c_str()), 0);
+  const bool root = getuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(theirs.c_str(), kOtherUid, kOtherUid), 0);
+  }
+  const std::string inData = OsDataDir() + "/win-";
+  const std::string inRuntime = good + "/pmr-" + std::to_string(PeerPathHash(OsDataDir())) + "-win-";
+  struct {
+    std::string runtime, wantPrefix;
+  } cases[] = {
+      {good, inRuntime},
+      {open, inData},                        // others may read it
+      {link, inData},                        // a link: not a directory we checked
+      {"relative/dir", inData},              // not absolute
+      {base + "/missing", inData},
+      {theirs, root ? inData : inRuntime},   // another user's (needs root to make)
+  };
+  for (const auto& c : cases) {
+    Child echo = StartRole("where", {"env", "XDG_RUNTIME_DIR=" + c.runtime});
+    const std::string path = ReadLine(echo.proc.stdoutFd);
+    EXPECT_EQ(path, c.wantPrefix + std::to_string(echo.proc.pid) + ".sock") << c.runtime;
+    struct stat st{};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << c.runtime;
+    // A window of the same data directory and runtime directory finds it.
+    Child client = StartRole("client:" + std::to_string(echo.proc.pid) + ":hi", {"env", "XDG_RUNTIME_DIR=" + c.runtime});
+    EXPECT_EQ(ReadLine(client.proc.stdoutFd), "ok:got:hi") << c.runtime;
+    Finish(client);
+    Finish(echo);
+  }
+}
+
+// Another user made the /tmp names of the next 400 pids before this user's
+// window started: the window still serves, from a directory of its own.
+TEST(PeerNaming, NamesMadeByAnotherUserDoNotStopTheServer) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+  const uid_t user = kOtherUid, attacker = kOtherUid - 1;
+  // The window's user needs a home of its own, and the attacker the names in /tmp.
+  std::string home = pmrtest::MakeTempDir("peerfoe") + "/" + std::string(90, 'y');
+  ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(home.substr(0, home.rfind('/')).c_str(), 0755), 0);
+  ASSERT_EQ(chown(home.c_str(), user, user), 0);
+  const std::string tmpPrefix =
+      "/tmp/pmr-" + std::to_string(user) + "-" + std::to_string(PeerPathHash(home + "/Pellomar")) + "-win-";
+  std::vector<std::string> planted;
+  const int next = NextPid();
+  for (int pid = next; pid < next + 400; ++pid) {
+    std::string name = tmpPrefix + std::to_string(pid) + ".sock";
+    int fd = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) continue;
+    close(fd);
+    ASSERT_EQ(chown(name.c_str(), attacker, attacker), 0);
+    planted.push_back(name);
+  }
+  pmrtest::OnExit cleanup([&] {
+    for (const auto& n : planted) unlink(n.c_str());
+  });
+  Child echo = StartRole("where", {"setpriv", "--reuid=" + std::to_string(user), "--regid=" + std::to_string(user),
+                                   "--clear-groups", "env", "XDG_DATA_HOME=" + home});
+  const std::string path = ReadLine(echo.proc.stdoutFd);
+  if (path.empty()) {
+    Finish(echo);
+    GTEST_SKIP() << "that user may not run this program here";
+  }
+  EXPECT_EQ(path, home + "/Pellomar/win-" + std::to_string(echo.proc.pid) + ".sock");
+  struct stat st{};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+  EXPECT_EQ(st.st_uid, user);
+  Finish(echo);
 }
 
 TEST_F(PeerServer, SocketIsPrivateAndAnswersASameProgramClient) {
@@ -364,6 +468,95 @@ TEST(PeerList, SkipsOddNamesAndRemovesDeadSockets) {
   EXPECT_NE(std::find(peers.begin(), peers.end(), 1), peers.end());
   EXPECT_EQ(lstat((dir + "/win-1.sock").c_str(), &st), 0);
   unlink((dir + "/win-1.sock").c_str());
+}
+
+// Names in the socket directory that are not this user's sockets: a link to
+// a real window's socket, a file of another user. Neither is asked nor removed.
+TEST(PeerList, SkipsLinksAndOtherUsersEntries) {
+  Child echo = StartRole("echo");
+  ASSERT_EQ(ReadLine(echo.proc.stdoutFd), "ready");
+  const std::string dir = OsDataDir();
+  const std::string real = PeerSocketPath(echo.proc.pid);
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  const bool root = getuid() == 0;
+  struct Entry {
+    std::string name;
+    bool link, foreign;
+  } entries[] = {
+      {"win-1.sock", true, false},                        // a live pid, a link to a live window
+      {"win-" + std::to_string(dead) + ".sock", true, false},  // a dead pid: the link stays too
+      {"win-2.sock", false, true},                        // a live pid, another user's file
+  };
+  for (const auto& e : entries) {
+    const std::string path = dir + "/" + e.name;
+    if (e.link) {
+      ASSERT_EQ(symlink(real.c_str(), path.c_str()), 0);
+    } else {
+      close(open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+      if (root) {
+        ASSERT_EQ(lchown(path.c_str(), kOtherUid, kOtherUid), 0);
+      }
+    }
+  }
+  auto peers = ListPeers();
+  EXPECT_NE(std::find(peers.begin(), peers.end(), echo.proc.pid), peers.end()) << "the real window";
+  EXPECT_EQ(std::find(peers.begin(), peers.end(), 1), peers.end()) << "a link is no window";
+  EXPECT_EQ(std::find(peers.begin(), peers.end(), dead), peers.end());
+  if (root) {
+    EXPECT_EQ(std::find(peers.begin(), peers.end(), 2), peers.end()) << "another user's entry";
+  }
+  for (const auto& e : entries) {
+    struct stat st{};
+    EXPECT_EQ(lstat((dir + "/" + e.name).c_str(), &st), 0) << e.name << " left alone";
+    unlink((dir + "/" + e.name).c_str());
+  }
+  Finish(echo);
+}
+
+// The server serves one connection at a time: a client that connects and
+// says nothing, or one that sends a byte now and then and never ends its
+// request, is dropped after a short time and the next client is served.
+TEST_F(PeerServer, ASilentOrDribblingClientDoesNotHoldTheServer) {
+  const std::string path = PeerSocketPath(getpid());
+  auto connectRaw = [&] {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    return fd;
+  };
+  std::atomic<bool> stop{false};
+  const int silent = connectRaw();
+  const int dribbler = connectRaw();
+  pmrtest::OnExit closeAll([&] {
+    close(silent);
+    close(dribbler);
+  });
+  // One byte every 50 ms: it would take the whole test to reach 511 bytes.
+  pmrtest::ScopedThread drip(
+      [&] {
+        while (!stop.load()) {
+          if (send(dribbler, "x", 1, MSG_NOSIGNAL) != 1) return;
+          for (int i = 0; i < 5 && !stop.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+      },
+      [&] { stop = true; });
+  for (int round = 0; round < 2; ++round) {
+    Child client = StartRole("client:" + std::to_string(getpid()) + ":frame");
+    EXPECT_EQ(ReadLine(client.proc.stdoutFd), "ok:pong:frame") << "round " << round;
+    Finish(client);
+  }
+  EXPECT_EQ(calls.load(), 2) << "neither the silent nor the dribbling request reached the handler";
+  // Both were dropped: their connections are closed by the server.
+  char c;
+  for (int fd : {silent, dribbler}) {
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 10000), 1);
+    EXPECT_LE(read(fd, &c, 1), 0);
+  }
 }
 
 TEST(PeerNotify, QueueRule) {
