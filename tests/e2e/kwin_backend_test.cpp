@@ -49,6 +49,15 @@ std::string FrameText(int x, int y, int w, int h) {
 }
 constexpr const char* kFrameExpr = "[w.frameGeometry.x, w.frameGeometry.y, w.frameGeometry.width, w.frameGeometry.height]";
 
+// This process's unique name on the session bus (where the backend's object is).
+std::string OwnBusName() {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!bus) return {};
+  std::string name = g_dbus_connection_get_unique_name(bus);
+  g_object_unref(bus);
+  return name;
+}
+
 std::string OwnFrame() {
   int x, y, w, h;
   return KWinGetFrame(x, y, w, h) ? FrameText(x, y, w, h) : "none";
@@ -116,11 +125,10 @@ TEST_F(KWinBackendTest, KWinIsChosenAndReportsOurWindow) {
   int x, y, w, h;
   ASSERT_TRUE(LinuxShellGetFrame(x, y, w, h));
   EXPECT_EQ(LinuxWindowPidAt(x + w / 2, y + h / 2), pid);
-  // The script file is ours alone.
+  // The script file held this run's key: once the script reported, it is gone.
   struct stat st;
   const std::string file = pmrkwin::ScriptDirectory() + "/pmr-report-" + std::to_string(pid) + ".js";
-  ASSERT_EQ(lstat(file.c_str(), &st), 0) << file;
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(lstat(file.c_str(), &st), 0) << file;
   ASSERT_EQ(lstat(pmrkwin::ScriptDirectory().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
@@ -215,10 +223,8 @@ TEST_F(KWinBackendTest, MovedFrameArrivesAndIsReportedBack) {
 }
 
 TEST_F(KWinBackendTest, OnlyKWinMayFeedUs) {
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  ASSERT_NE(bus, nullptr);
-  const std::string self = g_dbus_connection_get_unique_name(bus);
-  g_object_unref(bus);
+  const std::string self = OwnBusName();
+  ASSERT_FALSE(self.empty());
   ASSERT_TRUE(g_KWin->MovePointer(50, 60));
   double x = 0, y = 0;
   ASSERT_TRUE(WaitFor([&] { return LinuxPointerPosition(x, y) && x == 50 && y == 60; }));
@@ -226,7 +232,9 @@ TEST_F(KWinBackendTest, OnlyKWinMayFeedUs) {
   struct Case {
     const char* method;
     const char* args;
-  } cases[] = {{"Pointer", "(7, 8)"}, {"Windows", "('99,0,0,5000,5000,1',)"}, {"Windows", "('',)"}};
+  } cases[] = {{"Pointer", "('0123456789abcdef0123456789abcdef', 7, 8)"},
+               {"Windows", "('0123456789abcdef0123456789abcdef', '99,0,0,5000,5000,1')"},
+               {"Windows", "('', '')"}};
   for (const Case& c : cases) {
     std::string message;
     EXPECT_EQ(g_KWin->ForeignCall(self, pmrkwin::kObjectPath, pmrkwin::kIface, c.method, c.args, &message),
@@ -239,6 +247,42 @@ TEST_F(KWinBackendTest, OnlyKWinMayFeedUs) {
   EXPECT_EQ(y, 60);
   EXPECT_EQ(LinuxWindowPidAt(1, 1), before);
   EXPECT_NE(LinuxWindowPidAt(4000, 4000), 99);
+}
+
+// Any client of the session bus may have KWin load a script; such a script
+// calls us as KWin itself does, so only the key of our own script counts.
+TEST_F(KWinBackendTest, AScriptLoadedByAnotherClientIsRefused) {
+  const std::string self = OwnBusName();
+  ASSERT_FALSE(self.empty());
+  ASSERT_TRUE(g_KWin->MovePointer(50, 60));
+  double x = 0, y = 0;
+  ASSERT_TRUE(WaitFor([&] { return LinuxPointerPosition(x, y) && x == 50 && y == 60; }));
+
+  const std::string call = "callDBus('" + self + "', '" + pmrkwin::kObjectPath + "', '" + pmrkwin::kIface + "', ";
+  // Without a key, with a guessed one, with an empty one: a false pointer and
+  // a false window list.
+  const std::string feed = call + "'Pointer', 4321, 765); " + call +
+                           "'Pointer', '0123456789abcdef0123456789abcdef', 4321, 765); " + call +
+                           "'Pointer', '', 4321, 765); " + call + "'Windows', '99,0,0,5000,5000,1'); " + call +
+                           "'Windows', '0123456789abcdef0123456789abcdef', '99,0,0,5000,5000,1'); return true;";
+  ASSERT_EQ(g_KWin->Eval(feed), "true");
+  // Calls from KWin arrive in order: once our own script has reported a move
+  // of our window, whatever the foreign script sent before has been handled.
+  int fx = 0, fy = 0, fw = 0, fh = 0;
+  ASSERT_TRUE(LinuxShellGetFrame(fx, fy, fw, fh));
+  const int nx = fx == 120 ? 130 : 120;
+  ASSERT_TRUE(LinuxShellMoveFrame(nx, 140));
+  ASSERT_TRUE(WaitFor([&] { return LinuxShellGetFrame(fx, fy, fw, fh) && fx == nx && fy == 140; }));
+  ASSERT_TRUE(LinuxPointerPosition(x, y));
+  EXPECT_EQ(x, 50) << "a false pointer was taken";
+  EXPECT_EQ(y, 60);
+  EXPECT_NE(LinuxWindowPidAt(4000, 4000), 99) << "a false window list was taken";
+  // And the other way round: the window list first, then our pointer report.
+  ASSERT_EQ(g_KWin->Eval(feed), "true");
+  ASSERT_TRUE(g_KWin->MovePointer(70, 80));
+  ASSERT_TRUE(WaitFor([&] { return LinuxPointerPosition(x, y) && x == 70 && y == 80; }));
+  EXPECT_NE(LinuxWindowPidAt(4000, 4000), 99) << "a false window list was taken";
+  EXPECT_EQ(LinuxWindowPidAt(nx + 10, 150), getpid()) << "our own script still reports";
 }
 
 TEST_F(KWinBackendTest, WindowOnAnotherDesktopIsNeverUnderThePointer) {

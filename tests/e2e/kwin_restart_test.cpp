@@ -96,7 +96,7 @@ TEST(KWinRestart, ReportsStopWhileKWinIsGoneAndResumeWhenItIsBack) {
     g_object_unref(bus);
     return n;
   }();
-  EXPECT_EQ(kwin.ForeignCall(self, pmrkwin::kObjectPath, pmrkwin::kIface, "Pointer", "(1, 1)"),
+  EXPECT_EQ(kwin.ForeignCall(self, pmrkwin::kObjectPath, pmrkwin::kIface, "Pointer", "('', 1, 1)"),
             "org.freedesktop.DBus.Error.AccessDenied");
   EXPECT_TRUE(PointerAt(300, 400));
 

@@ -78,12 +78,28 @@ TEST(KWinScripts, OnlyPlainBusNamesGoIntoAScript) {
   for (const char* ok : {":1.42", "org.kde-KWin_2", ":1.0"}) EXPECT_TRUE(pmrkwin::ScriptSafeBusName(ok)) << ok;
   for (const char* bad : {"", ":1.4'2", ":1.4\n", "a b", ":1.4);x(", "\\u0027"})
     EXPECT_FALSE(pmrkwin::ScriptSafeBusName(bad)) << bad;
-  const std::string script = pmrkwin::ReportScriptText(":1.99");
-  EXPECT_NE(script.find("\nconst target = ':1.99';\n"), std::string::npos);
+  const std::string script = pmrkwin::ReportScriptText(":1.99", "0123abcd");
+  EXPECT_NE(script.find("\nconst target = ':1.99', key = '0123abcd';\n"), std::string::npos);
+  // Both calls carry the key first.
+  EXPECT_NE(script.find("callDBus(target, path, iface, 'Pointer', key, "), std::string::npos);
+  EXPECT_NE(script.find("callDBus(target, path, iface, 'Windows', key, "), std::string::npos);
   const std::string action = pmrkwin::ActionScriptText(4321, pmrkwin::MoveBody(-20, 30));
   EXPECT_EQ(action.rfind("const pid = 4321;\n", 0), 0u);
   EXPECT_NE(action.find("w.frameGeometry = { x: -20, y: 30, width: g.width, height: g.height };\n  break;\n}\n"),
             std::string::npos);
+}
+
+TEST(KWinScripts, EachRunHasItsOwnKey) {
+  const std::string a = pmrkwin::NewReportKey(), b = pmrkwin::NewReportKey();
+  ASSERT_EQ(a.size(), 32u);
+  EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos) << a;
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(pmrkwin::ReportKeyMatches(a, a));
+  std::string changed = a;
+  changed.back() = changed.back() == '0' ? '1' : '0';
+  for (const std::string& wrong : {std::string(), changed, a.substr(0, 31), a + "0"})
+    EXPECT_FALSE(pmrkwin::ReportKeyMatches(wrong, a)) << wrong;
+  EXPECT_FALSE(pmrkwin::ReportKeyMatches("", "")) << "no key, no caller";
 }
 
 // Script directories: a fresh runtime directory per case.

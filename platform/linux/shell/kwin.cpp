@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <gio/gio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +62,10 @@ int g_AboveForNewWindow = -1;
 
 std::string g_ScriptName;
 std::string g_ScriptFile;
+// The key of this run, written into the report script and checked on every
+// call; the script file is deleted once our script has called with it.
+std::string g_ReportKey;
+bool g_ScriptOnDisk = false;
 std::atomic<int> g_ActionCounter{0};
 
 // Report thread.
@@ -144,19 +149,30 @@ bool RunAction(const std::string& body);
 void OnMethodCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
                   GVariant* params, GDBusMethodInvocation* invocation, gpointer) {
   bool isWindows = g_strcmp0(method, "Windows") == 0;
+  bool isPointer = g_strcmp0(method, "Pointer") == 0;
+  // The bus checked the arguments against the interface: a key comes first.
+  const gchar* key = nullptr;
+  gint32 x = 0, y = 0;
   std::vector<KWinWindow> list;
+  if (isPointer) g_variant_get(params, "(&sii)", &key, &x, &y);
   if (isWindows) {
     const gchar* text = nullptr;
-    g_variant_get(params, "(&s)", &text);
+    g_variant_get(params, "(&s&s)", &key, &text);
     std::string_view view = text ? text : "";
     if (view.size() > kMaxListBytes) view = view.substr(0, kMaxListBytes);
     list = pmrkwin::ParseWindowList(view);
   }
   {
     std::lock_guard<std::mutex> lock(g_Mutex);
-    if (g_KWinOwner.empty() || !sender || g_KWinOwner != sender) {
+    if (g_KWinOwner.empty() || !sender || g_KWinOwner != sender || !key ||
+        !pmrkwin::ReportKeyMatches(key, g_ReportKey)) {
       g_dbus_method_invocation_return_dbus_error(invocation, pmrkwin::kAccessDenied, pmrkwin::kAccessDeniedText);
       return;
+    }
+    // Our script runs: KWin has read its file, and the key need not stay on disk.
+    if (g_ScriptOnDisk) {
+      unlink(g_ScriptFile.c_str());
+      g_ScriptOnDisk = false;
     }
     if (isWindows) {
       g_Windows = std::move(list);
@@ -169,9 +185,7 @@ void OnMethodCall(GDBusConnection*, const gchar* sender, const gchar*, const gch
         }, GINT_TO_POINTER(g_AboveForNewWindow));
         g_AboveForNewWindow = -1;
       }
-    } else if (g_strcmp0(method, "Pointer") == 0) {
-      gint32 x = 0, y = 0;
-      g_variant_get(params, "(ii)", &x, &y);
+    } else if (isPointer) {
       g_PointerX = x;
       g_PointerY = y;
       g_HavePointer = true;
@@ -182,15 +196,25 @@ void OnMethodCall(GDBusConnection*, const gchar* sender, const gchar*, const gch
 
 const GDBusInterfaceVTable kVTable = {OnMethodCall, nullptr, nullptr, {}};
 
+// Writes the report script (again: it is deleted once it ran) and returns its
+// file and name, and KWin's bus name; false when there is nothing to load.
+bool WriteReportScript(std::string& file, std::string& name, std::string& owner) {
+  std::lock_guard<std::mutex> lock(g_Mutex);
+  file = g_ScriptFile;
+  name = g_ScriptName;
+  owner = g_KWinOwner;
+  if (file.empty() || name.empty() || owner.empty() || g_ReportKey.empty()) return false;
+  GDBusConnection* bus = Bus();
+  const char* unique = bus ? g_dbus_connection_get_unique_name(bus) : nullptr;
+  if (!unique || !pmrkwin::ScriptSafeBusName(unique)) return false;
+  if (!pmrkwin::WriteScriptFile(file, pmrkwin::ReportScriptText(unique, g_ReportKey))) return false;
+  g_ScriptOnDisk = true;
+  return true;
+}
+
 gboolean ReloadReportScript(gpointer) {
   std::string file, name, owner;
-  {
-    std::lock_guard<std::mutex> lock(g_Mutex);
-    file = g_ScriptFile;
-    name = g_ScriptName;
-    owner = g_KWinOwner;
-  }
-  if (name.empty() || owner.empty()) return G_SOURCE_REMOVE;
+  if (!WriteReportScript(file, name, owner)) return G_SOURCE_REMOVE;
   if (LoadAndStart(file, name)) return G_SOURCE_REMOVE;
   return g_ReloadAttempt.fetch_add(1) + 1 < kReloadAttempts ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
@@ -410,11 +434,36 @@ bool ScriptSafeBusName(std::string_view name) {
   return true;
 }
 
-std::string ReportScriptText(const std::string& target) {
+std::string NewReportKey() {
+  unsigned char bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return {};
+    got += static_cast<size_t>(n);
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string key;
+  for (unsigned char b : bytes) {
+    key += kHex[b >> 4];
+    key += kHex[b & 15];
+  }
+  return key;
+}
+
+bool ReportKeyMatches(std::string_view given, std::string_view key) {
+  if (key.empty() || given.size() != key.size()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < key.size(); ++i) diff |= static_cast<unsigned char>(given[i] ^ key[i]);
+  return diff == 0;
+}
+
+std::string ReportScriptText(const std::string& target, const std::string& key) {
   static const char* const kLines[] = {
       "// Pellomar: tells the app (and only it) where the pointer and the windows are, which",
       "// KDE doesn't let apps ask. Loaded by the app at startup, unloaded when it quits.",
-      nullptr,  // the target line
+      nullptr,  // the target and key lines
       "const path = '/app/pellomar/KWin', iface = 'app.pellomar.KWin1';",
       // Without a stacking order (KWin 5) the window list is in the order the
       // windows appeared; each window knows its place in the stack.
@@ -434,7 +483,7 @@ std::string ReportScriptText(const std::string& target) {
       "  if (w.desktops) return w.desktops.indexOf(workspace.currentDesktop) >= 0;",
       "  return w.desktop === workspace.currentDesktop;",
       "}",
-      "function sendPointer() { const p = workspace.cursorPos; callDBus(target, path, iface, 'Pointer', "
+      "function sendPointer() { const p = workspace.cursorPos; callDBus(target, path, iface, 'Pointer', key, "
       "Math.round(p.x), Math.round(p.y)); }",
       "function sendWindows() {",
       "  const s = windows(), out = [];",
@@ -446,7 +495,7 @@ std::string ReportScriptText(const std::string& target) {
       "    out.push([w.pid, Math.round(g.x), Math.round(g.y), Math.round(g.width), Math.round(g.height), "
       "(w.normalWindow || w.utility) ? 1 : 0].join(','));",
       "  }",
-      "  callDBus(target, path, iface, 'Windows', out.join(';'));",
+      "  callDBus(target, path, iface, 'Windows', key, out.join(';'));",
       "}",
       "function on(signal, fn) { if (signal && signal.connect) signal.connect(fn); }",
       // A window sent to another desktop leaves the list at once, not at the next change.
@@ -471,7 +520,7 @@ std::string ReportScriptText(const std::string& target) {
     if (line)
       text += line;
     else
-      text += "const target = '" + target + "';";
+      text += "const target = '" + target + "', key = '" + key + "';";
     text += '\n';
   }
   return text;
@@ -621,6 +670,7 @@ bool KWinStart() {
   {
     std::lock_guard<std::mutex> lock(g_Mutex);
     g_KWinOwner = owner;
+    if (g_ReportKey.empty()) g_ReportKey = pmrkwin::NewReportKey();
     g_ScriptName = "pmr-report-" + std::to_string(getpid());
     g_ScriptFile = dir.empty() ? std::string() : dir + "/" + g_ScriptName + ".js";
   }
@@ -630,13 +680,8 @@ bool KWinStart() {
     for (const std::string& stale : pmrkwin::RemoveStaleScripts(dir, static_cast<int>(getpid())))
       if (ScriptBoolCall("isScriptLoaded", stale)) ScriptBoolCall("unloadScript", stale);
   if (!StartReportThread()) return false;
-  std::string file, name;
-  {
-    std::lock_guard<std::mutex> lock(g_Mutex);
-    file = g_ScriptFile;
-    name = g_ScriptName;
-  }
-  if (file.empty() || !pmrkwin::WriteScriptFile(file, pmrkwin::ReportScriptText(self))) return false;
+  std::string file, name, kwinOwner;
+  if (!WriteReportScript(file, name, kwinOwner)) return false;
   return LoadAndStart(file, name);
 }
 

@@ -11,10 +11,12 @@ namespace pmrkwin {
 
 inline constexpr const char* kObjectPath = "/app/pellomar/KWin";
 inline constexpr const char* kIface = "app.pellomar.KWin1";
+// Every call carries the key of this run first: any client of the session
+// bus may have KWin load a script, and such a script calls us as KWin does.
 inline constexpr const char* kIntrospection =
-    "<node><interface name='app.pellomar.KWin1'><method name='Pointer'><arg type='i' direction='in'/>"
-    "<arg type='i' direction='in'/></method><method name='Windows'><arg type='s' direction='in'/></method>"
-    "</interface></node>";
+    "<node><interface name='app.pellomar.KWin1'><method name='Pointer'><arg type='s' direction='in'/>"
+    "<arg type='i' direction='in'/><arg type='i' direction='in'/></method><method name='Windows'>"
+    "<arg type='s' direction='in'/><arg type='s' direction='in'/></method></interface></node>";
 inline constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 inline constexpr const char* kAccessDeniedText = "Only KWin may call this.";
 
@@ -39,7 +41,15 @@ bool OwnFrameIn(const std::vector<KWinWindow>& windows, int pid, int& x, int& y,
 // ":" and "_"; not empty).
 bool ScriptSafeBusName(std::string_view name);
 
-std::string ReportScriptText(const std::string& target);
+// A fresh key for one run: 32 lower-case hex digits from the kernel's random
+// source; empty when it cannot be had.
+std::string NewReportKey();
+// The key a call carried equals ours (in a time that does not depend on where
+// they differ). An empty key never matches.
+bool ReportKeyMatches(std::string_view given, std::string_view key);
+
+// The report script: calls `target` (a bus name) with `key` first in every call.
+std::string ReportScriptText(const std::string& target, const std::string& key);
 std::string ActionScriptText(int pid, const std::string& body);
 std::string KeepAboveBody(bool above);
 std::string MoveBody(int x, int y);
