@@ -3,11 +3,15 @@
 # program; the sessions never run two at a time.
 set(PMR_WITH_GNOME ${CMAKE_SOURCE_DIR}/tests/support/with-gnome.sh)
 file(GLOB PMR_GNOME_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/gnome/*_test.cpp)
+# A plain GTK program that calls the shell helper as if it were Pellomar.
+add_executable(pmr_gnome_foreign_caller ${CMAKE_CURRENT_LIST_DIR}/gnome/foreign_caller.cpp)
+target_link_libraries(pmr_gnome_foreign_caller PRIVATE PkgConfig::GTK3)
 foreach(t ${PMR_GNOME_TESTS})
   get_filename_component(name ${t} NAME_WE)
   add_executable(${name} ${t})
   target_link_libraries(${name} PRIVATE pmr_testsupport GTest::gtest_main)
-  add_dependencies(${name} pellomar)
+  add_dependencies(${name} pellomar pmr_gnome_foreign_caller)
+  target_compile_definitions(${name} PRIVATE PMR_FOREIGN_CALLER="$<TARGET_FILE:pmr_gnome_foreign_caller>")
   set(args)
   if(name MATCHES "portal")
     set(args --portal)

@@ -35,18 +35,18 @@ TEST(GnomeHelperState, Table) {
     const char* marker;
     const char* want;
   } cases[] = {
-      {false, true, 1, true, false, "1", "n/a"},
-      {true, true, 1, false, true, "", "active"},  // a running helper wins over the switch
-      {true, true, 0, true, true, "1", "blocked"},
-      {true, false, 0, true, true, "1", "blocked"},
-      {true, true, 0, true, false, "1", "outdated"},
-      {true, true, 2, false, false, "", "outdated"},
-      {true, false, 0, true, false, "1", "installed"},
-      {true, false, 0, true, false, "1\n", "installed"},
-      {true, false, 0, false, false, "1", "missing"},  // not enabled (or also disabled)
+      {false, true, 2, true, false, "2", "n/a"},
+      {true, true, 2, false, true, "", "active"},  // a running helper wins over the switch
+      {true, true, 0, true, true, "2", "blocked"},
+      {true, false, 0, true, true, "2", "blocked"},
+      {true, true, 0, true, false, "2", "outdated"},
+      {true, true, 1, false, false, "", "outdated"},  // the helper that answered anyone
+      {true, false, 0, true, false, "2", "installed"},
+      {true, false, 0, true, false, "2\n", "installed"},
+      {true, false, 0, false, false, "2", "missing"},  // not enabled (or also disabled)
       {true, false, 0, true, false, "", "missing"},
-      {true, false, 0, true, false, "2", "missing"},
-      {true, false, 0, true, false, "x1", "missing"},
+      {true, false, 0, true, false, "1", "missing"},
+      {true, false, 0, true, false, "x2", "missing"},
       {true, false, 0, true, false, "99999999999999", "missing"},
   };
   for (const Case& c : cases) {
@@ -126,7 +126,7 @@ TEST(GnomeHelperInstall, UnknownShellGetsTheModuleVariantAndOneListEntry) {
   EXPECT_EQ(ReadFile(dir + "/shell.js"), ReadFile(src + "/shell.js"));
   EXPECT_NE(ReadFile(dir + "/shell.js").find("export class PmrShell"), std::string::npos);
   EXPECT_EQ(ReadFile(dir + "/metadata.json"), ReadFile(src + "/metadata.json"));
-  EXPECT_EQ(ReadFile(dir + "/pmr-version"), "1");
+  EXPECT_EQ(ReadFile(dir + "/pmr-version"), "2");
   // The metadata names the same UUID the program enables.
   EXPECT_NE(ReadFile(src + "/metadata.json").find(std::string("\"uuid\": \"") + kGnomeHelperUuid + "\""),
             std::string::npos);

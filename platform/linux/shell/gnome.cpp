@@ -44,16 +44,39 @@ GDBusConnection* SessionBus() {
   return static_cast<GDBusConnection*>(g_object_ref(g_Bus));
 }
 
-// One call of the helper object; the reply (of the given type) or null.
+GVariant* CallHelperOn(GDBusConnection* bus, const char* method, GVariant* args, const char* replyType,
+                       GError** error) {
+  return g_dbus_connection_call_sync(bus, kGnomeHelperBus, kGnomeHelperPath, kGnomeHelperIface, method, args,
+                                     G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs,
+                                     nullptr, error);
+}
+
+// One call of the helper object; the reply (of the given type) or null. The
+// helper answers registered callers only: a call it refuses (this
+// connection has not registered with the running helper yet, or the helper
+// was restarted since) registers and tries once more.
 GVariant* CallHelper(const char* method, GVariant* args, const char* replyType) {
   GDBusConnection* bus = SessionBus();
   if (!bus) {
     if (args) g_variant_unref(g_variant_ref_sink(args));
     return nullptr;
   }
-  GVariant* reply = g_dbus_connection_call_sync(bus, kGnomeHelperBus, kGnomeHelperPath, kGnomeHelperIface, method,
-                                                args, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                                                kCallTimeoutMs, nullptr, nullptr);
+  if (args) g_variant_ref_sink(args);
+  GError* error = nullptr;
+  GVariant* reply = CallHelperOn(bus, method, args, replyType, &error);
+  if (!reply && g_dbus_error_is_remote_error(error)) {
+    gchar* name = g_dbus_error_get_remote_error(error);
+    const bool refused = g_strcmp0(name, "org.freedesktop.DBus.Error.AccessDenied") == 0;
+    g_free(name);
+    if (refused) {
+      if (GVariant* registered = CallHelperOn(bus, "Register", nullptr, "()", nullptr)) {
+        g_variant_unref(registered);
+        reply = CallHelperOn(bus, method, args, replyType, nullptr);
+      }
+    }
+  }
+  if (error) g_error_free(error);
+  if (args) g_variant_unref(args);
   g_object_unref(bus);
   return reply;
 }

@@ -13,8 +13,10 @@ inline constexpr const char* kGnomeHelperUuid = "pellomar-helper@pellomar.app";
 inline constexpr const char* kGnomeHelperBus = "org.gnome.Shell";
 inline constexpr const char* kGnomeHelperPath = "/app/pellomar/Shell";
 inline constexpr const char* kGnomeHelperIface = "app.pellomar.Shell1";
-// The helper protocol version this program speaks.
-inline constexpr uint32_t kGnomeHelperVersion = 1;
+// The helper protocol version this program speaks. Version 2 answers only
+// callers that registered and run the same executable as the first one; a
+// running version 1 answers anyone and is reported "outdated".
+inline constexpr uint32_t kGnomeHelperVersion = 2;
 
 // XDG_DATA_HOME when set and non-empty, else $HOME/.local/share; then
 // "/gnome-shell/extensions/" + the UUID. Read from the environment each call.

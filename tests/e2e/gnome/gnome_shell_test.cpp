@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gdk/gdkwayland.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +25,8 @@
 #include "platform/linux/shell/gnome_helper.h"
 #include "platform/os_shell.h"
 #include "tests/support/gnome_session.h"
+#include "tests/support/process.h"
+#include "tests/support/scoped_thread.h"
 
 namespace {
 
@@ -108,7 +113,7 @@ TEST_F(GnomeShellTest, InstallEnablesTheHelperAndTheNextShellStartRunsIt) {
   std::string shellJs = ReadFile(dir + "/shell.js");
   EXPECT_NE(shellJs.find("var PmrShell = class PmrShell"), std::string::npos);
   EXPECT_EQ(shellJs.find("export "), std::string::npos);
-  EXPECT_EQ(ReadFile(dir + "/pmr-version"), "1");
+  EXPECT_EQ(ReadFile(dir + "/pmr-version"), "2");
 
   // The running shell does not load it before the next login.
   EXPECT_EQ(LinuxGnomeHelperState(), "installed");
@@ -158,9 +163,9 @@ TEST_F(GnomeShellTest, StateFollowsTheSettingsAndAnOlderRunningHelper) {
   SetShellList("disabled-extensions", {});
   EXPECT_EQ(LinuxGnomeHelperState(), "installed");
   // A marker of another version is not ours.
-  ASSERT_TRUE(g_file_set_contents((GnomeHelperDir() + "/pmr-version").c_str(), "2", -1, nullptr));
-  EXPECT_EQ(LinuxGnomeHelperState(), "missing");
   ASSERT_TRUE(g_file_set_contents((GnomeHelperDir() + "/pmr-version").c_str(), "1", -1, nullptr));
+  EXPECT_EQ(LinuxGnomeHelperState(), "missing");
+  ASSERT_TRUE(g_file_set_contents((GnomeHelperDir() + "/pmr-version").c_str(), "2", -1, nullptr));
   ASSERT_TRUE(GnomeControl("shell-start"));
   ASSERT_TRUE(WaitFor([] { return LinuxGnomeHelperState() == "active"; }, 20000)) << LinuxGnomeHelperState();
 }
@@ -263,6 +268,56 @@ TEST_F(GnomeWindowTest, PointerAndWindowUnderItFollowRealPointerMoves) {
   EXPECT_TRUE(SpinFor([&] { return LinuxPointerState(px, py, left) && left; }, 5000));
   ASSERT_TRUE(pointer.LeftButton(false));
   EXPECT_TRUE(SpinFor([&] { return LinuxPointerState(px, py, left) && !left; }, 5000));
+}
+
+// Another program of this user, with a window of its own, calls the helper
+// as Pellomar would: it is refused everything, and its window is neither kept
+// above nor moved. This process (registered first) is still answered.
+TEST_F(GnomeWindowTest, AnotherProgramIsRefusedAndItsWindowLeftAlone) {
+  pmrtest::ChildProcess other = pmrtest::Spawn({PMR_FOREIGN_CALLER});
+  pmrtest::OnExit stop([&] {
+    kill(other.pid, SIGTERM);
+    pmrtest::WaitFor(other, 10);
+  });
+  std::map<std::string, std::string> answers;
+  std::string line;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (line != "done" && std::chrono::steady_clock::now() < end) {
+    pollfd p{other.stdoutFd, POLLIN, 0};
+    if (poll(&p, 1, 200) <= 0) continue;
+    char c;
+    if (read(other.stdoutFd, &c, 1) != 1) break;
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    if (line == "done") break;
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) answers[line.substr(0, eq)] = line.substr(eq + 1);
+    line.clear();
+  }
+  ASSERT_EQ(line, "done") << "the other program never finished its calls";
+  for (const char* method : {"Register", "GetPointer", "WindowPidAt", "SetAbove", "MoveFrame", "GetFrame"})
+    EXPECT_EQ(answers[method], "org.freedesktop.DBus.Error.AccessDenied") << method;
+
+  const std::string known = "global.display.list_all_windows().some(w => w.get_pid() === " +
+                            std::to_string(other.pid) + ")";
+  std::string out;
+  ASSERT_TRUE(SpinFor([&] { return GnomeEval(known, &out) && out == "true"; }, 15000)) << out;
+  const std::string find = "(() => { const w = global.display.list_all_windows().find(w => w.get_pid() === " +
+                           std::to_string(other.pid) + "); if (!w) return null; const r = w.get_frame_rect(); " +
+                           "return [w.is_above(), r.x, r.y]; })()";
+  ASSERT_TRUE(GnomeEval(find, &out)) << out;
+  EXPECT_NE(out.find("[false,"), std::string::npos) << "kept above: " << out;
+  EXPECT_EQ(out.find(",900,500]"), std::string::npos) << "moved: " << out;
+
+  // Ours is still answered.
+  double x, y;
+  EXPECT_TRUE(GnomePointer(x, y, nullptr));
+  ASSERT_TRUE(GnomeMoveFrame(140, 90));
+  int fx = 0, fy = 0, fw = 0, fh = 0;
+  EXPECT_TRUE(SpinFor([&] { return GnomeGetFrame(fx, fy, fw, fh) && fx == 140 && fy == 90; }, 5000))
+      << fx << "," << fy;
 }
 
 }  // namespace
