@@ -40,3 +40,9 @@ void LinuxShellPrepareWindow(int w, int h, int x, int y);
 std::string LinuxGnomeHelperState();
 // Installs or updates the GNOME Shell helper from the resource directory.
 bool LinuxGnomeInstallHelper(const std::string& resourceDir);
+
+// Whether the screen-share permission of the portal pointer stream outlives
+// the program: on, the portal keeps it until revoked and its restore token is
+// saved in the data directory; off (the default), it lasts while the program
+// runs and the saved token is deleted (at once, and at the next session).
+void LinuxPortalRememberGrant(bool remember);

@@ -10,6 +10,7 @@
 #include "base/strings.h"
 #include "base/atomic_file.h"
 #include "base/number_text.h"
+#include "platform/os_shell.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"
 
@@ -19,6 +20,7 @@ bool g_StartMinimized = false;
 bool g_DisableAnimations = false;
 bool g_SiteDesign = true;
 bool g_SnapAnimation = true;
+bool g_RememberScreenGrant = false;
 bool g_ShowWarnings = true;
 std::set<std::string> g_SeenWarningIds;
 std::set<std::string> g_MinimizedPanels;
@@ -104,6 +106,8 @@ bool StoreSharedFlag(const std::string& key, bool on) {
     g_SnapAnimation = on;
   } else if (key == "showWarnings") {
     g_ShowWarnings = on;
+  } else if (key == "rememberScreenGrant") {
+    g_RememberScreenGrant = on;
   } else {
     return false;
   }
@@ -177,6 +181,8 @@ void LoadAppSettings() {
       StoreSharedFlag(key, on);  // unknown keys change nothing
     }
   }
+  // Applied whatever the file says: without the setting a saved permission goes.
+  LinuxPortalRememberGrant(g_RememberScreenGrant);
 }
 
 bool SaveAppSettings() {
@@ -200,6 +206,7 @@ bool SaveAppSettings() {
   AppendSetting(s, "windowHeight", std::to_string(g_SavedWindowHeight));
   AppendSetting(s, "windowMaximized", BoolText(g_SavedMaximized));
   AppendSetting(s, "startDelaySecs", std::to_string(g_StartDelaySecs));
+  AppendSetting(s, "rememberScreenGrant", BoolText(g_RememberScreenGrant));
   return WriteFileAtomically(GetAppSettingsFilePath(), s);
 }
 
@@ -236,6 +243,8 @@ std::string BindGetAppSettings() {
   j += Bool(g_StopToolsWithMacro.load());
   j += ",\"startDelaySecs\":";
   j += std::to_string(g_StartDelaySecs);
+  j += ",\"rememberScreenGrant\":";
+  j += Bool(g_RememberScreenGrant);
   j += '}';
   return j;
 }
@@ -250,6 +259,8 @@ std::string BindSetAppSetting(const std::string& keyAndValue) {
       PlatformApplyAlwaysOnTop(on);
     else if (key == "launchOnStartup")
       PlatformApplyLaunchOnStartup(on);
+    else if (key == "rememberScreenGrant")
+      LinuxPortalRememberGrant(on);
   } else if (key == "startDelaySecs") {
     std::optional<int> d = ParseStartDelay(f[1]);
     if (!d) return {};
@@ -285,6 +296,7 @@ std::string BindSetPanelOrder(const std::string& order) {
 void ResetAppSettingsForTest() {
   g_AlwaysOnTop = g_LaunchOnStartup = g_StartMinimized = g_DisableAnimations = false;
   g_SiteDesign = g_SnapAnimation = g_ShowWarnings = true;
+  g_RememberScreenGrant = false;
   g_HotkeysEnabled.store(true);
   g_HotkeyLockEnabled.store(true);
   g_HotkeysUnlocked.store(true);

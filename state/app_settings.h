@@ -28,6 +28,9 @@ extern bool g_DisableAnimations;
 extern bool g_SiteDesign;  // the file stores its negation as performanceMode
 extern bool g_SnapAnimation;
 extern bool g_ShowWarnings;
+// Keep the screen-share permission of the portal pointer stream beyond this
+// run (its restore token saved in the data directory); off by default.
+extern bool g_RememberScreenGrant;
 extern std::set<std::string> g_SeenWarningIds;   // ordered byte-wise
 extern std::set<std::string> g_MinimizedPanels;  // known panel ids only
 extern std::vector<std::string> g_PanelOrder;

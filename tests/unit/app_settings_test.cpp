@@ -2,6 +2,7 @@
 // theme file, the status file and the access marker file.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/os_window.h"
 #include "base/atomic_file.h"
@@ -28,7 +29,7 @@ const std::string kDefaultFile =
     "alwaysOnTop=0\nlaunchOnStartup=0\nstartMinimized=0\nhotkeysEnabled=1\nhotkeyLockOn=1\n"
     "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=0\nsnapAnimation=1\nshowWarnings=1\n"
     "seenWarnings=\nminimizedPanels=\npanelOrder=\nwindowX=0\nwindowY=0\nwindowWidth=420\n"
-    "windowHeight=560\nwindowMaximized=0\nstartDelaySecs=2\n";
+    "windowHeight=560\nwindowMaximized=0\nstartDelaySecs=2\nrememberScreenGrant=0\n";
 
 // Runs `body` in a child process with the given environment changes and
 // returns its exit status; the data directory is worked out once per process,
@@ -145,7 +146,7 @@ TEST_F(AppSettingsTest, SaveWritesEveryKeyInOrder) {
             "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=1\nsnapAnimation=1\nshowWarnings=1\n"
             "seenWarnings=Alpha,beta,zeta\nminimizedPanels=panel-flick,panel-ui\n"
             "panelOrder=panel-tracker,panel-ui\nwindowX=-12\nwindowY=0\nwindowWidth=420\nwindowHeight=700\n"
-            "windowMaximized=1\nstartDelaySecs=2\n");
+            "windowMaximized=1\nstartDelaySecs=2\nrememberScreenGrant=0\n");
 
   ResetAppSettingsForTest();
   LoadAppSettings();
@@ -345,7 +346,7 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "{\"alwaysOnTop\":false,\"launchOnStartup\":false,\"startMinimized\":false,\"hotkeysEnabled\":true,"
             "\"hotkeyLock\":true,\"disableAnimations\":false,\"siteDesign\":true,\"performanceMode\":false,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[],\"minimizedPanels\":[],"
-            "\"panelOrder\":[],\"stopToolsWithMacro\":true,\"startDelaySecs\":2}");
+            "\"panelOrder\":[],\"stopToolsWithMacro\":true,\"startDelaySecs\":2,\"rememberScreenGrant\":false}");
   EXPECT_TRUE(g_MainPageReady.load());
 
   LoadFrom("performanceMode=1\nstopToolsWithMacro=0\nseenWarnings=b,a\nminimizedPanels=panel-ui,panel-flick\n"
@@ -355,7 +356,7 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "\"hotkeyLock\":false,\"disableAnimations\":false,\"siteDesign\":false,\"performanceMode\":true,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[\"a\",\"b\"],"
             "\"minimizedPanels\":[\"panel-flick\",\"panel-ui\"],\"panelOrder\":[\"panel-tracker\",\"panel-flick\"],"
-            "\"stopToolsWithMacro\":false,\"startDelaySecs\":2}");
+            "\"stopToolsWithMacro\":false,\"startDelaySecs\":2,\"rememberScreenGrant\":false}");
 
   // The start delay: whole seconds 0-10 from the page and the file; anything
   // else keeps the value it had.
@@ -373,6 +374,38 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
     LoadFrom(std::string("startDelaySecs=") + c.value + "\n");
     EXPECT_EQ(g_StartDelaySecs, c.expect) << "file " << c.value;
   }
+}
+
+// Whether the screen-share permission outlives the run: off unless the file
+// says so (a file of the previous version, without the line, loads as it
+// did and reads as off); off deletes the saved permission.
+TEST_F(AppSettingsTest, RememberScreenGrantIsOffUnlessChosenAndOffDeletesTheToken) {
+  const std::string token = OsDataDir() + "/portal-token.txt";
+  const std::string before = kDefaultFile.substr(0, kDefaultFile.find("rememberScreenGrant="));
+  struct Case {
+    std::string file;
+    bool remember;
+  } cases[] = {{before, false}, {"", false}, {"rememberScreenGrant=1\n", true},
+               {"rememberScreenGrant=0\n", false}, {"rememberScreenGrant=true\n", false}};
+  for (const Case& c : cases) {
+    WriteText(token, "tok\n");
+    ResetAppSettingsForTest();  // as at start-up
+    LoadFrom(c.file);
+    EXPECT_EQ(g_RememberScreenGrant, c.remember) << c.file;
+    EXPECT_EQ(access(token.c_str(), F_OK) == 0, c.remember) << c.file;
+    if (c.file == before) {
+      EXPECT_EQ(g_StartDelaySecs, 2) << "the rest of an old file loads as before";
+    }
+  }
+  BindSetAppSetting("rememberScreenGrant,1");
+  EXPECT_TRUE(g_RememberScreenGrant);
+  EXPECT_NE(BindGetAppSettings().find(",\"rememberScreenGrant\":true}"), std::string::npos);
+  EXPECT_NE(Slurp(GetAppSettingsFilePath()).find("\nrememberScreenGrant=1\n"), std::string::npos);
+  WriteText(token, "tok\n");
+  BindSetAppSetting("rememberScreenGrant,0");
+  EXPECT_FALSE(g_RememberScreenGrant);
+  EXPECT_NE(access(token.c_str(), F_OK), 0) << "switched off: the saved permission is gone at once";
+  EXPECT_NE(Slurp(GetAppSettingsFilePath()).find("\nrememberScreenGrant=0\n"), std::string::npos);
 }
 
 // The stop-tools switch the page shows after a restart is the stored one.

@@ -24,6 +24,7 @@
 #include "base/data_dir.h"
 #include "base/read_file.h"
 #include "platform/linux/shell/session_bus.h"
+#include "platform/os_shell.h"
 
 namespace {
 
@@ -31,6 +32,9 @@ constexpr const char* kPortalBus = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kScreenCast = "org.freedesktop.portal.ScreenCast";
 constexpr uint32_t kCursorModeMetadata = 4;
+constexpr uint32_t kSourceMonitor = 1;
+constexpr uint32_t kPersistWhileRunning = 1;
+constexpr uint32_t kPersistUntilRevoked = 2;
 constexpr size_t kMaxTokenBytes = 4096;
 
 // Cursor metadata with a bitmap of w x h pixels of 4 bytes.
@@ -315,8 +319,16 @@ struct Portal {
   }
 };
 
+// The user's choice (app settings): keep the grant beyond this run.
+std::atomic<bool> g_RememberGrant{false};
+// Without it, the token of this run's grant stays in memory only, so that a
+// restart of the stream within the run asks nothing.
+std::mutex g_RunTokenMutex;
+std::string g_RunToken;
+
 struct SelectOptions {
   std::string token;
+  bool remember = false;
 };
 
 void AddCreateOptions(GVariantBuilder* b, void*) {
@@ -325,10 +337,13 @@ void AddCreateOptions(GVariantBuilder* b, void*) {
 
 void AddSelectOptions(GVariantBuilder* b, void* data) {
   auto* o = static_cast<SelectOptions*>(data);
-  g_variant_builder_add(b, "{sv}", "types", g_variant_new_uint32(1));
-  g_variant_builder_add(b, "{sv}", "multiple", g_variant_new_boolean(TRUE));
+  // The cursor needs one monitor: a window stream reports the cursor inside
+  // that window only, and a virtual monitor shows nothing of the desktop.
+  g_variant_builder_add(b, "{sv}", "types", g_variant_new_uint32(kSourceMonitor));
+  g_variant_builder_add(b, "{sv}", "multiple", g_variant_new_boolean(FALSE));
   g_variant_builder_add(b, "{sv}", "cursor_mode", g_variant_new_uint32(kCursorModeMetadata));
-  g_variant_builder_add(b, "{sv}", "persist_mode", g_variant_new_uint32(2));
+  g_variant_builder_add(b, "{sv}", "persist_mode",
+                        g_variant_new_uint32(o->remember ? kPersistUntilRevoked : kPersistWhileRunning));
   if (!o->token.empty()) g_variant_builder_add(b, "{sv}", "restore_token", g_variant_new_string(o->token.c_str()));
 }
 
@@ -353,7 +368,16 @@ PipeWire* SetUpSession(Portal& portal, std::string& sessionHandle) {
   g_variant_unref(created);
   if (sessionHandle.empty()) return nullptr;
 
-  SelectOptions select{PortalReadToken()};
+  SelectOptions select;
+  select.remember = g_RememberGrant.load();
+  if (select.remember) {
+    select.token = PortalReadToken();
+  } else {
+    // A saved token is a permission any program of this user could replay.
+    unlink(PortalTokenPath().c_str());
+    std::lock_guard<std::mutex> lock(g_RunTokenMutex);
+    select.token = g_RunToken;
+  }
   GVariant* selected =
       portal.Request("SelectSources", sessionHandle.c_str(), nullptr, AddSelectOptions, &select, 30);
   if (!selected) return nullptr;
@@ -362,7 +386,14 @@ PipeWire* SetUpSession(Portal& portal, std::string& sessionHandle) {
   GVariant* started = portal.Request("Start", sessionHandle.c_str(), "", nullptr, nullptr, 600);
   if (!started) return nullptr;
   const gchar* token = nullptr;
-  if (g_variant_lookup(started, "restore_token", "&s", &token) && token) WriteToken(token);
+  if (g_variant_lookup(started, "restore_token", "&s", &token) && token) {
+    if (select.remember) {
+      WriteToken(token);
+    } else {
+      std::lock_guard<std::mutex> lock(g_RunTokenMutex);
+      g_RunToken = token;
+    }
+  }
   std::vector<std::unique_ptr<Stream>> streams;
   GVariantIter* iter = nullptr;
   if (g_variant_lookup(started, "streams", "a(ua{sv})", &iter)) {
@@ -502,6 +533,11 @@ bool PortalPointer(double& x, double& y) {
   x = g_X;
   y = g_Y;
   return true;
+}
+
+void LinuxPortalRememberGrant(bool remember) {
+  g_RememberGrant.store(remember);
+  if (!remember) unlink(PortalTokenPath().c_str());
 }
 
 void PortalStop() {

@@ -43,7 +43,8 @@ bool HasPortalThread() {
 }
 
 // Watches the session bus for the program's SelectSources requests and
-// keeps the restore token each one carried ("" for none).
+// keeps the restore token each one carried ("" for none) and what it asked
+// for ("types=<n> multiple=<0|1> persist=<n>").
 class SelectSourcesMonitor {
  public:
   SelectSourcesMonitor() {
@@ -73,6 +74,10 @@ class SelectSourcesMonitor {
     std::lock_guard<std::mutex> lock(mutex_);
     return tokens_;
   }
+  std::vector<std::string> Asked() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return asked_;
+  }
 
  private:
   // Runs on GDBus's worker thread. Copies of method calls are dropped here,
@@ -82,15 +87,25 @@ class SelectSourcesMonitor {
     if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL &&
         g_strcmp0(g_dbus_message_get_member(message), "SelectSources") == 0) {
       GVariant* body = g_dbus_message_get_body(message);
-      std::string token;
+      std::string token, asked;
       if (body && g_variant_is_of_type(body, G_VARIANT_TYPE("(oa{sv})"))) {
         GVariant* options = g_variant_get_child_value(body, 1);
         const gchar* t = nullptr;
         if (g_variant_lookup(options, "restore_token", "&s", &t)) token = t;
+        guint32 types = 0, persist = 0;
+        gboolean multiple = FALSE;
+        g_variant_lookup(options, "types", "u", &types);
+        g_variant_lookup(options, "multiple", "b", &multiple);
+        g_variant_lookup(options, "persist_mode", "u", &persist);
+        asked = "types=" + std::to_string(types) + " multiple=" + (multiple ? "1" : "0") +
+                " persist=" + std::to_string(persist);
         g_variant_unref(options);
       }
       std::lock_guard<std::mutex> lock(self->mutex_);
-      if (!self->closed_) self->tokens_.push_back(token);
+      if (!self->closed_) {
+        self->tokens_.push_back(token);
+        self->asked_.push_back(asked);
+      }
     }
     if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
       g_object_unref(message);
@@ -104,6 +119,7 @@ class SelectSourcesMonitor {
   bool ok_ = false;
   std::mutex mutex_;
   std::vector<std::string> tokens_;
+  std::vector<std::string> asked_;
   bool closed_ = false;
 };
 
@@ -112,6 +128,8 @@ class PortalStreamTest : public ::testing::Test {
   static void SetUpTestSuite() {
     setenv("PMR_POINTER_BACKEND", "portal", 1);
     unlink(PortalTokenPath().c_str());
+    // The user chose to keep the grant (the tests after these show the default).
+    LinuxPortalRememberGrant(true);
   }
   static void TearDownTestSuite() {
     program_.reset();
@@ -162,6 +180,8 @@ TEST_F(PortalStreamTest, ForcedPortalStreamFollowsThePointerAndKeepsTheGrant) {
   EXPECT_EQ(ReadFile(PortalTokenPath()), token + "\n");
   ASSERT_TRUE(WaitFor([&] { return monitor.Tokens().size() == 1; }, 5000));
   EXPECT_EQ(monitor.Tokens()[0], "");
+  // One monitor is all the cursor needs; kept until revoked, as chosen.
+  EXPECT_EQ(monitor.Asked()[0], "types=1 multiple=0 persist=2");
 
   // Stopping ends the thread and the position.
   LinuxPointerStop();
@@ -220,6 +240,9 @@ TEST_F(PortalStreamTest, RealProgramRunsItsStreamFromTheKeptGrant) {
   const std::string tokenFile = program.dataDir() + "/portal-token.txt";
   ASSERT_EQ(g_mkdir_with_parents(program.dataDir().c_str(), 0700), 0);
   ASSERT_TRUE(g_file_set_contents(tokenFile.c_str(), (token + "\n").c_str(), -1, nullptr));
+  // Its user chose to keep the grant.
+  ASSERT_TRUE(g_file_set_contents((program.dataDir() + "/appsettings.txt").c_str(), "rememberScreenGrant=1\n", -1,
+                                  nullptr));
   ASSERT_TRUE(program.control().Go());
 
   // "PMR portal" names the portal thread and, once the session has started
@@ -236,6 +259,31 @@ TEST_F(PortalStreamTest, RealProgramRunsItsStreamFromTheKeptGrant) {
   // Up to its main loop: its window is shown.
   EXPECT_TRUE(WaitFor([&] { return pmrtest::GnomeWindowOfPidMapped(program.pid()); }, 30000));
   EXPECT_TRUE(program.Running());
+}
+
+// The default: the grant is not kept. The saved token goes at once, the
+// portal is asked for a grant that lasts while the program runs, and the
+// dialog asks again; nothing is saved for another program to replay.
+TEST_F(PortalStreamTest, WithoutRememberingTheGrantLastsWhileTheProgramRuns) {
+  ASSERT_NE(monitor_, nullptr);
+  LinuxPointerStop();
+  ASSERT_FALSE(PortalReadToken().empty());
+  LinuxPortalRememberGrant(false);
+  EXPECT_TRUE(PortalReadToken().empty());
+  EXPECT_NE(access(PortalTokenPath().c_str(), F_OK), 0);
+
+  const size_t before = monitor_->Asked().size();
+  ASSERT_TRUE(PortalStart());
+  pmrtest::GnomeRemotePointer pointer;
+  ASSERT_TRUE(pointer.Ok()) << pointer.error();
+  std::string why;
+  ASSERT_TRUE(pmrtest::GnomeGrantScreenShare(30000, &why)) << "the dialog asks again: " << why;
+  ExpectPointerFollows(pointer);
+  ASSERT_TRUE(WaitFor([&] { return monitor_->Asked().size() == before + 1; }, 5000));
+  EXPECT_EQ(monitor_->Asked()[before], "types=1 multiple=0 persist=1");
+  EXPECT_EQ(monitor_->Tokens()[before], "");
+  EXPECT_NE(access(PortalTokenPath().c_str(), F_OK), 0) << "no token saved";
+  LinuxPortalRememberGrant(true);
 }
 
 TEST_F(PortalStreamTest, PipeWireGoingAwayLeavesNoPosition) {

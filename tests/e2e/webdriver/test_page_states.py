@@ -73,6 +73,20 @@ class PageStates(unittest.TestCase):
         self.assertTrue(self.shown("spam-go-key"))
         self.assertEqual(self.app.js("return document.querySelectorAll('.hotkey.off').length"), 0)
 
+    def test_remember_screen_sharing_is_off_until_switched_on(self):
+        box = self.app.by_id("opt-remember-screen")
+        self.assertFalse(box.is_selected())
+        self.assertIn("reuse", self.app.js("return arguments[0].closest('label').textContent", box))
+        self.click("#opt-remember-screen")
+        try:
+            E.wait_until(lambda: "rememberScreenGrant=1\n" in self.app.data_file("appsettings.txt"),
+                         what="switched on and saved")
+            self.assertTrue(self.app.bridge("getAppSettings")["ok"]["rememberScreenGrant"])
+        finally:
+            self.click("#opt-remember-screen")
+        E.wait_until(lambda: "rememberScreenGrant=0\n" in self.app.data_file("appsettings.txt"),
+                     what="switched off and saved")
+
     def test_fixed_spot_without_a_pick_asks_for_one(self):
         self.click("input[name=loc][value='1']")
         E.wait_until(lambda: self.settings()["locMode"] == 1, what="fixed spot mode")
