@@ -246,6 +246,8 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("exportMacro", NoArgs([dispatch] { BindExportMacro(dispatch); }));
   sync("openMacro", NoArgs([dispatch] { BindOpenMacro(dispatch); }));
   sync("answerMacroOpen", Unwrapped([](const std::string& s) { AnswerMacroOpen(s); }));
+  // The question about a macro file that waits, with what the file will do.
+  sync("getMacroAsk", [](const std::string&) { return MacroAskJson(); });
   // The answer to "use this typing key as a hotkey?": "1" yes, else no.
   sync("confirmHotkey", Unwrapped([](const std::string& s) { ConfirmPendingHotkey(s); }));
   return t;

@@ -6,8 +6,13 @@
 #include <string_view>
 
 #include "app/app.h"
+#include "base/json_escape.h"
+#include "base/number_text.h"
+#include "base/strings.h"
+#include "platform/os_keys.h"
 #include "platform/os_window.h"
 #include "state/macro_file.h"
+#include "state/macro_summary.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/playback.h"
@@ -19,8 +24,11 @@ namespace {
 struct PendingOpen {
   std::string name;
   MacroFile file;
+  MacroSummary summary;
+  uint64_t id = 0;  // tells a late answer to an earlier question from this one
 };
 std::optional<PendingOpen> g_Pending;
+uint64_t g_LastAskId = 0;
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -31,17 +39,7 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
   return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::string Thousands(size_t n) {
-  std::string digits = std::to_string(n);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
-std::string EventsText(size_t n) { return Thousands(n) + (n == 1 ? " event" : " events"); }
+std::string EventsText(size_t n) { return GroupedNumber(n) + (n == 1 ? " event" : " events"); }
 
 bool Busy() { return isRecording.load() || isPlaying.load(); }
 
@@ -50,8 +48,9 @@ std::string BusyText(const std::string& name) {
 }
 
 // Replaces the current profile's recording with the file's and takes over
-// the settings the events play with.
-void Load(const std::string& name, MacroFile&& file) {
+// how its events were recorded; its speed, loop and pause only when the user
+// asked for them.
+void Load(const std::string& name, MacroFile&& file, bool useFileSettings) {
   const size_t count = file.events.size();
   {
     std::lock_guard<std::mutex> lock(profileMutex);
@@ -65,26 +64,27 @@ void Load(const std::string& name, MacroFile&& file) {
     profiles[static_cast<size_t>(currentProfileIdx)].events = std::move(file.events);
     g_ProfileDataRev.fetch_add(1);
   }
-  ApplyRecorderFieldsOfSettingsLine(file.settingsLine);
+  ApplyRecordingFieldsOfSettingsLine(file.settingsLine);
+  if (useFileSettings) ApplyPlaybackFieldsOfSettingsLine(file.settingsLine);
   SnapshotActiveProfileSettings();
   g_ProfilesRev.fetch_add(1);  // the page fetches the settings again
-  PostPageNote("Opened " + name + ": " + EventsText(count) + ".");
+  PostPageNote("Opened " + name + ": " + EventsText(count) + (useFileSettings ? ", with its playback settings." : "."));
 }
 
-// Reads one macro file and loads it, or asks first; the message of what
-// happened, empty when the page asks.
+// Reads one macro file and asks the page whether to load it, showing what it
+// will do; the message of what happened instead, empty when the page asks.
+// Every file from outside is asked about, into an empty profile too: a file
+// received from someone else may type and press whatever it likes.
 std::string OpenOne(const std::string& path) {
   const std::string name = BaseName(path);
   if (Busy()) return BusyText(name);
+  if (g_Pending) return name + " was not opened: answer the question about " + g_Pending->name + " first.";
   MacroFile file;
   const MacroFileError error = ReadMacroFile(path, file);
   if (error != MacroFileError::kNone) return MacroFileErrorText(error, name);
-  if (CurrentProfileHasEvents()) {
-    SetMacroAsk(name, static_cast<int64_t>(file.events.size()));
-    g_Pending = PendingOpen{name, std::move(file)};
-    return {};
-  }
-  Load(name, std::move(file));
+  MacroSummary summary = SummarizeMacro(file, GetKeyName);
+  SetMacroAsk(name, static_cast<int64_t>(file.events.size()));
+  g_Pending = PendingOpen{name, std::move(file), std::move(summary), ++g_LastAskId};
   return {};
 }
 
@@ -130,13 +130,38 @@ void OpenMacroFile(const std::string& path) { Say({OpenOne(path)}); }
 
 void AnswerMacroOpen(const std::string& answer) {
   if (!g_Pending) return;
+  const std::vector<std::string> f = SplitString(answer, ',');
+  // An answer naming another question (one already answered) changes nothing.
+  if (f.size() > 2 && f[2] != std::to_string(g_Pending->id)) return;
   PendingOpen pending = std::move(*g_Pending);
   g_Pending.reset();
   SetMacroAsk("", 0);
-  if (answer == "1")
-    Load(pending.name, std::move(pending.file));
+  if (!f.empty() && f[0] == "1")
+    Load(pending.name, std::move(pending.file), f.size() > 1 && f[1] == "1");
   else
     PostPageNote(pending.name + " was not opened; the recording is unchanged.");
+}
+
+std::string MacroAskJson() {
+  if (!g_Pending) return "null";
+  size_t recorded = 0;
+  {
+    std::lock_guard<std::mutex> lock(profileMutex);
+    if (currentProfileIdx >= 0 && currentProfileIdx < static_cast<int>(profiles.size()))
+      recorded = profiles[static_cast<size_t>(currentProfileIdx)].events.size();
+  }
+  std::string j = "{\"id\":" + std::to_string(g_Pending->id);
+  j += ",\"name\":" + JsonEscapeForBind(g_Pending->name);
+  j += ",\"recorded\":" + std::to_string(recorded);
+  j += ",\"summary\":" + MacroSummaryJson(g_Pending->summary);
+  // What the playback settings are now, beside what the file brings.
+  j += ",\"current\":{\"speed\":";
+  AppendDefaultFloat(j, ReadSetting(fPlaybackSpeed));
+  j += ",\"loop\":";
+  j += ReadSetting(bLoopSequence) ? "true" : "false";
+  j += ",\"pauseMs\":" + std::to_string(ReadSetting(iLoopIntervalMs));
+  j += "}}";
+  return j;
 }
 
 bool ExportCurrentMacroTo(const std::string& chosen) {
@@ -158,7 +183,11 @@ bool ExportCurrentMacroTo(const std::string& chosen) {
     PostPageNote(name + " could not be saved.");
     return false;
   }
-  PostPageNote("Exported " + EventsText(events.size()) + " to " + name + ".");
+  if (events.size() > kMaxMacroFileEvents)
+    PostPageNote("Exported " + EventsText(events.size()) + " to " + name + "; a file of more than " +
+                 GroupedNumber(kMaxMacroFileEvents) + " events cannot be opened again.");
+  else
+    PostPageNote("Exported " + EventsText(events.size()) + " to " + name + ".");
   return true;
 }
 
@@ -208,4 +237,7 @@ void BindOpenMacro(const std::function<void(std::function<void()>)>& post) {
   });
 }
 
-void ResetMacroFilesForTest() { g_Pending.reset(); }
+void ResetMacroFilesForTest() {
+  g_Pending.reset();
+  SetMacroAsk("", 0);
+}

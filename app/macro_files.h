@@ -1,8 +1,9 @@
 #pragma once
 // Macro files from the user's side: opening the files the desktop hands over
 // (command line, a second start, a drop, the Open button) into the current
-// profile, asking before a recording is replaced, and exporting the current
-// recording. What goes wrong is said in the page (PostPageNote).
+// profile, always after a question that shows what the file will do, and
+// exporting the current recording. What goes wrong is said in the page
+// (PostPageNote).
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,9 +12,16 @@
 void OpenMacroFiles(const std::vector<std::string>& paths);
 // Opens one file as a macro whatever its name (the Open dialog's choice).
 void OpenMacroFile(const std::string& path);
-// The page's answer to "replace the recording?": "1" replaces, anything else
-// keeps the recording. Nothing happens when no file waits.
+// The page's answer to the question about a file: "answer,useSettings,id".
+// answer "1" loads the file, anything else keeps the recording; useSettings
+// "1" takes the file's speed, loop and pause too (otherwise they stay); id,
+// when given, must be the waiting question's (MacroAskJson), or nothing
+// happens. Nothing happens either when no file waits.
 void AnswerMacroOpen(const std::string& answer);
+// The waiting question for the page: {"id","name","recorded" (events the
+// profile holds now),"summary" (MacroSummaryJson),"current" (the playback
+// settings now: speed, loop, pauseMs)}, or null when none waits.
+std::string MacroAskJson();
 // Writes the current profile's recording to `path` (".pmrmacro" appended
 // when the name lacks it) and says so in the page; false when there was
 // nothing to write or the file could not be written.

@@ -148,3 +148,13 @@ std::string FormatDefaultFloat(double value) {
   AppendDefaultFloat(s, value);
   return s;
 }
+
+std::string GroupedNumber(uint64_t n) {
+  const std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}

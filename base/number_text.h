@@ -23,3 +23,6 @@ std::optional<float> ParseLeadingFloat(std::string_view text);
 // stream would choose, no trailing zeros (1.5, 100, 1e+06, 0.0001).
 void AppendDefaultFloat(std::string& out, double value);
 std::string FormatDefaultFloat(double value);
+
+// A count for people, in groups of three digits: 1,000,000.
+std::string GroupedNumber(uint64_t n);

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
-ReadStatus ReadFileCapped(const std::string& path, std::string& out, ReadLimits limits) {
-  out.clear();
+ReadStatus ReadFileInChunks(const std::string& path, ReadLimits limits,
+                            const std::function<bool(std::string_view)>& chunk) {
   // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
   int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   if (!limits.followLinks) flags |= O_NOFOLLOW;
@@ -32,8 +32,8 @@ ReadStatus ReadFileCapped(const std::string& path, std::string& out, ReadLimits 
     return ReadStatus::kTooLarge;
   }
   // Files under /proc report a size of 0: they are read in chunks like any other.
-  out.reserve(static_cast<size_t>(st.st_size));
   ReadStatus status = ReadStatus::kOk;
+  size_t total = 0;
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
@@ -43,13 +43,23 @@ ReadStatus ReadFileCapped(const std::string& path, std::string& out, ReadLimits 
       break;
     }
     if (n == 0) break;
-    if (static_cast<size_t>(n) > limits.maxBytes - out.size()) {
+    if (static_cast<size_t>(n) > limits.maxBytes - total) {
       status = ReadStatus::kTooLarge;
       break;
     }
-    out.append(buf, static_cast<size_t>(n));
+    total += static_cast<size_t>(n);
+    if (!chunk(std::string_view(buf, static_cast<size_t>(n)))) break;
   }
   ::close(fd);
+  return status;
+}
+
+ReadStatus ReadFileCapped(const std::string& path, std::string& out, ReadLimits limits) {
+  out.clear();
+  ReadStatus status = ReadFileInChunks(path, limits, [&out](std::string_view piece) {
+    out.append(piece);
+    return true;
+  });
   if (status != ReadStatus::kOk) {
     out.clear();
     out.shrink_to_fit();

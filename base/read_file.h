@@ -1,7 +1,9 @@
 #pragma once
 // Reading whole files.
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 // What a capped read found.
 enum class ReadStatus {
@@ -23,6 +25,13 @@ struct ReadLimits {
 // first, and left empty unless the result is kOk). Never blocks on a FIFO or a
 // device and never reads past the cap, even when the file grows meanwhile.
 ReadStatus ReadFileCapped(const std::string& path, std::string& out, ReadLimits limits);
+
+// The same checks, but the file is handed to `chunk` piece by piece (at most
+// 64 KiB each) instead of being kept: memory stays bounded whatever the file
+// holds. A `chunk` that answers false ends the read early (the result is
+// then kOk). kTooLarge may come after some chunks were handed over.
+ReadStatus ReadFileInChunks(const std::string& path, ReadLimits limits,
+                            const std::function<bool(std::string_view)>& chunk);
 
 // The whole regular file (links followed, default cap); empty when it cannot
 // be read, is not a regular file or is larger than the cap.

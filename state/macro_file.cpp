@@ -1,6 +1,7 @@
 // Macro files: building, reading and writing.
 #include "state/macro_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <optional>
@@ -17,11 +18,112 @@ namespace {
 constexpr std::string_view kMagic = "PMRMACRO ";
 constexpr std::string_view kSettingsPrefix = "SETTINGS:";
 
-// The next line of `rest` without its line end ("\n" or "\r\n").
-bool NextMacroLine(std::string_view& rest, std::string_view& line) {
-  if (!NextLine(rest, line)) return false;
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return true;
+// One pass over a macro file text that arrives in pieces: the lines are
+// cut out as they come (at most one line is held, and a line longer than
+// kMaxMacroLineBytes is dropped as it arrives), checked against the header,
+// and the events counted or, when `fill` is set, kept.
+struct MacroTextPass {
+  MacroFile* fill = nullptr;
+  size_t reserve = 0;  // events to make room for before the first is kept
+  MacroFileError error = MacroFileError::kNone;
+  size_t events = 0;
+  bool done = false;  // the header was refused or the file holds too many events
+
+  // Takes the next piece; false once the pass knows its answer.
+  bool Feed(std::string_view piece) {
+    while (!done && !piece.empty()) {
+      const size_t nl = piece.find('\n');
+      const std::string_view part = piece.substr(0, nl);
+      if (!overlong_ && partial_.size() + part.size() <= kMaxMacroLineBytes)
+        partial_.append(part);
+      else
+        overlong_ = true;
+      if (nl == std::string_view::npos) break;
+      piece.remove_prefix(nl + 1);
+      EndLine();
+    }
+    return !done;
+  }
+  // The text has ended: its last line needs no line feed.
+  void Finish() {
+    if (!done && (overlong_ || !partial_.empty())) EndLine();
+    if (!done && stage_ == Stage::kHeader) Refuse(MacroFileError::kNotOurs);
+  }
+
+ private:
+  enum class Stage { kHeader, kFirst, kEvents };
+  Stage stage_ = Stage::kHeader;
+  std::string partial_;
+  bool overlong_ = false;
+
+  void Refuse(MacroFileError e) {
+    error = e;
+    done = true;
+  }
+
+  void EndLine() {
+    std::string_view line = partial_;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const bool overlong = overlong_;
+    Line(overlong ? std::string_view() : line, overlong);
+    partial_.clear();
+    overlong_ = false;
+  }
+
+  void Line(std::string_view line, bool overlong) {
+    if (stage_ == Stage::kHeader) {
+      // A byte order mark some editors put in front is not part of the name.
+      if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+      if (overlong || !line.starts_with(kMagic)) return Refuse(MacroFileError::kNotOurs);
+      const std::string_view versionText = line.substr(kMagic.size());
+      size_t digits = 0;
+      while (digits < versionText.size() && versionText[digits] >= '0' && versionText[digits] <= '9') ++digits;
+      if (digits == 0 || digits != versionText.size()) return Refuse(MacroFileError::kNotOurs);
+      const std::optional<int32_t> version = ParseLeadingInt32(versionText);
+      if (!version || *version < 1) return Refuse(MacroFileError::kNotOurs);
+      if (*version > kMacroFileVersion) return Refuse(MacroFileError::kNewerVersion);
+      stage_ = Stage::kFirst;
+      return;
+    }
+    if (stage_ == Stage::kFirst) {
+      stage_ = Stage::kEvents;
+      if (line.starts_with(kSettingsPrefix)) {
+        if (fill) fill->settingsLine = std::string(line.substr(kSettingsPrefix.size()));
+        return;
+      }
+    }
+    if (line.empty()) return;
+    UnifiedEvent ev;
+    if (!ParseEventLine(line, ev)) return;
+    if (++events > kMaxMacroFileEvents) return Refuse(MacroFileError::kTooManyEvents);
+    if (fill) {
+      if (fill->events.empty()) fill->events.reserve(std::min(reserve, kMaxMacroFileEvents));
+      fill->events.push_back(ev);
+    }
+  }
+};
+
+// Both passes over a text that `feed` hands to a pass piece by piece;
+// `feed` answers kNone or why the text could not be read.
+template <typename Feed>
+MacroFileError ReadMacroText(const Feed& feed, MacroFile& out) {
+  MacroTextPass count;
+  if (MacroFileError e = feed(count); e != MacroFileError::kNone) return e;
+  count.Finish();
+  if (count.error != MacroFileError::kNone) return count.error;
+  if (count.events == 0) return MacroFileError::kNoEvents;
+
+  MacroFile file;
+  MacroTextPass keep;
+  keep.fill = &file;
+  keep.reserve = count.events;
+  if (MacroFileError e = feed(keep); e != MacroFileError::kNone) return e;
+  keep.Finish();
+  // The file may have changed between the passes: the second one decides.
+  if (keep.error != MacroFileError::kNone) return keep.error;
+  if (keep.events == 0) return MacroFileError::kNoEvents;
+  out = std::move(file);
+  return MacroFileError::kNone;
 }
 
 // A flag field of the settings line: "1" on, "0" off, anything else unreadable.
@@ -50,47 +152,26 @@ std::string BuildMacroFileText(const std::string& settingsLine, const std::vecto
 }
 
 MacroFileError ParseMacroFileText(std::string_view text, MacroFile& out) {
-  std::string_view rest = text;
-  std::string_view line;
-  // A byte order mark some editors put in front is not part of the name.
-  if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
-  if (!NextMacroLine(rest, line) || !line.starts_with(kMagic)) return MacroFileError::kNotOurs;
-  const std::string_view versionText = line.substr(kMagic.size());
-  size_t digits = 0;
-  while (digits < versionText.size() && versionText[digits] >= '0' && versionText[digits] <= '9') ++digits;
-  if (digits == 0 || digits != versionText.size()) return MacroFileError::kNotOurs;
-  const std::optional<int32_t> version = ParseLeadingInt32(versionText);
-  if (!version || *version < 1) return MacroFileError::kNotOurs;
-  if (*version > kMacroFileVersion) return MacroFileError::kNewerVersion;
-
-  MacroFile file;
-  bool first = true;
-  while (NextMacroLine(rest, line)) {
-    if (first && line.starts_with(kSettingsPrefix)) {
-      file.settingsLine = std::string(line.substr(kSettingsPrefix.size()));
-      first = false;
-      continue;
-    }
-    first = false;
-    if (line.empty()) continue;
-    UnifiedEvent ev;
-    if (ParseEventLine(line, ev)) file.events.push_back(ev);
-  }
-  if (file.events.empty()) return MacroFileError::kNoEvents;
-  out = std::move(file);
-  return MacroFileError::kNone;
+  return ReadMacroText(
+      [text](MacroTextPass& pass) {
+        pass.Feed(text);
+        return MacroFileError::kNone;
+      },
+      out);
 }
 
 MacroFileError ReadMacroFile(const std::string& path, MacroFile& out) {
-  std::string text;
   ReadLimits limits;
   limits.maxBytes = kMaxMacroFileBytes;
-  switch (ReadFileCapped(path, text, limits)) {
-    case ReadStatus::kOk: break;
-    case ReadStatus::kTooLarge: return MacroFileError::kTooLarge;
-    default: return MacroFileError::kCannotRead;
-  }
-  return ParseMacroFileText(text, out);
+  return ReadMacroText(
+      [&](MacroTextPass& pass) {
+        switch (ReadFileInChunks(path, limits, [&pass](std::string_view piece) { return pass.Feed(piece); })) {
+          case ReadStatus::kOk: return MacroFileError::kNone;
+          case ReadStatus::kTooLarge: return MacroFileError::kTooLarge;
+          default: return MacroFileError::kCannotRead;
+        }
+      },
+      out);
 }
 
 bool WriteMacroFile(const std::string& path, const std::string& text) { return WriteFileAtomically(path, text); }
@@ -104,17 +185,24 @@ std::string MacroFileErrorText(MacroFileError error, const std::string& fileName
     case MacroFileError::kNewerVersion:
       return fileName + " was saved by a newer version of Pellomar; update to open it.";
     case MacroFileError::kNoEvents: return fileName + " holds no events that could be read.";
+    case MacroFileError::kTooManyEvents:
+      return fileName + " was not opened: it holds more than " + GroupedNumber(kMaxMacroFileEvents) +
+             " events, more than a macro can have.";
   }
   return {};
 }
 
-void ApplyRecorderFieldsOfSettingsLine(const std::string& line) {
+void ApplyRecordingFieldsOfSettingsLine(const std::string& line) {
   const std::vector<std::string> f = SplitString(line, ',');
   ReadFlag(f, 11, bRecordMouseMovement);
   ReadFlag(f, 12, bRecordMouseClicks);
   ReadFlag(f, 13, bRecordMouseScroll);
   ReadFlag(f, 14, bRecordKeyboard);
   ReadFlag(f, 15, bUseRelativeMouse);
+}
+
+void ApplyPlaybackFieldsOfSettingsLine(const std::string& line) {
+  const std::vector<std::string> f = SplitString(line, ',');
   if (f.size() > 16)
     if (std::optional<float> speed = ParseLeadingFloat(f[16]); speed && std::isfinite(*speed))
       std::atomic_ref<float>(fPlaybackSpeed).store(*speed);
@@ -122,4 +210,9 @@ void ApplyRecorderFieldsOfSettingsLine(const std::string& line) {
   if (f.size() > 18)
     if (std::optional<int32_t> ms = ParseLeadingInt32(f[18]))
       std::atomic_ref<int>(iLoopIntervalMs).store(*ms);
+}
+
+void ApplyRecorderFieldsOfSettingsLine(const std::string& line) {
+  ApplyRecordingFieldsOfSettingsLine(line);
+  ApplyPlaybackFieldsOfSettingsLine(line);
 }

@@ -1,11 +1,12 @@
 // The real program under the simulated input subsystem plays macros back:
-// a macro file named on the command line is opened and loops until F7 stops
-// it; a sequence typed on a simulated keyboard with pauses is recorded with
+// a kept recording loops until F7 stops it (while a macro file named on the
+// command line waits for its question and changes nothing); a sequence typed on a simulated keyboard with pauses is recorded with
 // F8 and played with F7, and the desktop receives the same keys in the same
 // order with the same pauses; F7 in the middle of a held chord leaves nothing
 // held.
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "state/macro_file.h"
+#include "state/session_file.h"
 #include "tests/sim/sim_control.h"
 #include "tests/unit/bridge_json.h"
 #include "tools/recorder.h"
@@ -70,21 +72,32 @@ bool HeldNothing(SimControl& sim) {
 }  // namespace
 
 TEST(PlaybackEndToEnd, OpenLoopRecordPlayAndStopMidChord) {
-  // A macro file as another machine exported it: Ctrl+A, looping with a
-  // 100 ms pause (settings fields 17 and 18).
-  const std::string macro = testing::TempDir() + "/ctrl-a.pmrmacro";
+  // The recording kept from the last run: Ctrl+A, looping with a 100 ms
+  // pause (settings fields 17 and 18).
+  const std::string settings =
+      "0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,1,1,100,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121";
+  const std::vector<UnifiedEvent> ctrlA = {{kEventKey, 0, 0, 0, 0, 17, true, 0},
+                                           {kEventKey, 0.05, 0, 0, 0, 65, true, 0},
+                                           {kEventKey, 0.06, 0, 0, 0, 65, false, 0},
+                                           {kEventKey, 0.1, 0, 0, 0, 17, false, 0}};
+  // A macro file named on the command line, as another machine exported it:
+  // B at speed 10, no loop. It waits for the page's question.
+  const std::string macro = testing::TempDir() + "/b.pmrmacro";
   {
     std::ofstream out(macro, std::ios::binary | std::ios::trunc);
-    out << BuildMacroFileText("0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,1,1,100,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121",
-                              {{kEventKey, 0, 0, 0, 0, 17, true, 0},
-                               {kEventKey, 0.05, 0, 0, 0, 65, true, 0},
-                               {kEventKey, 0.06, 0, 0, 0, 65, false, 0},
-                               {kEventKey, 0.1, 0, 0, 0, 17, false, 0}});
+    out << BuildMacroFileText("0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,10,0,0,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121",
+                              {{kEventKey, 0, 0, 0, 0, 66, true, 0}, {kEventKey, 0.01, 0, 0, 0, 66, false, 0}});
   }
   SimProgram prog;
   SimProgram::Options options;
   options.args = {macro};
   ASSERT_TRUE(prog.Start(options));
+  // Held before main: the session file is in place before the program reads it.
+  ::mkdir(prog.dataDir().c_str(), 0700);
+  {
+    std::ofstream out(prog.dataDir() + "/session.dat", std::ios::binary | std::ios::trunc);
+    out << BuildSessionText(settings, 0, {MacroProfile{kDefaultProfileName, "", ctrlA}});
+  }
   SimControl& sim = prog.control();
   const std::string kbd = sim.AddKeyboard("usb-sim-kbd/input0");
   ASSERT_FALSE(kbd.empty());
@@ -101,11 +114,13 @@ TEST(PlaybackEndToEnd, OpenLoopRecordPlayAndStopMidChord) {
       20000))
       << prog.Stderr();
   StatusFile status{prog.dataDir() + "/status.txt"};
-  // The page polls; the file from the command line is in the profile.
-  ASSERT_TRUE(status.WaitFor([](const bridgetest::Json& j) { return j["count"].n == 4; }, 30000)) << prog.Stderr();
+  // The page polls; the file from the command line waits for its question
+  // and the kept recording is still the profile's.
+  ASSERT_TRUE(status.WaitFor([](const bridgetest::Json& j) { return j["macroAsk"].s == "b.pmrmacro"; }, 30000))
+      << prog.Stderr();
   bridgetest::Json j;
   ASSERT_TRUE(status.Read(j));
-  EXPECT_EQ(j["note"].s, "Opened ctrl-a.pmrmacro: 4 events.");
+  EXPECT_EQ(j["count"].n, 4);
 
   // F7: the macro loops until F7 again.
   uint64_t mark = sim.DesktopSeq();

@@ -140,7 +140,8 @@ TEST_F(BridgeTableTest, NamesInRegistrationOrder) {
       "addProfile", "deleteProfile", "switchProfile", "getProfiles", "getSettings", "startUpdate",
       "reassignKey", "pmrMacPermissionStatus", "pmrMacRequestPermission", "pmrMacAlert",
       "pmrLinuxInstallGnomeHelper", "pmrMacOpenSoftwareUpdate", "pmrMacContinue", "updateRecorder",
-      "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen", "confirmHotkey"};
+      "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen", "getMacroAsk",
+      "confirmHotkey"};
   Harness h;
   std::vector<std::string> names;
   for (const BridgeBinding& b : h.table) {

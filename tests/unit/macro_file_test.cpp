@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -143,6 +146,76 @@ TEST(MacroFileRead, OnlyRegularFilesWithinTheLimitAreRead) {
             "big.pmrmacro is too large to be a macro (over 64 MiB).");
 }
 
+// Peak resident memory since the last ResetPeakMemory, and now (kB).
+long StatusKb(const char* key) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
+  return -1;
+}
+bool ResetPeakMemory() {
+  std::ofstream out("/proc/self/clear_refs");
+  out << "5";
+  out.flush();
+  return out.good();
+}
+
+void PutKeyLines(const std::string& path, size_t events) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << "PMRMACRO 1\n";
+  const std::string line = "3,0,0,0,0,65,1,0\n";
+  std::string block;
+  for (int i = 0; i < 100000; ++i) block += line;
+  for (size_t done = 0; done < events; done += 100000) {
+    const size_t n = std::min<size_t>(100000, events - done);
+    out.write(block.data(), static_cast<std::streamsize>(n * line.size()));
+  }
+}
+
+// A 64 MiB file of 3.9 million events used to be read whole and kept whole
+// before anything was asked: the program grew from 153 to 447 MB. The cap on
+// events is checked while counting, so such a file costs no more than the
+// piece being read; a file at the cap is kept in exactly its size.
+TEST(MacroFileRead, MoreEventsThanTheCapAreRefusedBeforeAnyIsKept) {
+  const std::string flood = kDir + "/flood.pmrmacro";
+  PutKeyLines(flood, 3900000);
+  struct stat st {};
+  ASSERT_EQ(::stat(flood.c_str(), &st), 0);
+  ASSERT_LE(static_cast<size_t>(st.st_size), kMaxMacroFileBytes) << "the file is within the byte cap";
+
+  const bool measured = ResetPeakMemory();
+  const long before = StatusKb("VmRSS:");
+  MacroFile f;
+  EXPECT_EQ(ReadMacroFile(flood, f), MacroFileError::kTooManyEvents);
+  const long peak = StatusKb("VmHWM:");
+  EXPECT_TRUE(f.events.empty());
+  if (measured && before > 0 && peak > 0)
+    EXPECT_LT(peak - before, 16 * 1024) << "kB more at the peak of reading a refused file";
+  else
+    ADD_FAILURE() << "peak memory cannot be measured here (/proc/self/clear_refs)";
+  EXPECT_EQ(MacroFileErrorText(MacroFileError::kTooManyEvents, "flood.pmrmacro"),
+            "flood.pmrmacro was not opened: it holds more than 1,000,000 events, more than a macro can have.");
+  ::unlink(flood.c_str());
+
+  // The same from text in memory, one event over the cap.
+  std::string text = "PMRMACRO 1\n";
+  for (size_t i = 0; i <= kMaxMacroFileEvents; ++i) text += "4,0,0,0,0,0,0,1\n";
+  EXPECT_EQ(ParseMacroFileText(text, f), MacroFileError::kTooManyEvents);
+  text.resize(text.size() - std::string("4,0,0,0,0,0,0,1\n").size());
+  ASSERT_EQ(ParseMacroFileText(text, f), MacroFileError::kNone);
+  EXPECT_EQ(f.events.size(), kMaxMacroFileEvents);
+  EXPECT_EQ(f.events.capacity(), kMaxMacroFileEvents);
+
+  // Overlong lines are dropped as they arrive, whatever they hold.
+  const std::string longLine = "3,0,0,0,0,65,1,0" + std::string(kMaxMacroLineBytes, ' ') + "\n";
+  ASSERT_EQ(ParseMacroFileText("PMRMACRO 1\n" + longLine + "3,1,0,0,0,66,1,0\n", f), MacroFileError::kNone);
+  ASSERT_EQ(f.events.size(), 1u);
+  EXPECT_EQ(f.events[0].vk, 66);
+  EXPECT_EQ(ParseMacroFileText("PMRMACRO 1" + std::string(kMaxMacroLineBytes, ' ') + "\n3,1,0,0,0,66,1,0\n", f),
+            MacroFileError::kNotOurs);
+}
+
 // ---- opening and exporting ----------------------------------------------------
 
 class MacroOpenTest : public ::testing::Test {
@@ -182,19 +255,94 @@ class MacroOpenTest : public ::testing::Test {
   }
 };
 
-TEST_F(MacroOpenTest, IntoAnEmptyProfileAtOnceTakingOnlyThePlaybackSettings) {
-  OpenMacroFiles({ForeignMacro("walk.pmrmacro", 4)});
-  EXPECT_EQ(toolstest::Events().size(), 4u);
-  EXPECT_EQ(Note(), "Opened walk.pmrmacro: 4 events.");
-  EXPECT_TRUE(bUseRelativeMouse);
-  EXPECT_FLOAT_EQ(fPlaybackSpeed, 2.5f);
-  EXPECT_TRUE(bLoopSequence);
-  EXPECT_EQ(iLoopIntervalMs, 700);
-  EXPECT_FALSE(bRecordMouseClicks);
-  // Hotkeys and tool settings of the other machine stay there.
-  EXPECT_EQ(vkRecord.load(), kDefaultVkRecord);
-  EXPECT_EQ(autoClickIntervalHours, 0);
-  EXPECT_EQ(keySpamTargetCount.load(), 1);
+TEST_F(MacroOpenTest, EveryFileIsAskedAboutAndItsPlaybackSettingsTakenOnlyWhenAskedFor) {
+  struct Case {
+    const char* answer;
+    size_t events;      // in the profile afterwards
+    bool relative;      // how the events were recorded: taken with them
+    float speed;        // playback settings: only with the box ticked
+    bool loop;
+    int loopMs;
+    const char* note;
+  } cases[] = {
+      {"0", 0, false, 1.0f, false, 500, "walk.pmrmacro was not opened; the recording is unchanged."},
+      {"1", 4, true, 1.0f, false, 500, "Opened walk.pmrmacro: 4 events."},
+      {"1,0", 4, true, 1.0f, false, 500, "Opened walk.pmrmacro: 4 events."},
+      {"1,1", 4, true, 2.5f, true, 700, "Opened walk.pmrmacro: 4 events, with its playback settings."},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    OpenMacroFiles({ForeignMacro("walk.pmrmacro", 4)});
+    // Nothing is loaded or applied before the answer, into an empty profile too.
+    EXPECT_TRUE(toolstest::Events().empty()) << c.answer;
+    EXPECT_FALSE(bUseRelativeMouse) << c.answer;
+    EXPECT_FLOAT_EQ(fPlaybackSpeed, 1.0f) << c.answer;
+    EXPECT_EQ(Status()["macroAsk"].s, "walk.pmrmacro") << c.answer;
+    bridgetest::Json ask;
+    ASSERT_TRUE(bridgetest::ParseJson(MacroAskJson(), ask));
+    EXPECT_EQ(ask["name"].s, "walk.pmrmacro");
+    EXPECT_EQ(ask["recorded"].n, 0);
+    EXPECT_EQ(ask["summary"]["events"].n, 4);
+    EXPECT_EQ(ask["summary"]["speed"].n, 2.5);
+    EXPECT_EQ(ask["current"]["speed"].n, 1);
+    // An answer to another question changes nothing.
+    AnswerMacroOpen(std::string(c.answer) + ",1," + std::to_string(static_cast<int64_t>(ask["id"].n) + 1));
+    EXPECT_TRUE(toolstest::Events().empty()) << c.answer;
+    EXPECT_EQ(Status()["macroAsk"].s, "walk.pmrmacro") << c.answer;
+
+    AnswerMacroOpen(c.answer);
+    EXPECT_EQ(toolstest::Events().size(), c.events) << c.answer;
+    EXPECT_EQ(bUseRelativeMouse, c.relative) << c.answer;
+    EXPECT_FLOAT_EQ(fPlaybackSpeed, c.speed) << c.answer;
+    EXPECT_EQ(bLoopSequence, c.loop) << c.answer;
+    EXPECT_EQ(iLoopIntervalMs, c.loopMs) << c.answer;
+    EXPECT_EQ(Note(), c.note);
+    EXPECT_EQ(MacroAskJson(), "null");
+    // Hotkeys and tool settings of the other machine stay there, whatever the answer.
+    EXPECT_EQ(vkRecord.load(), kDefaultVkRecord);
+    EXPECT_EQ(autoClickIntervalHours, 0);
+    EXPECT_EQ(keySpamTargetCount.load(), 1);
+  }
+}
+
+// The received file of the report: Ctrl+Alt+T, then "touch ~/pwned" and
+// Enter, looping at speed 10. It used to load at once into an empty profile
+// with its loop and speed, from the command line, a second start, a drop or
+// Open; one F7 then ran it 19 times in 3 s.
+TEST_F(MacroOpenTest, AReceivedFileNeverLoadsWithoutTheQuestionShowingWhatItTypes) {
+  const std::string path = std::string(PMR_FIXTURES_DIR) + "/macro/holiday-photos.pmrmacro";
+  struct Case {
+    const char* how;
+    std::function<void()> open;
+  } cases[] = {
+      // Command line, second start and drop all reach the open-files handler.
+      {"open-files handler", [&] { OpenMacroFiles({path}); }},
+      {"Open dialog", [&] { OpenMacroFile(path); }},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    c.open();
+    EXPECT_TRUE(toolstest::Events().empty()) << c.how;
+    EXPECT_FALSE(bLoopSequence) << c.how;
+    EXPECT_FLOAT_EQ(fPlaybackSpeed, 1.0f) << c.how;
+    bridgetest::Json ask;
+    ASSERT_TRUE(bridgetest::ParseJson(MacroAskJson(), ask)) << c.how;
+    ASSERT_EQ(ask.kind, bridgetest::Json::Object) << c.how << ": no question asked";
+    EXPECT_NE(ask["summary"]["text"].s.find("touch ~/pwned\u23CE"), std::string::npos) << ask["summary"]["text"].s;
+    ASSERT_EQ(ask["summary"]["shortcuts"].items.size(), 1u) << c.how;
+    EXPECT_EQ(ask["summary"]["shortcuts"].items[0]["keys"].s, "Ctrl+Alt+T");
+    EXPECT_TRUE(ask["summary"]["shortcuts"].items[0]["flagged"].b);
+    EXPECT_TRUE(ask["summary"]["loop"].b);
+    EXPECT_EQ(ask["summary"]["speed"].n, 10);
+    // A second file while the question waits is not opened over it.
+    OpenMacroFiles({ForeignMacro("other.pmrmacro", 2)});
+    EXPECT_EQ(Note(), "other.pmrmacro was not opened: answer the question about holiday-photos.pmrmacro first.");
+    // Loaded without the box ticked: its loop and speed stay out.
+    AnswerMacroOpen("1,0," + std::to_string(static_cast<int64_t>(ask["id"].n)));
+    EXPECT_EQ(toolstest::Events().size(), 36u) << c.how;
+    EXPECT_FALSE(bLoopSequence) << c.how;
+    EXPECT_FLOAT_EQ(fPlaybackSpeed, 1.0f) << c.how;
+  }
 }
 
 TEST_F(MacroOpenTest, ReplacingARecordingIsAskedFirst) {
@@ -269,6 +417,7 @@ TEST_F(MacroOpenTest, ExportOpenExportGivesTheSameBytesAndPlaysTheSameEvents) {
   // Elsewhere: other settings, nothing recorded.
   toolstest::ResetAll();
   OpenMacroFiles({kDir + "/first.pmrmacro"});
+  AnswerMacroOpen("1,1");
   EXPECT_TRUE(bUseRelativeMouse);
   EXPECT_FLOAT_EQ(fPlaybackSpeed, 0.5f);
   const std::vector<UnifiedEvent> opened = toolstest::Events();
