@@ -256,7 +256,7 @@ class UpdateEndToEnd(unittest.TestCase):
             self.assertTrue(os.access(os.path.join(root, "usr", "lib", "pellomar", "pellomar"), os.X_OK))
             with open(os.path.join(root, "usr", "lib", "pellomar", "package-type")) as f:
                 self.assertEqual(f.read(), "deb\n")
-            status = subprocess.run(["dpkg", "--root=" + root, "-s", "pellomar"], stdout=subprocess.PIPE,
+            status = subprocess.run(["/usr/bin/dpkg-query", "--root=" + root, "-s", "pellomar"], stdout=subprocess.PIPE,
                                     text=True).stdout
             self.assertIn("Status: install ok installed", status)
             self.assertEqual(os.listdir(self.tmp), [])
