@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "update/update_core.h"
 
@@ -24,10 +25,24 @@ bool LinuxVerifyP256(const LinuxPublicKey& key, const std::string& message, cons
 // 64 lower-case hex digits, or "" when the file cannot be read.
 std::string LinuxSha256File(const std::string& path);
 
-// The release key as a 72-byte blob (one per program build).
-extern const unsigned char kReleasePublicKeyBlob[72];
-// The release key loaded once per process; empty when it does not load.
-LinuxPublicKey LinuxReleaseKey();
+// A PEM public key ("BEGIN PUBLIC KEY") when it is a P-256 key.
+LinuxPublicKey LinuxP256KeyFromPem(const std::string& pem);
+
+// The keys whose signatures this build accepts, as PEM texts: generated at
+// build time from a key directory (update/release_keys.cmake), the release
+// keys for the program and its root helper, the TEST-ONLY key for tests.
+extern const char* const kReleaseKeyPems[];
+extern const size_t kReleaseKeyCount;
+// The embedded keys loaded once per process; a key that does not load is left
+// out (LinuxReleaseKeysAllLoad says whether that happened).
+const std::vector<LinuxPublicKey>& LinuxReleaseKeys();
+bool LinuxReleaseKeysAllLoad();
+// True when any embedded key verifies `sigHex` over `message`.
+bool LinuxVerifyRelease(const std::string& message, const std::string& sigHex);
+// UpdateCore::EvaluateManifest with the embedded keys as the verifier: the
+// one judgement of a manifest, made by the program and by its root helper.
+bool LinuxEvaluateReleaseManifest(const std::string& manifest, const std::string& expectedTier,
+                                  const std::string& currentVersion, UpdateManifestInfo& info);
 
 // Progress of a transfer: bytes received and the total (0 when unknown).
 // Returning false aborts the transfer.
@@ -46,10 +61,11 @@ std::string OwnExe();
 std::string DownloadFolderPrefix();
 
 // Download, verify and stage; returns "" on success or the message to show.
+// A package is staged with its signed manifest: "<package>|<manifest>".
 std::string OsDownloadAndStageUpdate(const UpdateManifestInfo& info, const UpdateProgressFn& progress,
                                      std::string& staged);
 bool OsUpdateAuthorizesFirst();
-std::string OsAuthorizeUpdate(const std::string& sha256);
+std::string OsAuthorizeUpdate();
 void OsAbandonAuthorizedUpdate();
 bool OsUpdateAsksPassword();
 // Installs; "" on success (the program is then restarted once it ends).

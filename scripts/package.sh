@@ -2,9 +2,10 @@
 # Builds the .deb and the .rpm of the program from a build directory:
 #   scripts/package.sh BUILD_DIR OUT_DIR
 # Both install the program under /usr/lib/pellomar (its resource directory:
-# page bundles, update-install, package-type), a command in /usr/bin, the
-# desktop entry, the icon and the AppStream metainfo. The metadata is
-# validated before anything is packed.
+# page bundles, the root helpers update-install and setup-input,
+# package-type), a command in /usr/bin, the desktop entry, the icon, the
+# AppStream metainfo and the polkit actions of the root helpers. The metadata
+# is validated before anything is packed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
@@ -24,12 +25,16 @@ trap 'rm -rf "$work"' EXIT
 stage() {  # root type
   local root=$1 type=$2 lib=$1/usr/lib/pellomar
   install -d "$lib" "$root/usr/bin" "$root/usr/share/applications" \
-    "$root/usr/share/icons/hicolor/scalable/apps" "$root/usr/share/metainfo"
+    "$root/usr/share/icons/hicolor/scalable/apps" "$root/usr/share/metainfo" "$root/usr/share/polkit-1/actions"
   install -m 0755 "$build/pellomar" "$lib/pellomar"
   strip --strip-unneeded "$lib/pellomar"
   cp -r "$build/ui" "$build/linux-ui" "$lib/"
   find "$lib/ui" "$lib/linux-ui" -type d -exec chmod 0755 {} + -o -type f -exec chmod 0644 {} +
-  install -m 0755 "$here/data/update-install" "$lib/update-install"
+  for helper in update-install setup-input; do
+    install -m 0755 "$build/$helper" "$lib/$helper"
+    strip --strip-unneeded "$lib/$helper"
+  done
+  install -m 0644 "$here/data/polkit/$app_id.policy" "$root/usr/share/polkit-1/actions/$app_id.policy"
   echo "$type" > "$lib/package-type"
   chmod 0644 "$lib/package-type"
   ln -s ../lib/pellomar/pellomar "$root/usr/bin/pellomar"
@@ -88,6 +93,7 @@ cp -a "$rpmroot/root/." "%{buildroot}/"
 %dir /usr/lib/pellomar
 /usr/lib/pellomar/pellomar
 /usr/lib/pellomar/update-install
+/usr/lib/pellomar/setup-input
 /usr/lib/pellomar/package-type
 /usr/lib/pellomar/ui
 /usr/lib/pellomar/linux-ui
@@ -95,6 +101,7 @@ cp -a "$rpmroot/root/." "%{buildroot}/"
 /usr/share/applications/$app_id.desktop
 /usr/share/icons/hicolor/scalable/apps/pellomar.svg
 /usr/share/metainfo/$app_id.metainfo.xml
+/usr/share/polkit-1/actions/$app_id.policy
 SPEC
 rpmbuild -bb --quiet --define "_topdir $rpmroot/top" --define "_rpmdir $out" \
   --define "_build_id_links none" --define "__strip /bin/true" --define "debug_package %{nil}" \

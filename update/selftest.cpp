@@ -81,7 +81,7 @@ bool SelfTestUpdate(const std::string& vectorsPath, std::string& report) {
   };
   for (const HostCheck& h : hosts) check(UpdateCore::IsAllowedInstallerHost(h.url) == h.allowed, h.label);
 
-  check(LinuxReleaseKey() != nullptr, "release key loads");
+  check(LinuxReleaseKeysAllLoad(), "release key loads");
   if (cases == 0) check(false, "no cases found in vectors file");
   return allPass && cases > 0;
 }

@@ -92,7 +92,7 @@ void UpdateThread(webview::WebView* view, std::string id) {
   if (OsUpdateAuthorizesFirst()) {
     if (!ShowStep("if (window.onUpdateAuthorizing) onUpdateAuthorizing();", 0) || ShuttingDown())
       return EndQuietly();
-    std::string message = OsAuthorizeUpdate(check.info.sha256);
+    std::string message = OsAuthorizeUpdate();
     if (!message.empty()) return Fail(w, id, message);
     if (ShuttingDown()) {
       OsAbandonAuthorizedUpdate();
@@ -150,11 +150,8 @@ UpdateCheckResult CheckForUpdate(const std::string& manifestOverride) {
     if (manifest.empty()) return result;
   }
 
-  LinuxPublicKey key = LinuxReleaseKey();
-  if (!key) return result;
   UpdateManifestInfo info;
-  auto verify = [key](const std::string& text, const std::string& sig) { return LinuxVerifyP256(key, text, sig); };
-  if (UpdateCore::EvaluateManifest(verify, manifest, ExpectedUpdateTier(), kCurrentVersion, info)) {
+  if (LinuxEvaluateReleaseManifest(manifest, ExpectedUpdateTier(), kCurrentVersion, info)) {
     result.available = 1;
     result.info = info;
   }

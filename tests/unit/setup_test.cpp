@@ -1,6 +1,7 @@
-// The input access setup, driven through a fake pkexec placed first on PATH
-// (the real one is never started): the states, the script it is handed, the
-// rule file that script writes, and the manual command text.
+// The input access setup, driven through a fake pkexec given through the
+// test seam (the real one is never started, and nothing is looked up in
+// PATH): the states, the installed helper or the script it is handed, the rule
+// file that script writes, and the manual command text.
 #include <gtest/gtest.h>
 #include <glib.h>
 #include <sys/stat.h>
@@ -11,8 +12,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/linux/input/setup.h"
+#include "platform/linux/system_tools.h"
 #include "platform/os_input.h"
 
 namespace {
@@ -61,6 +64,8 @@ class FakePkexec {
     bin_ = dir_ + "/bin";
     tools_ = dir_ + "/tools";
     root_ = dir_ + "/root";
+    res_ = dir_ + "/res";
+    ::mkdir(res_.c_str(), 0755);
     ::mkdir(bin_.c_str(), 0755);
     ::mkdir(tools_.c_str(), 0755);
     Write(bin_ + "/pkexec", R"SH(#!/bin/sh
@@ -94,12 +99,19 @@ exit 3
             std::string("#!/bin/sh\necho \"") + tool + " $*\" >> \"" + dir_ +
                 "/tools.log\"\n[ -f \"" + dir_ + "/fail-" + tool + "\" ] && exit 1\nexit 0\n",
             0755);
-    oldPath_ = getenv("PATH") ? getenv("PATH") : "";
-    setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
+    SetSystemToolForTest("pkexec", bin_ + "/pkexec");
+    SetInputSetupHelperDirForTest(res_);  // no helper installed unless a test adds one
   }
   ~FakePkexec() {
-    setenv("PATH", oldPath_.c_str(), 1);
+    SetSystemToolForTest("pkexec", "");
+    SetInputSetupHelperDirForTest("");
     std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  // A root-owned setup-input stand-in, as a package installs it.
+  std::string InstallHelper() {
+    Write(res_ + "/setup-input", "#!/bin/sh\nexit 0\n", 0755);
+    return res_ + "/setup-input";
   }
 
   void Mode(const std::string& mode) { Write(dir_ + "/mode", mode); }
@@ -108,9 +120,10 @@ exit 3
   std::string File(const std::string& name) const { return Slurp(dir_ + "/" + name); }
   std::string Root(const std::string& path) const { return Slurp(root_ + path); }
   const std::string& dir() const { return dir_; }
+  const std::string& res() const { return res_; }
 
  private:
-  std::string dir_, bin_, tools_, root_, oldPath_;
+  std::string dir_, bin_, tools_, root_, res_;
 };
 
 // Runs the main loop (where the exit watch lives) until the setup has ended.
@@ -165,17 +178,57 @@ TEST(InputSetup, RequestsWhileRunningStartOneScript) {
 }
 
 TEST(InputSetup, MissingPkexecFailsAtOnce) {
-  char tmpl[] = "/tmp/pmr-setup-empty-XXXXXX";
-  std::string empty = mkdtemp(tmpl);
-  std::string old = getenv("PATH") ? getenv("PATH") : "";
-  setenv("PATH", empty.c_str(), 1);
+  FakePkexec fake;
+  SetSystemToolForTest("pkexec", fake.dir() + "/nowhere/pkexec");
   RunInputSetup();
-  std::string state = OsInputSetupState();
-  std::string problem = OsInputSetupProblem();
+  EXPECT_EQ(OsInputSetupState(), "failed");
+  EXPECT_EQ(OsInputSetupProblem(), "pkexec-missing") << "the boot page says what is missing";
+  EXPECT_EQ(fake.Calls(), 0);
+}
+
+// A package installs the setup-input helper: pkexec is asked to run it, with
+// no arguments, instead of a shell.
+TEST(InputSetup, InstalledHelperIsStartedInsteadOfAShell) {
+  FakePkexec fake;
+  std::string helper = fake.InstallHelper();
+  fake.Mode("exit0");
+  RunInputSetup();
+  EXPECT_EQ(WaitWhileRunning(), "done");
+  EXPECT_EQ(fake.File("argc"), "1");
+  EXPECT_EQ(fake.File("arg1"), helper);
+  EXPECT_EQ(InputSetupCommand(fake.res()), (std::vector<std::string>{fake.dir() + "/bin/pkexec", helper}));
+  // A helper anyone could have replaced is never given to pkexec.
+  ::chmod(helper.c_str(), 0777);
+  EXPECT_EQ(InputSetupHelper(fake.res()), "");
+  EXPECT_EQ(InputSetupCommand(fake.res()),
+            (std::vector<std::string>{fake.dir() + "/bin/pkexec", "/bin/sh", "-c", InputSetupScript()}));
+  ::chmod(helper.c_str(), 0755);
+  ASSERT_EQ(::chown(helper.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(InputSetupHelper(fake.res()), "");
+}
+
+// A pkexec earlier in PATH (say ~/.local/bin) could show its own password box
+// and receive the setup: the program never looks for it there.
+TEST(InputSetup, PkexecEarlierInPathIsNeverStarted) {
+  char tmpl[] = "/tmp/pmr-setup-trap-XXXXXX";
+  std::string trap = mkdtemp(tmpl);
+  Write(trap + "/pkexec", "#!/bin/sh\necho trapped > '" + trap + "/trapped'\nexit 0\n", 0755);
+  std::string old = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (trap + ":" + old).c_str(), 1);
+  std::string found = SystemToolPath("pkexec");
+  if (found.empty()) {
+    // No pkexec in the system's directories: the setup fails at once.
+    RunInputSetup();
+    EXPECT_EQ(WaitWhileRunning(), "failed");
+    EXPECT_EQ(OsInputSetupProblem(), "pkexec-missing");
+  } else {
+    EXPECT_TRUE(found == "/usr/bin/pkexec" || found == "/bin/pkexec" || found == "/usr/sbin/pkexec" ||
+                found == "/sbin/pkexec")
+        << found;
+  }
   setenv("PATH", old.c_str(), 1);
-  ::rmdir(empty.c_str());
-  EXPECT_EQ(state, "failed");
-  EXPECT_EQ(problem, "pkexec-missing") << "the boot page says what is missing";
+  EXPECT_NE(::access((trap + "/trapped").c_str(), F_OK), 0) << "the pkexec in PATH ran";
+  std::system(("rm -rf '" + trap + "'").c_str());
 }
 
 TEST(InputSetup, ScriptWritesTheRuleFileByteForByte) {

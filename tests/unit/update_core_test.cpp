@@ -2,10 +2,12 @@
 // key loading, signature and hash checks.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "base/read_file.h"
 #include "platform/os_update.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
@@ -248,10 +250,38 @@ TEST(UpdateCrypto, KeyBlobsAndSignatures) {
   EXPECT_EQ(LinuxHexDecode("abc"), "");
   EXPECT_EQ(LinuxHexDecode("zz"), "");
 
-  // Test builds load the TEST-ONLY key as their release key.
-  EXPECT_TRUE(LinuxReleaseKey());
-  EXPECT_EQ(pmrtest::PublicBlob(pmrtest::TestReleaseSigningKey()),
-            std::string(reinterpret_cast<const char*>(kReleasePublicKeyBlob), 72));
+  // Test builds embed the TEST-ONLY key (tests/fixtures/update/test-keys) as
+  // their only release key.
+  ASSERT_EQ(kReleaseKeyCount, 1u);
+  EXPECT_TRUE(LinuxReleaseKeysAllLoad());
+  ASSERT_EQ(LinuxReleaseKeys().size(), 1u);
+  EXPECT_EQ(pmrtest::PublicBlob(pmrtest::TestReleaseSigningKey()), pmrtest::PublicBlob(LinuxReleaseKeys()[0]));
+  std::string payload = UpdateCore::BuildManifestPayload("linux-free-deb", "1.2.0", std::string(64, 'a'), "https://x");
+  EXPECT_TRUE(LinuxVerifyRelease(payload, pmrtest::SignHex(pmrtest::TestReleaseSigningKey(), payload)));
+  EXPECT_FALSE(LinuxVerifyRelease(payload, pmrtest::SignHex(pmrtest::NewSigningKey(), payload)));
+}
+
+// Keys are embedded as PEM public keys: only P-256 public keys load.
+TEST(UpdateCrypto, PemKeysOnlyP256Public) {
+  std::string dir = pmrtest::MakeTempDir("pem");
+  std::string base = PMR_SOURCE_DIR;
+  struct Case {
+    std::string command;  // makes dir/k.pem
+    bool loads;
+  } cases[] = {
+      {"cp " + base + "/tests/fixtures/update/test-keys/TEST-ONLY-public.pem k.pem", true},
+      {"cp " + base + "/data/release-keys/release-2025.pem k.pem", true},
+      {"openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 2>/dev/null | openssl pkey -pubout -out k.pem", false},
+      {"openssl genpkey -algorithm ED25519 2>/dev/null | openssl pkey -pubout -out k.pem", false},
+      {"cp " + base + "/tests/fixtures/update/TEST-ONLY-signing-key.pem k.pem", false},  // a private key
+      {"printf 'not a key' > k.pem", false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(std::system(("cd '" + dir + "' && rm -f k.pem && " + c.command).c_str()), 0) << c.command;
+    EXPECT_EQ(LinuxP256KeyFromPem(ReadFile(dir + "/k.pem")) != nullptr, c.loads) << c.command;
+  }
+  EXPECT_FALSE(LinuxP256KeyFromPem(""));
+  std::filesystem::remove_all(dir);
 }
 
 TEST(UpdateCrypto, Sha256OfFiles) {

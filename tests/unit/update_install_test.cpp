@@ -1,5 +1,6 @@
 // Installing staged updates without a network: package type, staging refusals,
-// the AppImage swap, deb and rpm through a stand-in pkexec, the relaunch
+// the AppImage swap, deb and rpm handed to the installed helper through a
+// stand-in pkexec (given through the test seam, never PATH), the relaunch
 // environment and the cleanup of leftovers.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,11 +8,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/read_file.h"
+#include "platform/linux/system_tools.h"
 #include "platform/linux/update/update_linux.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
@@ -102,36 +105,41 @@ class StagedInstall : public ::testing::Test {
     ::mkdir(bin_.c_str(), 0755);
     ::mkdir(res_.c_str(), 0755);
     log_ = dir_ + "/log";
-    oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    // pkexec stand-in: runs the command as given, with package tools that
-    // only record what they were asked to do.
+    // pkexec stand-in, given to the program through its test seam: runs the
+    // command as given, unless told to answer as a dismissed dialog would.
     WriteText(bin_ + "/pkexec",
               "#!/bin/sh\n"
               "[ -f '" + dir_ + "/pkexec-exit' ] && exit $(cat '" + dir_ + "/pkexec-exit')\n"
               "echo \"pkexec $*\" >> '" + log_ + "'\n"
-              "PATH='" + dir_ + "/tools':$PATH exec \"$@\"\n",
+              "exec \"$@\"\n",
               0755);
-    ::mkdir((dir_ + "/tools").c_str(), 0755);
-    WriteText(dir_ + "/tools/apt-get",
-              "#!/bin/sh\necho \"apt-get $*\" >> '" + log_ + "'\n"
-              "[ -f '" + dir_ + "/tool-exit' ] && exit $(cat '" + dir_ + "/tool-exit')\nexit 0\n",
+    SetSystemToolForTest("pkexec", bin_ + "/pkexec");
+    // The installed helper stand-in: records what it was handed, checks the
+    // manifest is beside the package, and fails when told to.
+    WriteText(res_ + "/update-install",
+              "#!/bin/sh\n"
+              "if [ \"$1\" = --wait ]; then echo ready; read -r m; read -r p; else m=$1; p=$2; fi\n"
+              "echo \"helper $m $p\" >> '" + log_ + "'\n"
+              "[ -f \"$m\" ] && [ -f \"$p\" ] || exit 4\n"
+              "[ -f '" + dir_ + "/helper-exit' ] && exit $(cat '" + dir_ + "/helper-exit')\n"
+              "exit 0\n",
               0755);
-    WriteText(dir_ + "/tools/rpm", "#!/bin/sh\necho \"rpm $*\" >> '" + log_ + "'\nexit 0\n", 0755);
-    ::setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
   }
   void TearDown() override {
-    ::setenv("PATH", oldPath_.c_str(), 1);
+    SetSystemToolForTest("pkexec", "");
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
 
-  // A staged package as the download step leaves it.
+  // A staged package as the download step leaves it: the package and its
+  // manifest in a private folder.
   std::string Stage(const std::string& type, const std::string& content, std::string& folder) {
     folder = dir_ + "/Pellomar-update-free-" + std::to_string(++n_);
     ::mkdir(folder.c_str(), 0700);
     std::string file = folder + "/update." + type;
     WriteText(file, content, 0600);
-    return file + "|" + pmrtest::Sha256Hex(content);
+    WriteText(folder + "/manifest.json", "{}", 0600);
+    return file + "|" + folder + "/manifest.json";
   }
   UpdateInstallation Inst(const std::string& type) {
     UpdateInstallation i;
@@ -142,103 +150,122 @@ class StagedInstall : public ::testing::Test {
     return i;
   }
 
-  std::string dir_, bin_, res_, log_, oldPath_;
+  std::string dir_, bin_, res_, log_;
   std::vector<std::string> relaunched_;
   int n_ = 0;
 };
 
-TEST_F(StagedInstall, DebThroughTheScriptAndItsExitStatuses) {
+TEST_F(StagedInstall, PackageThroughTheInstalledHelperAndItsExitStatuses) {
   struct Case {
     const char* what;
-    const char* pkexecExit;  // nullptr: pkexec runs the command
-    const char* toolExit;    // nullptr: the package tool succeeds
+    const char* pkexecExit;  // nullptr: pkexec runs the helper
+    const char* helperExit;  // nullptr: the helper installs
     std::string message;
   } cases[] = {
       {"installed", nullptr, nullptr, ""},
       {"password dialog dismissed", "126", nullptr,
        "Update cancelled: the system password wasn't given. Nothing was changed."},
       {"not authorized", "127", nullptr, "Update cancelled: the system password wasn't given. Nothing was changed."},
-      {"package tool fails", nullptr, "100", "Update failed: the package could not be installed. Nothing was changed."},
+      {"helper refuses", nullptr, "9", "Update failed: the package could not be installed. Nothing was changed."},
+  };
+  for (const std::string type : {"deb", "rpm"}) {
+    for (const Case& c : cases) {
+      ::unlink((dir_ + "/pkexec-exit").c_str());
+      ::unlink((dir_ + "/helper-exit").c_str());
+      ::unlink(log_.c_str());
+      if (c.pkexecExit) WriteText(dir_ + "/pkexec-exit", c.pkexecExit);
+      if (c.helperExit) WriteText(dir_ + "/helper-exit", c.helperExit);
+      relaunched_.clear();
+      std::string folder;
+      std::string staged = Stage(type, std::string("package ") + c.what, folder);
+      EXPECT_EQ(InstallStagedUpdate(Inst(type), staged), c.message) << c.what;
+      EXPECT_FALSE(Exists(folder)) << c.what;
+      EXPECT_EQ(relaunched_.size(), c.message.empty() ? 1u : 0u) << c.what;
+      if (c.message.empty()) {
+        EXPECT_EQ(relaunched_[0], "/usr/lib/pellomar/pellomar");
+        // The helper gets the signed manifest and the package, never a hash.
+        EXPECT_EQ(ReadFile(log_), "pkexec " + res_ + "/update-install " + folder + "/manifest.json " + folder +
+                                      "/update." + type + "\nhelper " + folder + "/manifest.json " + folder +
+                                      "/update." + type + "\n");
+      }
+    }
+  }
+  EXPECT_EQ(InstallStagedUpdate(Inst("rpm"), "no-bar-here"),
+            "Update failed: the update could not be installed. Nothing was changed.");
+  std::string folder;
+  EXPECT_EQ(InstallStagedUpdate(Inst(""), Stage("deb", "x", folder)),
+            "Update failed: the update could not be installed. Nothing was changed.");
+}
+
+// Administrator rights go only to a helper that only root can have put in
+// place; without one a package is never installed (no script through pkexec).
+TEST_F(StagedInstall, OnlyARootOwnedHelperIsStarted) {
+  struct Case {
+    const char* what;
+    std::function<void()> spoil;
+  } cases[] = {
+      {"no helper", [&] { ::unlink((res_ + "/update-install").c_str()); }},
+      {"helper writable by others", [&] { ::chmod((res_ + "/update-install").c_str(), 0777); }},
+      {"helper owned by another user", [&] { ASSERT_EQ(::chown((res_ + "/update-install").c_str(), 65534, 65534), 0); }},
+      {"folder writable by others", [&] { ::chmod(res_.c_str(), 0777); }},
+      {"helper is a link", [&] {
+         ::rename((res_ + "/update-install").c_str(), (dir_ + "/real-helper").c_str());
+         ASSERT_EQ(::symlink((dir_ + "/real-helper").c_str(), (res_ + "/update-install").c_str()), 0);
+       }},
   };
   for (const Case& c : cases) {
-    ::unlink((dir_ + "/pkexec-exit").c_str());
-    ::unlink((dir_ + "/tool-exit").c_str());
-    ::unlink(log_.c_str());
-    if (c.pkexecExit) WriteText(dir_ + "/pkexec-exit", c.pkexecExit);
-    if (c.toolExit) WriteText(dir_ + "/tool-exit", c.toolExit);
-    relaunched_.clear();
+    TearDown();
+    SetUp();
+    c.spoil();
     std::string folder;
-    std::string staged = Stage("deb", std::string("package ") + c.what, folder);
-    EXPECT_EQ(InstallStagedUpdate(Inst("deb"), staged), c.message) << c.what;
+    std::string staged = Stage("deb", "package", folder);
+    EXPECT_EQ(InstallStagedUpdate(Inst("deb"), staged),
+              "Update failed: the update could not be installed. Nothing was changed.")
+        << c.what;
+    EXPECT_EQ(AuthorizeUpdate(Inst("deb")), "Update failed: the update could not be installed. Nothing was changed.")
+        << c.what;
+    UpdateManifestInfo info;
+    info.url = "https://" + std::string(kProductDownloadHost) + "/x";
+    std::string none;
+    EXPECT_EQ(StageUpdate(Inst("deb"), info, nullptr, none),
+              "Update failed: this copy of Pellomar wasn't installed from a package.")
+        << c.what;
+    EXPECT_FALSE(Exists(log_)) << c.what << ": " << ReadFile(log_);  // pkexec never ran
     EXPECT_FALSE(Exists(folder)) << c.what;
-    EXPECT_EQ(relaunched_.size(), c.message.empty() ? 1u : 0u) << c.what;
-    if (c.message.empty()) {
-      EXPECT_EQ(relaunched_[0], "/usr/lib/pellomar/pellomar");
-      std::string log = ReadFile(log_);
-      EXPECT_NE(log.find("pkexec /bin/sh -c # Pellomar update"), std::string::npos) << log;
-      EXPECT_NE(log.find("apt-get install -y --allow-downgrades /"), std::string::npos) << log;
-    }
+    EXPECT_TRUE(relaunched_.empty()) << c.what;
   }
 }
 
-TEST_F(StagedInstall, ScriptRefusesAFileThatChangedAfterTheCheck) {
-  std::string folder;
-  std::string staged = Stage("rpm", "the package", folder);
-  // The file on disk no longer matches the hash handed to the script.
-  WriteText(staged.substr(0, staged.rfind('|')), "other bytes", 0600);
-  EXPECT_EQ(InstallStagedUpdate(Inst("rpm"), staged),
-            "Update failed: the package could not be installed. Nothing was changed.");
-  std::string log = ReadFile(log_);
-  EXPECT_NE(log.find("pkexec /bin/sh -c # Pellomar update"), std::string::npos) << log;
-  EXPECT_EQ(log.find("\nrpm "), std::string::npos) << log;  // the package tool never ran
-  EXPECT_FALSE(Exists(folder));
-
-  EXPECT_EQ(InstallStagedUpdate(Inst("rpm"), "no-bar-here"),
-            "Update failed: the update could not be installed. Nothing was changed.");
-  EXPECT_EQ(InstallStagedUpdate(Inst(""), staged),
-            "Update failed: the update could not be installed. Nothing was changed.");
-  EXPECT_TRUE(relaunched_.empty());
-}
-
 TEST_F(StagedInstall, PreAuthorizedInstallProgram) {
-  // The install program prints "ready" once it runs as administrator, then
-  // reads the staged path and installs it.
-  WriteText(res_ + "/update-install",
-            "#!/bin/sh\n"
-            "[ \"$1\" = --wait ] || exit 3\n"
-            "echo ready\n"
-            "read -r path\n"
-            "echo \"install $path $2\" >> '" + log_ + "'\n"
-            "[ -f \"$path\" ] && [ \"$(sha256sum < \"$path\" | cut -c1-64)\" = \"$2\" ]\n",
-            0755);
   std::string folder;
   std::string staged = Stage("deb", "authorized package", folder);
-  std::string hash = staged.substr(staged.rfind('|') + 1);
-  ASSERT_EQ(AuthorizeUpdate(Inst("deb"), hash), "");
+  std::string manifest = staged.substr(staged.rfind('|') + 1);
+  ASSERT_EQ(AuthorizeUpdate(Inst("deb")), "");
   EXPECT_EQ(InstallStagedUpdate(Inst("deb"), staged), "");
-  EXPECT_NE(ReadFile(log_).find("install " + folder + "/update.deb " + hash), std::string::npos) << ReadFile(log_);
+  EXPECT_EQ(ReadFile(log_), "pkexec " + res_ + "/update-install --wait\nhelper " + manifest + " " + folder +
+                                "/update.deb\n");
   EXPECT_FALSE(Exists(folder));
   EXPECT_EQ(relaunched_.size(), 1u);
 
-  // Dismissed dialog before "ready"; a program that fails after "ready".
+  // Dismissed dialog before "ready"; a helper that refuses after "ready".
   WriteText(dir_ + "/pkexec-exit", "126");
-  EXPECT_EQ(AuthorizeUpdate(Inst("deb"), hash),
-            "Update cancelled: the system password wasn't given. Nothing was changed.");
+  EXPECT_EQ(AuthorizeUpdate(Inst("deb")), "Update cancelled: the system password wasn't given. Nothing was changed.");
   ::unlink((dir_ + "/pkexec-exit").c_str());
-  ASSERT_EQ(AuthorizeUpdate(Inst("deb"), std::string(64, '0')), "");
+  ASSERT_EQ(AuthorizeUpdate(Inst("deb")), "");
+  WriteText(dir_ + "/helper-exit", "6");
   staged = Stage("deb", "authorized package", folder);
   EXPECT_EQ(InstallStagedUpdate(Inst("deb"), staged),
             "Update failed: the package could not be installed. Nothing was changed.");
   EXPECT_FALSE(Exists(folder));
 
   // Abandoning a waiting program ends it.
-  ASSERT_EQ(AuthorizeUpdate(Inst("deb"), hash), "");
+  ASSERT_EQ(AuthorizeUpdate(Inst("deb")), "");
   OsAbandonAuthorizedUpdate();
   OsAbandonAuthorizedUpdate();  // nothing left to abandon
 
   // No pkexec at all: the password window cannot open.
-  ::setenv("PATH", (dir_ + "/nowhere").c_str(), 1);
-  EXPECT_EQ(AuthorizeUpdate(Inst("deb"), hash),
+  SetSystemToolForTest("pkexec", dir_ + "/nowhere/pkexec");
+  EXPECT_EQ(AuthorizeUpdate(Inst("deb")),
             "Update failed: the system password window couldn't open. Download the new version from " +
                 std::string(kProductWebHost) + " instead.");
   staged = Stage("deb", "x", folder);
@@ -246,6 +273,40 @@ TEST_F(StagedInstall, PreAuthorizedInstallProgram) {
             "Update failed: the system password window couldn't open. Download the new version from " +
                 std::string(kProductWebHost) + " instead.");
   EXPECT_FALSE(Exists(folder));
+}
+
+// A pkexec or systemd-run earlier in PATH (say ~/.local/bin) could show its
+// own password box and receive the update: the program never looks there.
+TEST_F(StagedInstall, ProgramsEarlierInPathAreNeverStarted) {
+  std::string trap = dir_ + "/trap";
+  ::mkdir(trap.c_str(), 0755);
+  for (const char* name : {"pkexec", "systemd-run"})
+    WriteText(trap + "/" + name, "#!/bin/sh\necho \"" + std::string(name) + " from PATH\" >> '" + dir_ + "/trapped'\n", 0755);
+  std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  ::setenv("PATH", (trap + ":" + oldPath).c_str(), 1);
+  SetSystemToolForTest("pkexec", "");  // the system's own lookup
+  for (const char* name : {"pkexec", "systemd-run", "sh"}) {
+    std::string found = SystemToolPath(name);
+    EXPECT_TRUE(found.empty() || found.rfind("/usr/", 0) == 0 || found.rfind("/bin/", 0) == 0 ||
+                found.rfind("/sbin/", 0) == 0)
+        << name << ": " << found;
+  }
+  if (SystemToolPath("pkexec").empty()) {
+    // No pkexec in the system's directories: the update cannot ask for the
+    // password, and the one in PATH is not taken instead.
+    const std::string noWindow = "Update failed: the system password window couldn't open. Download the new "
+                                 "version from " + std::string(kProductWebHost) + " instead.";
+    std::string folder;
+    EXPECT_EQ(AuthorizeUpdate(Inst("deb")), noWindow);
+    EXPECT_EQ(InstallStagedUpdate(Inst("deb"), Stage("deb", "package", folder)), noWindow);
+  }
+  if (SystemToolPath("systemd-run").empty()) {
+    ::setenv("INVOCATION_ID", "0123456789abcdef", 1);
+    ReopenAfterExit("/bin/true");
+    ::unsetenv("INVOCATION_ID");
+  }
+  ::setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_FALSE(Exists(dir_ + "/trapped")) << ReadFile(dir_ + "/trapped");
 }
 
 TEST_F(StagedInstall, AppImageSwapOnlyBesideItself) {
@@ -304,12 +365,11 @@ TEST(UpdateRelaunch, InsideASystemdUnitRunsInItsOwnScope) {
             "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + log + ".part'\n"
             "mv '" + log + ".part' '" + log + "'\n",
             0755);
-  std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-  ::setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
+  SetSystemToolForTest("systemd-run", dir + "/systemd-run");
   ::setenv("INVOCATION_ID", "0123456789abcdef", 1);
   ReopenAfterExit("/opt/pellomar/pellomar");
   ::unsetenv("INVOCATION_ID");
-  ::setenv("PATH", oldPath.c_str(), 1);
+  SetSystemToolForTest("systemd-run", "");
   // The stand-in runs in its own session; wait until it has written its log.
   std::string text;
   for (int i = 0; i < 3000 && (text = ReadFile(log)).empty(); ++i) ::usleep(10000);

@@ -144,28 +144,44 @@ class UpdateEndToEnd(unittest.TestCase):
 
     def test_deb_installs_into_a_private_root_and_relaunches(self):
         # A resource directory laid out as the .deb installs it: the program,
-        # its pages, update-install and package-type "deb".
+        # its pages, the root-owned update-install (the build that trusts the
+        # TEST-ONLY key) and package-type "deb".
         res = os.path.join(self.work, "lib")
         os.makedirs(res)
         exe = os.path.join(res, "pellomar")
         shutil.copy2(PROGRAM, exe)
         for bundle in ("ui", "linux-ui"):
             shutil.copytree(os.path.join(E.BINARY_DIR, bundle), os.path.join(res, bundle))
-        shutil.copy2(os.path.join(SOURCE_DIR, "data", "update-install"), res)
+        shutil.copy2(os.path.join(E.BINARY_DIR, "update-install-testkey"), os.path.join(res, "update-install"))
         with open(os.path.join(res, "package-type"), "w") as f:
             f.write("deb\n")
         # The update is the .deb that make package builds.
         pkg = os.path.join(self.work, "pkg")
         subprocess.run([os.path.join(SOURCE_DIR, "scripts", "package.sh"), E.BINARY_DIR, pkg], check=True,
                        stdout=subprocess.DEVNULL)
-        deb = [os.path.join(pkg, n) for n in os.listdir(pkg) if n.endswith(".deb")][0]
+        built = [os.path.join(pkg, n) for n in os.listdir(pkg) if n.endswith(".deb")][0]
+        # The helper installs only the version the manifest names: the package
+        # is rebuilt as 1.1.0.
+        tree = os.path.join(self.work, "tree")
+        subprocess.run(["dpkg-deb", "-R", built, tree], check=True)
+        control = os.path.join(tree, "DEBIAN", "control")
+        with open(control) as f:
+            text = f.read()
+        with open(control, "w") as f:
+            f.write(text.replace("Version: 1.0.2\n", "Version: 1.1.0\n"))
+        deb = os.path.join(self.work, "pellomar_1.1.0_amd64.deb")
+        subprocess.run(["dpkg-deb", "--root-owner-group", "-Zxz", "--build", tree, deb], check=True,
+                       stdout=subprocess.DEVNULL)
         shutil.copy2(deb, os.path.join(self.www, "pellomar.deb"))
         with open(deb, "rb") as f:
             sha = hashlib.sha256(f.read()).hexdigest()
         with open(os.path.join(self.www, "m", "deb.json"), "w") as f:
             f.write(signed_manifest("linux-free-deb", "1.1.0", DL + "/pellomar.deb", sha))
         # pkexec runs the command as it is (the tests run as root); the
-        # package tool installs into a private root with its own database.
+        # package tool installs into a private root with its own database, and
+        # dpkg-query answers the version installed now. The program and the
+        # helper look for system programs in /usr/sbin first, never in PATH:
+        # the stand-ins go there, on a tmpfs of this private mount namespace.
         fake = os.path.join(self.work, "fakebin")
         root = os.path.join(self.work, "root")
         os.makedirs(fake)
@@ -175,13 +191,26 @@ class UpdateEndToEnd(unittest.TestCase):
         log = os.path.join(self.work, "pkexec.log")
         scripts = {
             "pkexec": "#!/bin/sh\necho \"$*\" >> '%s'\nexec \"$@\"\n" % log,
-            "apt-get": "#!/bin/sh\nfor last in \"$@\"; do :; done\n"
-                       "exec dpkg --root='%s' --force-depends -i \"$last\"\n" % root,
+            "apt-get": "#!/bin/sh\necho \"apt-get $*\" >> '%s'\nfor last in \"$@\"; do :; done\n"
+                       "exec /usr/bin/dpkg --root='%s' --force-depends -i \"$last\"\n" % (log, root),
+            "dpkg-query": "#!/bin/sh\necho 1.0.2\n",
         }
+        for name in ("dpkg", "rpm", "dnf", "zypper"):
+            scripts[name] = "#!/bin/sh\necho \"%s $*\" >> '%s'\nexit 1\n" % (name, log)
         for name, text in scripts.items():
             with open(os.path.join(fake, name), "w") as f:
                 f.write(text)
             os.chmod(os.path.join(fake, name), 0o755)
+        subprocess.run(["mount", "--make-rprivate", "/"], check=True)
+        # dpkg itself needs ldconfig and start-stop-daemon from the real /usr/sbin.
+        real = os.path.join(self.work, "realsbin")
+        os.makedirs(real)
+        subprocess.run(["cp", "-a", "/usr/sbin/.", real + "/"], check=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/usr/sbin"], check=True)
+        self.addCleanup(subprocess.run, ["umount", "/usr/sbin"])
+        subprocess.run(["cp", "-a", real + "/.", "/usr/sbin/"], check=True)
+        for name in scripts:
+            shutil.copy2(os.path.join(fake, name), "/usr/sbin/" + name)
 
         def instances():
             found = set()
@@ -193,7 +222,7 @@ class UpdateEndToEnd(unittest.TestCase):
                     pass
             return found
 
-        self.app = E.App(program=exe, args=["--update-manifest=" + WEB + "/m/deb.json"], path_prepend=fake,
+        self.app = E.App(program=exe, args=["--update-manifest=" + WEB + "/m/deb.json"],
                          env={"CURL_CA_BUNDLE": os.path.join(self.dir, "ca.pem"), "TMPDIR": self.tmp})
         self.app.wait_page("update-banner")
         E.wait_until(lambda: self.app.js("return !document.getElementById('update-banner').hidden"), 40,
@@ -218,11 +247,16 @@ class UpdateEndToEnd(unittest.TestCase):
                                                                                    self.app.stderr()[-2000:]))
         try:
             with open(log) as f:
-                self.assertEqual(f.read().split("\n")[0], os.path.join(res, "update-install") + " --wait " + sha)
+                calls = f.read().split("\n")
+            # The helper is asked for by its installed path, given nothing to
+            # trust from the program, and installs without downgrading.
+            self.assertEqual(calls[0], os.path.join(res, "update-install") + " --wait")
+            self.assertTrue(calls[1].startswith("apt-get install -y /tmp/pellomar-install-"), calls)
+            self.assertTrue(calls[1].endswith("/update.deb"), calls)
             self.assertTrue(os.access(os.path.join(root, "usr", "lib", "pellomar", "pellomar"), os.X_OK))
             with open(os.path.join(root, "usr", "lib", "pellomar", "package-type")) as f:
                 self.assertEqual(f.read(), "deb\n")
-            status = subprocess.run(["dpkg", "--root=" + root, "-s", "pellomar"], stdout=subprocess.PIPE,
+            status = subprocess.run(["/usr/bin/dpkg-query", "--root=" + root, "-s", "pellomar"], stdout=subprocess.PIPE,
                                     text=True).stdout
             self.assertIn("Status: install ok installed", status)
             self.assertEqual(os.listdir(self.tmp), [])

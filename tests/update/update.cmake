@@ -7,20 +7,35 @@ add_test(NAME update_net_test
   COMMAND unshare -m -n ${CMAKE_CURRENT_LIST_DIR}/private-net.sh $<TARGET_FILE:update_net_test>)
 set_tests_properties(update_net_test PROPERTIES LABELS unit TIMEOUT 300)
 
-# Test programs and benchmarks accept manifests signed with the TEST-ONLY key.
-add_library(pmr_testkey OBJECT ${CMAKE_CURRENT_LIST_DIR}/test_release_key.cpp)
+# Test programs and benchmarks accept manifests signed with the TEST-ONLY key
+# (tests/fixtures/update/test-keys), embedded the way the release keys are.
+pmr_release_key_source(${CMAKE_BINARY_DIR}/gen/test_release_keys.cpp ${CMAKE_SOURCE_DIR}/tests/fixtures/update/test-keys)
+add_library(pmr_testkey OBJECT ${CMAKE_BINARY_DIR}/gen/test_release_keys.cpp)
 target_include_directories(pmr_testkey PRIVATE ${CMAKE_SOURCE_DIR})
 target_sources(pmr_testsupport INTERFACE $<TARGET_OBJECTS:pmr_testkey>)
 
-# The program with the TEST-ONLY update key, for the end-to-end update tests.
-add_executable(pellomar-testkey ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_CURRENT_LIST_DIR}/test_release_key.cpp)
+# The program and its update helper with the TEST-ONLY update key, for the
+# end-to-end update tests.
+add_executable(pellomar-testkey ${CMAKE_SOURCE_DIR}/app/main.cpp $<TARGET_OBJECTS:pmr_testkey>)
 target_link_libraries(pellomar-testkey PRIVATE pmr_core)
 add_dependencies(pellomar-testkey resources)
+add_executable(update-install-testkey ${CMAKE_SOURCE_DIR}/platform/linux/update/update_install_main.cpp
+  $<TARGET_OBJECTS:pmr_testkey>)
+target_link_libraries(update-install-testkey PRIVATE pmr_rootside)
 
-# make package: the .deb and .rpm hold what they should, their metadata
-# validates, and the .deb installs through update-install into a private root.
+# The root helpers as root in a private mount namespace, with stand-ins for
+# the package tools and udevadm and a private /etc: unsigned, foreign,
+# changed and older packages are refused whichever way the helper is called.
+add_test(NAME root_helpers_test
+  COMMAND unshare -m ${CMAKE_CURRENT_LIST_DIR}/root_helpers_test.sh ${CMAKE_SOURCE_DIR}
+    $<TARGET_FILE:update-install> $<TARGET_FILE:update-install-testkey> $<TARGET_FILE:setup-input>)
+set_tests_properties(root_helpers_test PROPERTIES LABELS unit TIMEOUT 300)
+
+# make package: the .deb and .rpm hold what they should, their metadata and
+# polkit actions validate, and the .deb installs through update-install into a
+# private root (in a private mount namespace, with stand-in package tools).
 add_test(NAME package_test
-  COMMAND ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  COMMAND unshare -m ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(package_test PROPERTIES LABELS unit TIMEOUT 300)
 
 # The real program updating itself through its page (WebKitWebDriver), under
@@ -34,3 +49,9 @@ add_test(NAME update_e2e
     unshare -m -n ${CMAKE_CURRENT_LIST_DIR}/private-net.sh
     ${CMAKE_SOURCE_DIR}/tests/e2e/with-xvfb.sh /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/test_update_e2e.py)
 set_tests_properties(update_e2e PROPERTIES LABELS xvfb TIMEOUT 600)
+
+# scripts/release-key and scripts/release-sign round trip: a new key, a helper
+# built with it, a manifest signed for it.
+add_test(NAME release_keys_test
+  COMMAND unshare -m ${CMAKE_CURRENT_LIST_DIR}/release_keys_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_CXX_COMPILER})
+set_tests_properties(release_keys_test PROPERTIES LABELS unit TIMEOUT 600)

@@ -66,6 +66,10 @@ class UpdateNet : public ::testing::Test {
     www_ = dir_ + "/www";
     tmp_ = dir_ + "/tmp";
     apps_ = dir_ + "/apps";
+    // Packages are staged only where the root-owned install helper is in place.
+    res_ = dir_ + "/res";
+    ::mkdir(res_.c_str(), 0755);
+    WriteText(res_ + "/update-install", "#!/bin/sh\nexit 1\n", 0755);
     for (const std::string& d : {www_, www_ + "/m", tmp_, apps_}) ::mkdir(d.c_str(), 0755);
 
     std::mt19937 rng(7);
@@ -141,6 +145,7 @@ class UpdateNet : public ::testing::Test {
     UpdateInstallation i;
     i.packageType = type;
     if (type == "appimage") i.appImage = appImage_;
+    else i.resourceDir = res_;
     i.relaunch = [this](const std::string& exe) { relaunched_.push_back(exe); };
     return i;
   }
@@ -151,12 +156,12 @@ class UpdateNet : public ::testing::Test {
     return info;
   }
 
-  static std::string dir_, www_, tmp_, apps_, appImage_, payload_;
+  static std::string dir_, www_, tmp_, apps_, res_, appImage_, payload_;
   static Server good_, expired_, wrongName_;
   std::vector<std::string> relaunched_;
 };
 
-std::string UpdateNet::dir_, UpdateNet::www_, UpdateNet::tmp_, UpdateNet::apps_, UpdateNet::appImage_,
+std::string UpdateNet::dir_, UpdateNet::www_, UpdateNet::tmp_, UpdateNet::apps_, UpdateNet::res_, UpdateNet::appImage_,
     UpdateNet::payload_;
 UpdateNet::Server UpdateNet::good_, UpdateNet::expired_, UpdateNet::wrongName_;
 
@@ -194,10 +199,16 @@ TEST_F(UpdateNet, NewerSignedUpdateIsFoundDownloadedAndSwapped) {
   EXPECT_EQ(relaunched_, std::vector<std::string>{appImage_});
   EXPECT_EQ(Entries(apps_), std::vector<std::string>{"Pellomar.AppImage"});
 
-  // A package download lands in a private folder of the temporary directory.
-  ASSERT_EQ(StageUpdate(Inst("deb"), Info(kDl + "/nolength/payload.bin", sha), nullptr, staged), "");
+  // A package download lands in a private folder of the temporary directory,
+  // beside the signed manifest the root helper judges again.
+  ASSERT_EQ(StageUpdate(Inst("deb"), r.info, nullptr, staged), "");
   std::string file = staged.substr(0, staged.rfind('|'));
-  EXPECT_EQ(staged.substr(staged.rfind('|') + 1), sha);
+  std::string manifestFile = staged.substr(staged.rfind('|') + 1);
+  EXPECT_EQ(manifestFile, std::filesystem::path(file).parent_path().string() + "/manifest.json");
+  UpdateManifestInfo again;
+  EXPECT_TRUE(LinuxEvaluateReleaseManifest(ReadFile(manifestFile), "linux-free-appimage", "1.0.2", again));
+  EXPECT_EQ(again.sha256, sha);
+  EXPECT_EQ(again.sig, r.info.sig);
   EXPECT_EQ(file.rfind(tmp_ + "/Pellomar-update-free-", 0), 0u) << staged;
   EXPECT_EQ(file.substr(file.size() - 11), "/update.deb");
   ASSERT_EQ(::stat(std::filesystem::path(file).parent_path().c_str(), &st), 0);

@@ -1,23 +1,17 @@
-// The input access setup: the privileged script started through pkexec, its
-// state, and the same steps as commands for people who run them by hand.
+// The input access setup: the installed setup-input helper (or, in a copy
+// without one, the same steps as a script) started through pkexec, its state,
+// and the same steps as commands for people who run them by hand.
 #include "platform/linux/input/setup.h"
 
 #include <glib.h>
 #include <sys/wait.h>
 
 #include <atomic>
+#include <vector>
 
+#include "platform/linux/system_tools.h"
 #include "platform/os_input.h"
-
-const char* const kUdevRules =
-    "# Pellomar: lets the person signed in at this computer use the keyboard and mouse\n"
-    "# devices (hotkeys, macro recording) and the virtual input device (the clicks and key presses\n"
-    "# the app sends). Delete this file to undo.\n"
-    "KERNEL==\"uinput\", SUBSYSTEM==\"misc\", TAG+=\"uaccess\", OPTIONS+=\"static_node=uinput\"\n"
-    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_KEYBOARD}==\"1\", TAG+=\"uaccess\"\n"
-    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_KEY}==\"1\", TAG+=\"uaccess\"\n"
-    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_MOUSE}==\"1\", TAG+=\"uaccess\"\n"
-    "SUBSYSTEM==\"input\", KERNEL==\"event*\", ENV{ID_INPUT_TOUCHPAD}==\"1\", TAG+=\"uaccess\"\n";
+#include "platform/os_window.h"
 
 namespace {
 
@@ -60,20 +54,44 @@ std::string InputSetupScript() {
   return s;
 }
 
+std::string& HelperDirForTest() {
+  static std::string dir;
+  return dir;
+}
+
+void SetInputSetupHelperDirForTest(const std::string& dir) { HelperDirForTest() = dir; }
+
+std::string InputSetupHelper(const std::string& resourceDir) {
+  std::string helper = resourceDir + "/" + kSetupHelperName;
+  return IsRootOwnedHelper(helper) ? helper : std::string();
+}
+
+std::vector<std::string> InputSetupCommand(const std::string& resourceDir) {
+  std::string pkexec = SystemToolPath("pkexec");
+  if (pkexec.empty()) return {};
+  std::string helper = InputSetupHelper(resourceDir);
+  // An installed package runs its own helper (its polkit action names the
+  // steps); a copy without one (an AppImage, a build) hands pkexec the script.
+  if (!helper.empty()) return {pkexec, helper};
+  return {pkexec, "/bin/sh", "-c", InputSetupScript()};
+}
+
 void RunInputSetup() {
   int seen = g_SetupState.load();
   if (seen == kSetupRunning) return;
   if (!g_SetupState.compare_exchange_strong(seen, kSetupRunning)) return;
 
   g_SetupProblem.store(0);
-  std::string script = InputSetupScript();
-  gchar* argv[] = {const_cast<gchar*>("pkexec"), const_cast<gchar*>("/bin/sh"),
-                   const_cast<gchar*>("-c"), const_cast<gchar*>(script.c_str()), nullptr};
+  std::vector<std::string> command =
+      InputSetupCommand(HelperDirForTest().empty() ? OsResourceDir() : HelperDirForTest());
+  std::vector<gchar*> argv;
+  for (std::string& a : command) argv.push_back(a.data());
+  argv.push_back(nullptr);
   GPid pid = 0;
   GError* error = nullptr;
-  gboolean started = g_spawn_async(nullptr, argv, nullptr,
-                                   GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
-                                   nullptr, nullptr, &pid, &error);
+  gboolean started = !command.empty() &&
+                     g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
+                                   &pid, &error);
   if (!started) {
     if (error) g_error_free(error);
     g_SetupProblem.store(1);

@@ -5,11 +5,11 @@
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/pem.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "platform/os_update.h"
@@ -120,9 +120,58 @@ std::string LinuxSha256File(const std::string& path) {
   return out;
 }
 
-LinuxPublicKey LinuxReleaseKey() {
-  static std::once_flag once;
-  static LinuxPublicKey key;
-  std::call_once(once, [] { key = LinuxP256KeyFromBlob(kReleasePublicKeyBlob, sizeof kReleasePublicKeyBlob); });
+LinuxPublicKey LinuxP256KeyFromPem(const std::string& pem) {
+  if (pem.empty() || pem.size() > 4096) return nullptr;
+  std::unique_ptr<BIO, int (*)(BIO*)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+  if (!bio) return nullptr;
+  EVP_PKEY* raw = PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr);
+  if (!raw) return nullptr;
+  LinuxPublicKey key(raw, EVP_PKEY_free);
+  char group[64] = {0};
+  size_t len = 0;
+  if (EVP_PKEY_get_base_id(raw) != EVP_PKEY_EC ||
+      EVP_PKEY_get_utf8_string_param(raw, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &len) != 1 ||
+      std::strcmp(group, "prime256v1") != 0)
+    return nullptr;
   return key;
+}
+
+namespace {
+
+struct ReleaseKeySet {
+  std::vector<LinuxPublicKey> keys;
+  bool allLoad = true;
+};
+
+const ReleaseKeySet& ReleaseKeys() {
+  static const ReleaseKeySet set = [] {
+    ReleaseKeySet s;
+    for (size_t i = 0; i < kReleaseKeyCount; ++i) {
+      LinuxPublicKey key = LinuxP256KeyFromPem(kReleaseKeyPems[i]);
+      if (key)
+        s.keys.push_back(key);
+      else
+        s.allLoad = false;
+    }
+    return s;
+  }();
+  return set;
+}
+
+}  // namespace
+
+const std::vector<LinuxPublicKey>& LinuxReleaseKeys() { return ReleaseKeys().keys; }
+
+bool LinuxReleaseKeysAllLoad() { return ReleaseKeys().allLoad && !ReleaseKeys().keys.empty(); }
+
+bool LinuxVerifyRelease(const std::string& message, const std::string& sigHex) {
+  for (const LinuxPublicKey& key : LinuxReleaseKeys())
+    if (LinuxVerifyP256(key, message, sigHex)) return true;
+  return false;
+}
+
+bool LinuxEvaluateReleaseManifest(const std::string& manifest, const std::string& expectedTier,
+                                  const std::string& currentVersion, UpdateManifestInfo& info) {
+  if (LinuxReleaseKeys().empty()) return false;
+  return UpdateCore::EvaluateManifest(LinuxVerifyRelease, manifest, expectedTier, currentVersion, info);
 }

@@ -1,5 +1,7 @@
 // Staging, verifying and installing a downloaded update: an AppImage replaced
-// in place, deb and rpm packages through pkexec.
+// in place; deb and rpm packages handed, with their signed manifest, to the
+// installed root helper update-install through pkexec, which checks them
+// again by itself before it installs anything.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +16,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "base/json_escape.h"
+#include "platform/linux/system_tools.h"
 #include "platform/linux/update/update_linux.h"
 #include "platform/os_window.h"
 
@@ -73,6 +77,26 @@ std::string DownloadInto(int fd, const UpdateManifestInfo& info, const UpdatePro
   if (!ok) return kIncomplete;
   if (LinuxSha256File(path) != info.sha256) return kMismatch;
   return std::string();
+}
+
+// The installed, root-owned update-install beside the program, or "".
+std::string UpdateInstallProgram(const UpdateInstallation& inst) {
+  std::string program = inst.resourceDir + "/update-install";
+  return IsRootOwnedHelper(program) ? program : std::string();
+}
+
+// The manifest as the root helper reads it: the five signed values.
+std::string ManifestText(const UpdateManifestInfo& info) {
+  return "{\"tier\":" + JsonEscapeForBind(info.tier) + ",\"version\":" + JsonEscapeForBind(info.version) +
+         ",\"url\":" + JsonEscapeForBind(info.url) + ",\"sha256\":" + JsonEscapeForBind(info.sha256) +
+         ",\"sig\":" + JsonEscapeForBind(info.sig) + "}\n";
+}
+
+bool WriteNewFile(const std::string& path, const std::string& text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return ::close(fd) == 0 && ok;
 }
 
 int WaitChild(pid_t pid) {
@@ -178,6 +202,7 @@ std::string StageUpdate(const UpdateInstallation& inst, const UpdateManifestInfo
   if (info.url.compare(0, 8, "https://") != 0) return kBadLink;
 
   if (inst.packageType == "deb" || inst.packageType == "rpm") {
+    if (UpdateInstallProgram(inst).empty()) return kNotPackaged;
     std::string tmpl = SystemTempDir() + "/" + DownloadFolderPrefix() + "XXXXXX";
     if (!::mkdtemp(tmpl.data())) return kNoTempFolder;
     std::string folder = tmpl;
@@ -188,11 +213,15 @@ std::string StageUpdate(const UpdateInstallation& inst, const UpdateManifestInfo
       return kCannotSave;
     }
     std::string message = DownloadInto(fd, info, progress, file);
+    // The root helper judges the manifest again by itself: it gets the
+    // signed values, never a hash the program vouches for.
+    std::string manifest = folder + "/manifest.json";
+    if (message.empty() && !WriteNewFile(manifest, ManifestText(info))) message = kCannotSave;
     if (!message.empty()) {
       RemoveTree(folder);
       return message;
     }
-    staged = file + "|" + info.sha256;
+    staged = file + "|" + manifest;
     return std::string();
   }
 
@@ -223,8 +252,6 @@ std::string OsDownloadAndStageUpdate(const UpdateManifestInfo& info, const Updat
 
 namespace {
 
-std::string UpdateInstallProgram(const UpdateInstallation& inst) { return inst.resourceDir + "/update-install"; }
-
 bool IsPackage(const UpdateInstallation& inst) { return inst.packageType == "deb" || inst.packageType == "rpm"; }
 
 // Starts argv with optional pipes to its stdin and from its stdout.
@@ -240,7 +267,7 @@ bool SpawnWithPipes(std::vector<std::string> argv, pid_t& pid, int* toChild, int
   if (toChild) posix_spawn_file_actions_adddup2(&fa, in[0], 0);
   if (fromChild) posix_spawn_file_actions_adddup2(&fa, out[1], 1);
   std::vector<char*> args = CStrings(argv);
-  int rc = ::posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
+  int rc = argv.empty() || argv[0].empty() ? ENOENT : ::posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
   if (toChild) ::close(in[0]);
   if (fromChild) ::close(out[1]);
@@ -288,15 +315,17 @@ bool WriteWithoutSigpipe(int fd, const std::string& text) {
 
 bool OsUpdateAuthorizesFirst() {
   const UpdateInstallation& inst = ThisInstallation();
-  return IsPackage(inst) && ::access(UpdateInstallProgram(inst).c_str(), X_OK) == 0;
+  return IsPackage(inst) && !UpdateInstallProgram(inst).empty();
 }
 
 bool OsUpdateAsksPassword() { return IsPackage(ThisInstallation()); }
 
-std::string AuthorizeUpdate(const UpdateInstallation& inst, const std::string& sha256) {
+std::string AuthorizeUpdate(const UpdateInstallation& inst) {
+  std::string program = UpdateInstallProgram(inst);
+  if (program.empty()) return kNotInstalled;
   pid_t pid = -1;
   int input = -1, output = -1;
-  if (!SpawnWithPipes({"pkexec", UpdateInstallProgram(inst), "--wait", sha256}, pid, &input, &output))
+  if (!SpawnWithPipes({SystemToolPath("pkexec"), program, "--wait"}, pid, &input, &output))
     return PasswordWindowMessage();
   std::string line;
   while (line.size() < 16) {
@@ -319,7 +348,7 @@ std::string AuthorizeUpdate(const UpdateInstallation& inst, const std::string& s
   return kNotInstalled;
 }
 
-std::string OsAuthorizeUpdate(const std::string& sha256) { return AuthorizeUpdate(ThisInstallation(), sha256); }
+std::string OsAuthorizeUpdate() { return AuthorizeUpdate(ThisInstallation()); }
 
 void OsAbandonAuthorizedUpdate() {
   Authorized a;
@@ -331,24 +360,6 @@ void OsAbandonAuthorizedUpdate() {
   if (!a.active) return;
   ::close(a.input);
   WaitChild(a.pid);
-}
-
-std::string PackageInstallScript(const std::string& type) {
-  std::string s = "# Pellomar update\n"
-                  "set -e\n"
-                  "d=$(mktemp -d)\n"
-                  "trap 'rm -rf \"$d\"' EXIT\n"
-                  "cp -- \"$1\" \"$d/update." + type + "\"\n"
-                  "echo \"$2  $d/update." + type + "\" | sha256sum -c --quiet -\n";
-  if (type == "deb")
-    s += "if command -v apt-get >/dev/null; then apt-get install -y --allow-downgrades \"$d/update.deb\"; "
-         "else dpkg -i \"$d/update.deb\"; fi\n";
-  else
-    s += "if rpm -U --quiet \"$d/update.rpm\" 2>/dev/null; then :; "
-         "elif command -v dnf >/dev/null; then dnf install -y \"$d/update.rpm\"; "
-         "elif command -v zypper >/dev/null; then zypper --non-interactive install --allow-unsigned-rpm \"$d/update.rpm\"; "
-         "else rpm -U --replacepkgs \"$d/update.rpm\"; fi\n";
-  return s;
 }
 
 std::string InstallStagedUpdate(const UpdateInstallation& inst, const std::string& staged) {
@@ -367,7 +378,7 @@ std::string InstallStagedUpdate(const UpdateInstallation& inst, const std::strin
   size_t bar = staged.rfind('|');
   if (bar == std::string::npos) return kNotInstalled;
   std::string file = staged.substr(0, bar);
-  std::string hash = staged.substr(bar + 1);
+  std::string manifest = staged.substr(bar + 1);
   std::string folder = FolderOf(file);
 
   Authorized a;
@@ -379,20 +390,21 @@ std::string InstallStagedUpdate(const UpdateInstallation& inst, const std::strin
   int status = -1;
   std::string message;
   if (a.active) {
-    bool written = WriteWithoutSigpipe(a.input, file + "\n");
+    bool written = WriteWithoutSigpipe(a.input, manifest + "\n" + file + "\n");
     ::close(a.input);
     status = WaitChild(a.pid);
     if (!folder.empty()) RemoveTree(folder);
     if (!written || status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return kPackageFailed;
   } else {
-    std::vector<std::string> argv;
+    // Only the installed, root-owned helper ever gets administrator rights
+    // for a package; without one nothing is installed.
     std::string program = UpdateInstallProgram(inst);
-    if (::access(program.c_str(), X_OK) == 0)
-      argv = {"pkexec", program, file, hash};
-    else
-      argv = {"pkexec", "/bin/sh", "-c", PackageInstallScript(inst.packageType), "sh", file, hash};
+    if (program.empty()) {
+      if (!folder.empty()) RemoveTree(folder);
+      return kNotInstalled;
+    }
     pid_t pid = -1;
-    bool started = SpawnWithPipes(argv, pid, nullptr, nullptr);
+    bool started = SpawnWithPipes({SystemToolPath("pkexec"), program, manifest, file}, pid, nullptr, nullptr);
     if (started) status = WaitChild(pid);
     if (!folder.empty()) RemoveTree(folder);
     if (!started) return PasswordWindowMessage();
@@ -498,14 +510,14 @@ void ReopenAfterExit(const std::string& executable) {
   bool started = false;
   const char* invocation = std::getenv("INVOCATION_ID");
   if (invocation && *invocation) {
-    std::vector<std::string> scoped = {"systemd-run", "--user", "--scope", "--quiet", "--collect"};
+    std::vector<std::string> scoped = {SystemToolPath("systemd-run"), "--user", "--scope", "--quiet", "--collect"};
     scoped.insert(scoped.end(), relauncher.begin(), relauncher.end());
     std::vector<char*> args = CStrings(scoped);
-    started = ::posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), envp.data()) == 0;
+    started = !scoped[0].empty() && ::posix_spawn(&pid, args[0], nullptr, &attr, args.data(), envp.data()) == 0;
   }
   if (!started) {
     std::vector<char*> args = CStrings(relauncher);
-    ::posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), envp.data());
+    ::posix_spawn(&pid, args[0], nullptr, &attr, args.data(), envp.data());
   }
   posix_spawnattr_destroy(&attr);
 }

@@ -20,7 +20,7 @@ std::string LinuxChooseCaBundle();
 struct UpdateInstallation {
   std::string packageType;  // "appimage", "deb", "rpm" or ""
   std::string appImage;     // absolute path of the running AppImage, or ""
-  std::string resourceDir;  // where update-install lives
+  std::string resourceDir;  // where the root-owned update-install lives
   std::string ownExe;       // what a package install restarts
   // Arranges the restart; ReopenAfterExit in the program.
   std::function<void(const std::string& executable)> relaunch;
@@ -37,10 +37,10 @@ std::string ResolveAppImage(const char* value);
 std::string StageUpdate(const UpdateInstallation& inst, const UpdateManifestInfo& info,
                         const UpdateProgressFn& progress, std::string& staged);
 std::string InstallStagedUpdate(const UpdateInstallation& inst, const std::string& staged);
-std::string AuthorizeUpdate(const UpdateInstallation& inst, const std::string& sha256);
-
-// The script run through pkexec when no update-install program is shipped.
-std::string PackageInstallScript(const std::string& packageType);
+// Starts `pkexec <resourceDir>/update-install --wait` (pkexec from the
+// system's directories, the helper only when it is root-owned); "" once it
+// runs as root and waits for the staged manifest and package.
+std::string AuthorizeUpdate(const UpdateInstallation& inst);
 // The environment handed to the relaunched program: entries of an AppImage's
 // runtime (under `appDir`) are removed.
 std::vector<std::string> RelaunchEnvironment(const std::vector<std::string>& env, const std::string& appDir);

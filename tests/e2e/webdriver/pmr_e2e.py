@@ -12,6 +12,7 @@ import os
 import shutil
 import socket
 import stat
+import subprocess
 import tempfile
 import threading
 import time
@@ -141,10 +142,14 @@ class App:
     """The real program, started by WebKitWebDriver under the simulation."""
 
     def __init__(self, keyboard=True, mouse=True, uinput=True, env=None, path_prepend=None, data_files=None,
-                 program=None, args=None, desktop_session=False):
+                 program=None, args=None, desktop_session=False, system_tools=None):
         """desktop_session: the program joins the desktop session the test
         runs in (its display, HOME and XDG directories) instead of private
-        ones, as it must to install into that session's shell."""
+        ones, as it must to install into that session's shell.
+        system_tools: {name: shell script text, or None}: the program runs in
+        a private mount namespace (as root) where /usr/sbin, searched first
+        for system programs such as pkexec, holds these stand-ins; None hides
+        the system's own program of that name."""
         if not BINARY_DIR or not PRELOAD:
             raise RuntimeError("PMR_BINARY_DIR and PMR_SIM_PRELOAD must be set")
         self.home = tempfile.mkdtemp(prefix="pmr-e2e-")
@@ -177,7 +182,32 @@ class App:
         for k, v in extra.items():
             lines.append("export %s='%s'" % (k, v))
         program = program or os.path.join(BINARY_DIR, "pellomar")
-        lines.append("exec '%s' \"$@\" 2>>'%s/stderr.txt'" % (program, self.home))
+        if system_tools is not None:
+            tools = os.path.join(self.home, "sbin")
+            os.makedirs(tools)
+            subprocess.run(["cp", "-a", "/usr/sbin/.", tools + "/"], check=True)
+            hidden = os.path.join(self.home, "hidden")
+            open(hidden, "w").close()
+            mounts = ["mount --make-rprivate /", "mount -t tmpfs -o mode=755 tmpfs /usr/sbin"]
+            for name, text in system_tools.items():
+                target = os.path.join(tools, name)
+                if os.path.lexists(target):
+                    os.remove(target)
+                if text is None:
+                    for d in ("/usr/bin", "/bin", "/sbin"):
+                        if os.path.isfile(os.path.join(d, name)):
+                            mounts.append("mount --bind '%s' '%s/%s'" % (hidden, d, name))
+                    continue
+                with open(target, "w") as f:
+                    f.write(text)
+                os.chmod(target, 0o755)
+            mounts.insert(2, "cp -a '%s/.' /usr/sbin/" % tools)
+            # Only the program gets the simulation's preload library.
+            lines.append("exec env -u LD_PRELOAD unshare -m /bin/sh -c '%s && exec env LD_PRELOAD=\"%s\" \"$0\" \"$@\"' "
+                         "'%s' \"$@\" 2>>'%s/stderr.txt'"
+                         % (" && ".join(m.replace("'", "\"") for m in mounts), PRELOAD, program, self.home))
+        else:
+            lines.append("exec '%s' \"$@\" 2>>'%s/stderr.txt'" % (program, self.home))
         with open(self.wrapper, "w") as f:
             f.write("\n".join(lines) + "\n")
         os.chmod(self.wrapper, stat.S_IRWXU)

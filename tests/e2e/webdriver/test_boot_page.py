@@ -11,12 +11,19 @@ import pmr_e2e as E  # noqa: E402
 
 
 def fake_pkexec(exit_code):
-    """A directory holding a pkexec that only exits with the given status."""
+    """A directory for a pkexec that only exits with the given status, and
+    that stand-in's text (the program finds it in /usr/sbin, see App)."""
     d = tempfile.mkdtemp(prefix="pmr-fake-pkexec-")
-    path = os.path.join(d, "pkexec")
-    with open(path, "w") as f:
-        f.write("#!/bin/sh\necho \"$@\" > '%s/called'\nsleep 0.3\nexit %d\n" % (d, exit_code))
-    os.chmod(path, 0o755)
+    return d, "#!/bin/sh\necho \"$@\" > '%s/called'\nsleep 0.3\nexit %d\n" % (d, exit_code)
+
+
+def path_trap():
+    """A pkexec earlier in PATH, as another program could leave in
+    ~/.local/bin: it must never be started."""
+    d = tempfile.mkdtemp(prefix="pmr-path-pkexec-")
+    with open(os.path.join(d, "pkexec"), "w") as f:
+        f.write("#!/bin/sh\ntouch '%s/trapped'\nexit 0\n" % d)
+    os.chmod(os.path.join(d, "pkexec"), 0o755)
     return d
 
 
@@ -36,9 +43,11 @@ class BootPage(unittest.TestCase):
                            "getComputedStyle(e).display !== 'none'", element_id)
 
     def test_permissions_kind_and_setup_button(self):
-        fake = fake_pkexec(126)
+        fake, pkexec = fake_pkexec(126)
         self.addCleanup(shutil.rmtree, fake, True)
-        self.start(path_prepend=fake)
+        trap = path_trap()
+        self.addCleanup(shutil.rmtree, trap, True)
+        self.start(path_prepend=trap, system_tools={"pkexec": pkexec})
         self.assertEqual(self.app.js("return document.documentElement.getAttribute('data-boot-kind')"), "permissions")
         self.assertFalse(self.visible("reset-card"))
         self.assertTrue(self.app.js("return document.getElementById('continue').disabled"))
@@ -53,11 +62,14 @@ class BootPage(unittest.TestCase):
 
         self.assertTrue(self.app.driver.save_screenshot(os.path.join(E.screenshot_dir(), "boot-page.png")))
 
-        # The setup button runs pkexec; a dismissed password window reads "cancelled".
+        # The setup button runs the system's pkexec (never the one in PATH)
+        # with the installed setup-input helper beside the program, not a
+        # shell; a dismissed password window reads "cancelled".
         self.app.by_id("setup").click()
         E.wait_until(lambda: os.path.exists(os.path.join(fake, "called")), what="pkexec started")
         with open(os.path.join(fake, "called")) as f:
-            self.assertTrue(f.read().startswith("/bin/sh -c # Pellomar: one-time keyboard and mouse access"))
+            self.assertEqual(f.read(), os.path.join(E.BINARY_DIR, "setup-input") + "\n")
+        self.assertFalse(os.path.exists(os.path.join(trap, "trapped")))
         E.wait_until(lambda: self.app.bridge("pmrMacPermissionStatus")["ok"]["setup"] == "cancelled",
                      what="setup cancelled")
         E.wait_until(lambda: "password window was closed" in self.text("setup-msg"), what="cancel message")
@@ -77,16 +89,17 @@ class BootPage(unittest.TestCase):
         self.assertEqual(pasted.strip(), self.text("commands").strip())
 
     def test_setup_failures_name_what_is_missing_and_show_the_commands(self):
-        # No pkexec on the path at all, then a pkexec that finds no agent (127).
-        empty = tempfile.mkdtemp(prefix="pmr-no-pkexec-")
-        self.addCleanup(shutil.rmtree, empty, True)
-        no_agent = fake_pkexec(127)
+        # No pkexec in the system's directories (one in PATH does not count),
+        # then a pkexec that finds no agent (127).
+        trap = path_trap()
+        self.addCleanup(shutil.rmtree, trap, True)
+        no_agent, pkexec = fake_pkexec(127)
         self.addCleanup(shutil.rmtree, no_agent, True)
-        cases = [({"PATH": empty}, None, "pkexec-missing", "is not installed"),
-                 ({}, no_agent, "not-authorized", "authentication agent")]
-        for env, prepend, problem, words in cases:
+        cases = [({"pkexec": None}, "pkexec-missing", "is not installed"),
+                 ({"pkexec": pkexec}, "not-authorized", "authentication agent")]
+        for tools, problem, words in cases:
             with self.subTest(problem=problem):
-                self.start(env=env, path_prepend=prepend)
+                self.start(path_prepend=trap, system_tools=tools)
                 # The window at its default size: the commands come into view.
                 self.app.bridge("resizeWindow", "420,560")
                 E.wait_until(lambda: self.app.js("return window.innerWidth") == 420, what="420 wide")
@@ -101,6 +114,7 @@ class BootPage(unittest.TestCase):
                     "return r.top >= 0 && r.top < window.innerHeight - 40"), what="commands in view")
                 self.assertIn("sudo tee", self.text("commands"))
                 self.app.close()
+                self.assertFalse(os.path.exists(os.path.join(trap, "trapped")))
 
     def test_access_granted_later_continues_to_the_main_page(self):
         self.start()
