@@ -36,6 +36,7 @@ stage() {  # root type
   install -m 0644 "$here/data/$app_id.desktop" "$root/usr/share/applications/$app_id.desktop"
   install -m 0644 "$here/data/icons/pellomar.svg" "$root/usr/share/icons/hicolor/scalable/apps/pellomar.svg"
   install -m 0644 "$here/data/$app_id.metainfo.xml" "$root/usr/share/metainfo/$app_id.metainfo.xml"
+  install -D -m 0644 "$here/data/pellomar.bash" "$root/usr/share/bash-completion/completions/pellomar"
 }
 
 # ---- .deb
@@ -95,6 +96,7 @@ cp -a "$rpmroot/root/." "%{buildroot}/"
 /usr/share/applications/$app_id.desktop
 /usr/share/icons/hicolor/scalable/apps/pellomar.svg
 /usr/share/metainfo/$app_id.metainfo.xml
+/usr/share/bash-completion/completions/pellomar
 SPEC
 rpmbuild -bb --quiet --define "_topdir $rpmroot/top" --define "_rpmdir $out" \
   --define "_build_id_links none" --define "__strip /bin/true" --define "debug_package %{nil}" \
