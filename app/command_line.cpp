@@ -101,7 +101,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   bool help = false, version = false, files = false, optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+    // A single dash with a dot ("-x.pmrmacro") was always a file name the
+    // program passes over, never an option.
+    const bool dashedName = arg.size() > 1 && arg[1] != '-' && arg.find('.') != std::string::npos;
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || dashedName) {
       files = files || !arg.empty();
       continue;
     }

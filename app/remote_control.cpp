@@ -6,6 +6,7 @@
 
 #include "app/app.h"
 #include "base/json_escape.h"
+#include "platform/os_tray.h"
 #include "platform/os_window.h"
 #include "state/app_settings.h"
 #include "state/profiles.h"
@@ -201,10 +202,24 @@ bool StartRemoteControl(std::function<void()> quit) {
   h.activateApp = [] {
     if (g_MasterWindow) OsBringToFront(g_MasterWindow);
   };
+  TrayHandlers tray;
+  tray.state = [] {
+    TrayState t;
+    t.clicking = isAutoClicking.load();
+    t.spamming = isKeySpamming.load();
+    t.recording = isRecording.load();
+    t.playing = isPlaying.load();
+    t.hotkeysWork = HotkeysWork();
+    return t;
+  };
+  tray.menu = [](const std::string& action) { RemoteActivateAction(action, RemoteValue()); };
+  tray.keepRunningWhenClosed = [] { return g_KeepInTray; };
+  OsTrayStart(g_MasterWindow, std::move(tray));
   return OsRemoteStart(std::move(h));
 }
 
 void StopRemoteControl() {
+  OsTrayStop();
   OsRemoteStop();
   g_Quit = nullptr;
 }

@@ -33,7 +33,8 @@ RemoteValue RemoteActionState(const std::string& name);
 // built by hand without white space. Takes the profile lock.
 std::string BuildControlStatusJson();
 
-// Main thread, once the window exists: offers the actions on the session bus.
+// Main thread, once the window exists: offers the actions on the session bus
+// and puts up the tray icon, whose menu uses the same actions.
 // `quit` ends the main loop. False without a session bus (the program runs
 // on without it).
 bool StartRemoteControl(std::function<void()> quit);

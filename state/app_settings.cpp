@@ -10,6 +10,7 @@
 #include "base/strings.h"
 #include "base/atomic_file.h"
 #include "base/number_text.h"
+#include "platform/os_tray.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"
 
@@ -30,6 +31,7 @@ int g_SavedWindowWidth = 420;
 int g_SavedWindowHeight = 560;
 bool g_SavedMaximized = false;
 int g_StartDelaySecs = kDefaultStartDelaySecs;
+bool g_KeepInTray = false;
 std::string g_CurrentTheme = "pellomar";
 
 namespace {
@@ -104,6 +106,8 @@ bool StoreSharedFlag(const std::string& key, bool on) {
     g_SnapAnimation = on;
   } else if (key == "showWarnings") {
     g_ShowWarnings = on;
+  } else if (key == "keepInTray") {
+    g_KeepInTray = on;
   } else {
     return false;
   }
@@ -200,6 +204,7 @@ bool SaveAppSettings() {
   AppendSetting(s, "windowHeight", std::to_string(g_SavedWindowHeight));
   AppendSetting(s, "windowMaximized", BoolText(g_SavedMaximized));
   AppendSetting(s, "startDelaySecs", std::to_string(g_StartDelaySecs));
+  AppendSetting(s, "keepInTray", BoolText(g_KeepInTray));
   return WriteFileAtomically(GetAppSettingsFilePath(), s);
 }
 
@@ -236,6 +241,12 @@ std::string BindGetAppSettings() {
   j += Bool(g_StopToolsWithMacro.load());
   j += ",\"startDelaySecs\":";
   j += std::to_string(g_StartDelaySecs);
+  // Whether a tray shows the program's item: without one, closing quits
+  // whatever keepInTray says.
+  j += ",\"keepInTray\":";
+  j += Bool(g_KeepInTray);
+  j += ",\"trayAvailable\":";
+  j += Bool(OsTrayHostPresent());
   j += '}';
   return j;
 }
@@ -298,5 +309,6 @@ void ResetAppSettingsForTest() {
   g_SavedWindowHeight = 560;
   g_SavedMaximized = false;
   g_StartDelaySecs = kDefaultStartDelaySecs;
+  g_KeepInTray = false;
   g_CurrentTheme = "pellomar";
 }

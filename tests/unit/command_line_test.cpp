@@ -60,6 +60,7 @@ TEST(CommandLine, HelpVersionControlAndUsageErrors) {
       {{}, CommandLine::kRun, {}, ""},
       {{"a.pmrmacro", "--update-manifest=x", "--update-manifest", "--automation"}, CommandLine::kRun, {}, ""},
       {{"--", "-odd.pmrmacro"}, CommandLine::kRun, {}, ""},
+      {{"-x.pmrmacro", ".pmrmacro"}, CommandLine::kRun, {}, ""},  // passed over as before, not options
       {{"--help"}, CommandLine::kHelp, {}, ""},
       {{"-h", "--version"}, CommandLine::kHelp, {}, ""},
       {{"--version", "a.pmrmacro"}, CommandLine::kVersion, {}, ""},
