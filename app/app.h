@@ -52,14 +52,37 @@ void PlatformMouseButtonUp(int button);
 
 
 // Command line handling of the process entry.
+// One request to the running program, in the order given.
+struct ControlCommand {
+  enum Verb { kToggle, kStart, kStop, kStopAll, kHotkeys, kProfile, kStatus };
+  Verb verb = kStatus;
+  std::string value;  // the tool, "on"/"off" or the profile name
+  bool operator==(const ControlCommand&) const = default;
+};
 struct CommandLine {
   bool child = false;               // first argument is exactly "--child"
   bool selfTest = false;            // a "--selftest-update=" argument was found
   std::string selfTestPath;
   std::string manifestOverride;     // last "--update-manifest=" value
   bool hasManifestOverride = false;
+  // What the rest of the arguments ask for. kRun starts (or wakes) the
+  // program as before; the others end the process without starting it.
+  enum Mode { kRun, kHelp, kVersion, kUsageError, kControl };
+  Mode mode = kRun;
+  std::string usageError;                // kUsageError: one line, no line end
+  std::vector<ControlCommand> control;   // kControl
 };
 CommandLine ParseCommandLine(int argc, char** argv);
+// The --help and --version texts (each ends with a line feed).
+std::string CommandLineHelp();
+std::string CommandLineVersion();
+// Exit statuses of the modes that do not start the program.
+inline constexpr int kExitRefused = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNotRunning = 3;
+// Help, version, a usage error or the control requests: prints what they
+// print and returns the exit status. The other modes are PmrMain's.
+int RunCommandLineMode(const CommandLine& cl);
 
 // Runs the whole program: command-line modes, start-up, main loop, shutdown.
 int PmrMain(int argc, char** argv);

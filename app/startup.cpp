@@ -13,6 +13,7 @@
 #include "app/bridge.h"
 #include "app/macro_files.h"
 #include "app/pages.h"
+#include "app/remote_control.h"
 #include "app/status_push.h"
 #include "base/data_dir.h"
 #include "platform/linux/gtk/webview.h"
@@ -195,9 +196,11 @@ int PmrMain(int argc, char** argv) {
         },
         ShutDown, OsInputTapOnSessionLocked);
     OsInstallFileOpenHandlers(g_MasterWindow, OpenMacroFiles);
+    StartRemoteControl([&w] { w.terminate(); });
     StartUpdateCheckThread();
 
     w.run();
+    StopRemoteControl();
 
     {
       std::lock_guard<std::mutex> lock(g_UpdateUiMutex);

@@ -1,5 +1,5 @@
 #pragma once
-// Splitting texts into fields.
+// Splitting texts into fields; checking their encoding.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,3 +19,7 @@ void SplitStringView(std::string_view text, char separator, std::vector<std::str
 // the next line feed (not included); a last line without one counts. False
 // when `rest` is empty.
 bool NextLine(std::string_view& rest, std::string_view& line);
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing beyond U+10FFFF). NUL bytes count as text.
+bool IsValidUtf8(std::string_view text);

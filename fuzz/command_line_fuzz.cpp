@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "base/strings.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/linux/gtk/gtk_internal.h"
 
@@ -34,6 +35,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 1; i < args.size(); ++i)
       named |= args[i] == "--update-manifest=" + cl.manifestOverride;
     FUZZ_CHECK(named);
+  }
+
+  // The modes beyond the old ones: a usage error is one printable line; help
+  // and version come only from their words; a control request names a tool,
+  // on/off or a profile name that is one line of UTF-8 text.
+  auto given = [&](const char* word) {
+    for (size_t i = 1; i < args.size(); ++i)
+      if (args[i] == word) return true;
+    return false;
+  };
+  if (!cl.selfTest && !cl.child) {
+    FUZZ_CHECK((cl.mode == CommandLine::kUsageError) == !cl.usageError.empty());
+    for (char c : cl.usageError) FUZZ_CHECK(c >= 0x20 && c < 0x7f);
+    if (cl.mode == CommandLine::kHelp) FUZZ_CHECK(given("--help") || given("-h"));
+    if (cl.mode == CommandLine::kVersion) FUZZ_CHECK(given("--version"));
+    if (cl.mode == CommandLine::kControl) {
+      FUZZ_CHECK(!cl.control.empty());
+      for (const ControlCommand& c : cl.control) {
+        switch (c.verb) {
+          case ControlCommand::kToggle:
+          case ControlCommand::kStart:
+          case ControlCommand::kStop:
+            FUZZ_CHECK(c.value == "clicker" || c.value == "spammer" || c.value == "record" || c.value == "play");
+            break;
+          case ControlCommand::kHotkeys: FUZZ_CHECK(c.value == "on" || c.value == "off"); break;
+          case ControlCommand::kProfile:
+            FUZZ_CHECK(!c.value.empty() && c.value.size() <= 256 && IsValidUtf8(c.value));
+            for (char ch : c.value) FUZZ_CHECK(static_cast<unsigned char>(ch) >= 0x20 && ch != 0x7f);
+            break;
+          default: FUZZ_CHECK(c.value.empty()); break;
+        }
+      }
+    }
   }
 
   // Relative names resolve in a private directory holding one file of each

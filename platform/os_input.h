@@ -22,6 +22,8 @@ void OsMoveMouseBy(int dx, int dy);        // relative motion in device counts
 // Wheel movement in 1/120 notches (positive away from the user): the
 // high-resolution value as given, whole notches once they add up.
 void OsMouseWheel(int delta120);
+// Releases every key and button still pressed on the injection device.
+void OsInputReleaseAllHeld();
 bool OsAccessibilityTrusted();             // /dev/uinput can be opened for writing
 void OsOpenPrivacyPane(const std::string& which);  // nothing on this platform
 

@@ -41,6 +41,7 @@ stage() {  # root type
   install -m 0644 "$here/data/$app_id.desktop" "$root/usr/share/applications/$app_id.desktop"
   install -m 0644 "$here/data/icons/pellomar.svg" "$root/usr/share/icons/hicolor/scalable/apps/pellomar.svg"
   install -m 0644 "$here/data/$app_id.metainfo.xml" "$root/usr/share/metainfo/$app_id.metainfo.xml"
+  install -D -m 0644 "$here/data/pellomar.bash" "$root/usr/share/bash-completion/completions/pellomar"
 }
 
 # ---- .deb
@@ -54,7 +55,7 @@ Version: $version
 Architecture: amd64
 Maintainer: Pellomar <support@pellomar.app>
 Installed-Size: $size
-Depends: libgtk-3-0, libwebkit2gtk-4.1-0, libjavascriptcoregtk-4.1-0, libcurl4, libssl3, libpipewire-0.3-0, libwayland-client0, libx11-6, libxi6, libxtst6, libglib2.0-0, libcairo2, policykit-1 | pkexec
+Depends: libgtk-3-0, libwebkit2gtk-4.1-0, libjavascriptcoregtk-4.1-0, libcurl4, libssl3, libpipewire-0.3-0, libwayland-client0, libx11-6, libxi6, libxtst6, libayatana-appindicator3-1, libglib2.0-0, libcairo2, policykit-1 | pkexec
 Section: utils
 Priority: optional
 Homepage: https://pellomar.app/
@@ -102,6 +103,7 @@ cp -a "$rpmroot/root/." "%{buildroot}/"
 /usr/share/icons/hicolor/scalable/apps/pellomar.svg
 /usr/share/metainfo/$app_id.metainfo.xml
 /usr/share/polkit-1/actions/$app_id.policy
+/usr/share/bash-completion/completions/pellomar
 SPEC
 rpmbuild -bb --quiet --define "_topdir $rpmroot/top" --define "_rpmdir $out" \
   --define "_build_id_links none" --define "__strip /bin/true" --define "debug_package %{nil}" \

@@ -11,6 +11,7 @@
 #include "base/atomic_file.h"
 #include "base/number_text.h"
 #include "platform/os_shell.h"
+#include "platform/os_tray.h"
 #include "state/session_file.h"
 #include "tools/tool_state.h"
 
@@ -32,6 +33,7 @@ int g_SavedWindowWidth = 420;
 int g_SavedWindowHeight = 560;
 bool g_SavedMaximized = false;
 int g_StartDelaySecs = kDefaultStartDelaySecs;
+bool g_KeepInTray = false;
 std::string g_CurrentTheme = "pellomar";
 
 namespace {
@@ -108,6 +110,8 @@ bool StoreSharedFlag(const std::string& key, bool on) {
     g_ShowWarnings = on;
   } else if (key == "rememberScreenGrant") {
     g_RememberScreenGrant = on;
+  } else if (key == "keepInTray") {
+    g_KeepInTray = on;
   } else {
     return false;
   }
@@ -207,6 +211,7 @@ bool SaveAppSettings() {
   AppendSetting(s, "windowMaximized", BoolText(g_SavedMaximized));
   AppendSetting(s, "startDelaySecs", std::to_string(g_StartDelaySecs));
   AppendSetting(s, "rememberScreenGrant", BoolText(g_RememberScreenGrant));
+  AppendSetting(s, "keepInTray", BoolText(g_KeepInTray));
   return WriteFileAtomically(GetAppSettingsFilePath(), s);
 }
 
@@ -245,6 +250,12 @@ std::string BindGetAppSettings() {
   j += std::to_string(g_StartDelaySecs);
   j += ",\"rememberScreenGrant\":";
   j += Bool(g_RememberScreenGrant);
+  // Whether a tray shows the program's item: without one, closing quits
+  // whatever keepInTray says.
+  j += ",\"keepInTray\":";
+  j += Bool(g_KeepInTray);
+  j += ",\"trayAvailable\":";
+  j += Bool(OsTrayHostPresent());
   j += '}';
   return j;
 }
@@ -310,5 +321,6 @@ void ResetAppSettingsForTest() {
   g_SavedWindowHeight = 560;
   g_SavedMaximized = false;
   g_StartDelaySecs = kDefaultStartDelaySecs;
+  g_KeepInTray = false;
   g_CurrentTheme = "pellomar";
 }

@@ -45,6 +45,9 @@ extern bool g_SavedMaximized;
 extern int g_StartDelaySecs;
 constexpr int kDefaultStartDelaySecs = 2;
 constexpr int kMaxStartDelaySecs = 10;
+// Closing the window keeps the program running in the tray (when a tray
+// shows its item); off by default.
+extern bool g_KeepInTray;
 extern std::string g_CurrentTheme;  // theme key, "pellomar" until loaded
 
 // The six panel ids, exact and case-sensitive.

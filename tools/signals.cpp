@@ -63,42 +63,68 @@ void CompleteReassignment() {
   capturedReassignKey.store(0);
 }
 
-}  // namespace
-
 // How long the end of a recording waits for movement still asking the shell
 // for its position.
 constexpr int kMotionFlushMs = 250;
 
+void StartRecording() {
+  std::lock_guard<std::mutex> lock(profileMutex);
+  BeginRecordingLocked();
+}
+
+void StopRecording() {
+  // Movement read before the stop may still wait for its position.
+  OsInputFlushMotion(kMotionFlushMs);
+  isRecording.store(false);
+  FinishRecording();
+  ApplyStopToolsRule();
+}
+
+void SetPlaying(bool nowPlaying) {
+  if (nowPlaying && !CurrentProfileHasEvents()) {
+    // Play state with nothing to play would look like a playback that
+    // does nothing; say why instead.
+    PostPageNote("Nothing to play yet: record a macro with " + GetKeyName(vkRecord.load()) + " first.");
+    return;
+  }
+  if (nowPlaying) g_PlayRun.fetch_add(1);
+  isPlaying.store(nowPlaying);
+  if (!nowPlaying) {
+    ReleaseLeftRight();
+    ApplyStopToolsRule();
+  }
+}
+
+}  // namespace
+
 void ProcessSignals() {
   CompleteReassignment();
 
-  if (Consume(triggerRecord) && !isPlaying.load()) {
-    if (isRecording.load()) {
-      // Movement read before the stop may still wait for its position.
-      OsInputFlushMotion(kMotionFlushMs);
-      isRecording.store(false);
-      FinishRecording();
-      ApplyStopToolsRule();
-    } else {
-      std::lock_guard<std::mutex> lock(profileMutex);
-      BeginRecordingLocked();
-    }
+  // Stop everything: the stop triggers below act in this same pass; what is
+  // still held is released at the end of it.
+  const bool stopAll = Consume(triggerStopAll);
+  if (stopAll) {
+    triggerRecordStop.store(true);
+    triggerPlayStop.store(true);
+    triggerAutoClickStop.store(true);
+    triggerKeySpamStop.store(true);
   }
 
+  if (Consume(triggerRecord) && !isPlaying.load()) {
+    if (isRecording.load())
+      StopRecording();
+    else
+      StartRecording();
+  }
+  if (Consume(triggerRecordStart) && !isPlaying.load() && !isRecording.load()) StartRecording();
+  if (Consume(triggerRecordStop) && isRecording.load()) StopRecording();
+
   if (Consume(triggerPlay) && !isRecording.load()) {
-    bool nowPlaying = !isPlaying.load();
-    if (nowPlaying && !CurrentProfileHasEvents()) {
-      // Play state with nothing to play would look like a playback that
-      // does nothing; say why instead.
-      PostPageNote("Nothing to play yet: record a macro with " + GetKeyName(vkRecord.load()) + " first.");
-    } else {
-      if (nowPlaying) g_PlayRun.fetch_add(1);
-      isPlaying.store(nowPlaying);
-      if (!nowPlaying) {
-        ReleaseLeftRight();
-        ApplyStopToolsRule();
-      }
-    }
+    SetPlaying(!isPlaying.load());
+    WakePlaybackThread();
+  }
+  if (Consume(triggerPlayStart) && !isRecording.load() && !isPlaying.load()) {
+    SetPlaying(true);
     WakePlaybackThread();
   }
 
@@ -147,4 +173,6 @@ void ProcessSignals() {
     ReleaseAllKeySpamTargets();
     WakeKeySpamThread();
   }
+
+  if (stopAll) OsInputReleaseAllHeld();
 }

@@ -19,6 +19,10 @@ std::atomic<bool> triggerAutoClickStop{false};
 std::atomic<bool> triggerKeySpam{false};
 std::atomic<bool> triggerKeySpamStart{false};
 std::atomic<bool> triggerKeySpamStop{false};
+std::atomic<bool> triggerRecordStart{false};
+std::atomic<bool> triggerRecordStop{false};
+std::atomic<bool> triggerPlayStart{false};
+std::atomic<bool> triggerStopAll{false};
 
 std::atomic<int> vkRecord{kDefaultVkRecord};
 std::atomic<int> vkPlay{kDefaultVkPlay};
@@ -135,7 +139,8 @@ void ResetToolStateForTest() {
   for (auto* f : {&isRecording, &isPlaying, &isAutoClicking, &isKeySpamming, &isPickingLocation,
                   &triggerRecord, &triggerPlay, &triggerPlayStop, &triggerAutoClicker,
                   &triggerAutoClickStart, &triggerAutoClickStop, &triggerKeySpam,
-                  &triggerKeySpamStart, &triggerKeySpamStop, &g_HoldModeAuto, &g_HoldModeKeySpam,
+                  &triggerKeySpamStart, &triggerKeySpamStop, &triggerRecordStart, &triggerRecordStop,
+                  &triggerPlayStart, &triggerStopAll, &g_HoldModeAuto, &g_HoldModeKeySpam,
                   &keySpamChordMode})
     f->store(false);
   ResetHotkeys();

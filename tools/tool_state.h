@@ -23,6 +23,14 @@ extern std::atomic<bool> triggerAutoClickStop;
 extern std::atomic<bool> triggerKeySpam;
 extern std::atomic<bool> triggerKeySpamStart;
 extern std::atomic<bool> triggerKeySpamStop;
+// Requests from outside the window (command line, session bus, tray) that
+// name the state they want rather than toggling.
+extern std::atomic<bool> triggerRecordStart;
+extern std::atomic<bool> triggerRecordStop;
+extern std::atomic<bool> triggerPlayStart;
+// Stops every tool, the recording and playback, then releases every key and
+// button still held on the injection device.
+extern std::atomic<bool> triggerStopAll;
 
 // Hotkeys (VK codes).
 constexpr int kDefaultVkRecord = 119;      // F8

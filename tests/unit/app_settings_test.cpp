@@ -29,7 +29,7 @@ const std::string kDefaultFile =
     "alwaysOnTop=0\nlaunchOnStartup=0\nstartMinimized=0\nhotkeysEnabled=1\nhotkeyLockOn=1\n"
     "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=0\nsnapAnimation=1\nshowWarnings=1\n"
     "seenWarnings=\nminimizedPanels=\npanelOrder=\nwindowX=0\nwindowY=0\nwindowWidth=420\n"
-    "windowHeight=560\nwindowMaximized=0\nstartDelaySecs=2\nrememberScreenGrant=0\n";
+    "windowHeight=560\nwindowMaximized=0\nstartDelaySecs=2\nrememberScreenGrant=0\nkeepInTray=0\n";
 
 // Runs `body` in a child process with the given environment changes and
 // returns its exit status; the data directory is worked out once per process,
@@ -146,7 +146,7 @@ TEST_F(AppSettingsTest, SaveWritesEveryKeyInOrder) {
             "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=1\nsnapAnimation=1\nshowWarnings=1\n"
             "seenWarnings=Alpha,beta,zeta\nminimizedPanels=panel-flick,panel-ui\n"
             "panelOrder=panel-tracker,panel-ui\nwindowX=-12\nwindowY=0\nwindowWidth=420\nwindowHeight=700\n"
-            "windowMaximized=1\nstartDelaySecs=2\nrememberScreenGrant=0\n");
+            "windowMaximized=1\nstartDelaySecs=2\nrememberScreenGrant=0\nkeepInTray=0\n");
 
   ResetAppSettingsForTest();
   LoadAppSettings();
@@ -346,7 +346,8 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "{\"alwaysOnTop\":false,\"launchOnStartup\":false,\"startMinimized\":false,\"hotkeysEnabled\":true,"
             "\"hotkeyLock\":true,\"disableAnimations\":false,\"siteDesign\":true,\"performanceMode\":false,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[],\"minimizedPanels\":[],"
-            "\"panelOrder\":[],\"stopToolsWithMacro\":true,\"startDelaySecs\":2,\"rememberScreenGrant\":false}");
+            "\"panelOrder\":[],\"stopToolsWithMacro\":true,\"startDelaySecs\":2,\"rememberScreenGrant\":false,"
+            "\"keepInTray\":false,\"trayAvailable\":false}");
   EXPECT_TRUE(g_MainPageReady.load());
 
   LoadFrom("performanceMode=1\nstopToolsWithMacro=0\nseenWarnings=b,a\nminimizedPanels=panel-ui,panel-flick\n"
@@ -356,7 +357,8 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "\"hotkeyLock\":false,\"disableAnimations\":false,\"siteDesign\":false,\"performanceMode\":true,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[\"a\",\"b\"],"
             "\"minimizedPanels\":[\"panel-flick\",\"panel-ui\"],\"panelOrder\":[\"panel-tracker\",\"panel-flick\"],"
-            "\"stopToolsWithMacro\":false,\"startDelaySecs\":2,\"rememberScreenGrant\":false}");
+            "\"stopToolsWithMacro\":false,\"startDelaySecs\":2,\"rememberScreenGrant\":false,\"keepInTray\":false,"
+            "\"trayAvailable\":false}");
 
   // The start delay: whole seconds 0-10 from the page and the file; anything
   // else keeps the value it had.
@@ -465,4 +467,21 @@ TEST_F(AppSettingsTest, AccessMarker) {
   RememberAccessibilityGranted();
   EXPECT_TRUE(AccessibilityWasGrantedBefore());
   EXPECT_EQ(Slurp(GetAccessMarkerFilePath()), "junk\n" + marker + "\n");
+}
+
+// "Keep running in the tray": off unless stored; a file of the previous
+// version (without the key) loads as before with it off; the page's switch
+// stores it.
+TEST_F(AppSettingsTest, KeepInTraySetting) {
+  LoadFrom(kDefaultFile.substr(0, kDefaultFile.find("keepInTray=")));
+  EXPECT_FALSE(g_KeepInTray);
+  EXPECT_EQ(g_StartDelaySecs, 2);
+  LoadFrom("keepInTray=1\n");
+  EXPECT_TRUE(g_KeepInTray);
+  BindSetAppSetting("keepInTray,0");
+  EXPECT_FALSE(g_KeepInTray);
+  EXPECT_NE(Slurp(GetAppSettingsFilePath()).find("\nkeepInTray=0\n"), std::string::npos);
+  BindSetAppSetting("keepInTray,1");
+  EXPECT_NE(BindGetAppSettings().find(",\"keepInTray\":true,\"trayAvailable\":false}"), std::string::npos);
+  ResetAppSettingsForTest();
 }

@@ -66,6 +66,9 @@ extern std::vector<std::string> g_LaunchFiles;
 extern int g_LockFds;
 extern bool g_OwnTitleBars;
 extern bool g_ShellAbove;
+// Set once the program is told to end (a termination signal): closing the
+// main window then ends it even when it would otherwise go to the tray.
+extern bool g_QuitRequested;
 
 struct SessionWatch {
   GDBusConnection* system = nullptr;

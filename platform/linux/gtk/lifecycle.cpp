@@ -57,6 +57,7 @@ gboolean OnTerminationSignal(gpointer) {
   for (auto it = g_RunningDialogs.rbegin(); it != g_RunningDialogs.rend(); ++it)
     gtk_dialog_response(*it, GTK_RESPONSE_DELETE_EVENT);
   if (g_Hooks.geometry) g_Hooks.geometry();
+  g_QuitRequested = true;
   if (g_Hooks.window) gtk_window_close(g_Hooks.window);
   return G_SOURCE_CONTINUE;
 }

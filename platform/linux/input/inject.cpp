@@ -176,6 +176,15 @@ void OsCursorPosition(int& x, int& y) {
   }
 }
 
+void OsInputReleaseAllHeld() {
+  std::lock_guard<std::mutex> lock(g_InjectMutex);
+  for (size_t code = 0; code < g_InjectHeld.size(); ++code) {
+    if (!g_InjectHeld.test(code)) continue;
+    input_event events[2] = {Event(EV_KEY, static_cast<int>(code), 0), input_event{}};
+    WriteFrameLocked(events, 1);
+  }
+}
+
 void OsKeyVk(int vk, bool down) {
   const int code = VkToEvdev(vk);
   if (code <= 0) return;
