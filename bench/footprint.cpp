@@ -5,8 +5,9 @@
 // the time from start to the main page; processor time used while idle.
 // PSS shrinks while another program maps the same WebKit libraries, so the
 // bench waits until none runs (a count of them goes out with the figures,
-// and the size taken alone is printed only when it was); the private pages
-// alone (uss) do not depend on other programs at all.
+// and the size taken alone is printed only when it was). The private pages
+// (uss) shrink too while another program maps the same library pages (they
+// are no longer private), so they also compare only between runs alone.
 //
 // gtest-free program; figure lines are "name: value", with the size split
 // by process; the threads that woke while idle go to standard error.
@@ -65,8 +66,8 @@ std::vector<pid_t> Tree(pid_t root) {
 }
 
 // One figure of /proc/<pid>/smaps_rollup in MB: "Pss:", or the sum of the
-// private pages ("Private_Clean:" and "Private_Dirty:"), which other
-// programs sharing the same libraries do not change.
+// private pages ("Private_Clean:" and "Private_Dirty:"). A library page
+// another process maps as well is not private: both depend on what else runs.
 double SmapsMb(pid_t pid, bool privateOnly) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
   std::string key;
