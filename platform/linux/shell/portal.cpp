@@ -48,10 +48,20 @@ std::mutex g_PositionMutex;
 bool g_Have = false;
 double g_X = 0;
 double g_Y = 0;
+// The portal left the bus: its session is over, and frames PipeWire still
+// delivers from the screen cast (queued, or sent until the shell notices)
+// no longer give a position. Cleared by the next start.
+bool g_PortalGone = false;
 
 void ForgetPosition() {
   std::lock_guard<std::mutex> lock(g_PositionMutex);
   g_Have = false;
+}
+
+void ForgetPositionForGood() {
+  std::lock_guard<std::mutex> lock(g_PositionMutex);
+  g_Have = false;
+  g_PortalGone = true;
 }
 
 // ---- streams ---------------------------------------------------------------------------
@@ -120,9 +130,11 @@ void OnStreamProcess(void* data) {
     double x, y;
     PortalMapCursor(s->place, cursor->position.x, cursor->position.y, x, y);
     std::lock_guard<std::mutex> lock(g_PositionMutex);
-    g_X = x;
-    g_Y = y;
-    g_Have = true;
+    if (!g_PortalGone) {
+      g_X = x;
+      g_Y = y;
+      g_Have = true;
+    }
   }
   pw_stream_queue_buffer(s->stream, b);
 }
@@ -456,7 +468,7 @@ void PortalThread(GDBusConnection* bus, GMainContext* context) {
   if (pw) {
     watch = g_bus_watch_name_on_connection(
         bus, kPortalBus, G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
-        [](GDBusConnection*, const gchar*, gpointer) { ForgetPosition(); }, nullptr, nullptr);
+        [](GDBusConnection*, const gchar*, gpointer) { ForgetPositionForGood(); }, nullptr, nullptr);
     while (!g_Stop.load()) g_main_context_iteration(context, TRUE);
     g_bus_unwatch_name(watch);
   }
@@ -520,7 +532,11 @@ bool PortalStart() {
     g_object_unref(bus);
     return false;
   }
-  ForgetPosition();
+  {
+    std::lock_guard<std::mutex> lock(g_PositionMutex);
+    g_Have = false;
+    g_PortalGone = false;
+  }
   g_Stop.store(false);
   g_Context = g_main_context_new();
   g_Thread = std::thread(PortalThread, bus, g_Context);
