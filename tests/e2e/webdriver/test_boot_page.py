@@ -2,6 +2,7 @@
 its buttons, its two kinds, and the way on to the main page."""
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -18,6 +19,28 @@ def fake_pkexec(exit_code):
         f.write("#!/bin/sh\necho \"$@\" > '%s/called'\nsleep 0.3\nexit %d\n" % (d, exit_code))
     os.chmod(path, 0o755)
     return d
+
+
+class WithoutAScreen(unittest.TestCase):
+    def test_no_display_fails_with_a_reason_and_make_run_says_how_to_look(self):
+        home = tempfile.mkdtemp(prefix="pmr-no-display-")
+        self.addCleanup(shutil.rmtree, home, True)
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home, "XDG_RUNTIME_DIR": home,
+               "XDG_DATA_HOME": home, "XDG_CONFIG_HOME": home, "NO_AT_BRIDGE": "1"}
+        r = subprocess.run([os.path.join(E.BINARY_DIR, "pellomar")], env=env, capture_output=True, text=True,
+                           timeout=120)
+        self.assertNotEqual(r.returncode, 0, "a program without its window did not work")
+        self.assertIn("could not open its window", r.stderr)
+        # make run without a screen: one line with the display, how to take a
+        # screenshot, and that Ctrl+C stops it.
+        r = subprocess.run([os.path.join(E.SOURCE_DIR, "scripts/run.sh"), "/bin/true"], env=env, capture_output=True,
+                           text=True, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = [line for line in r.stdout.splitlines() if line.strip()]
+        self.assertEqual(len(lines), 1, r.stdout)
+        self.assertRegex(lines[0], r"display :\d+")
+        self.assertIn("import -window root", lines[0])
+        self.assertIn("Ctrl+C", lines[0])
 
 
 class BootPage(unittest.TestCase):
@@ -100,6 +123,17 @@ class BootPage(unittest.TestCase):
                     "var r = document.getElementById('manual').getBoundingClientRect();"
                     "return r.top >= 0 && r.top < window.innerHeight - 40"), what="commands in view")
                 self.assertIn("sudo tee", self.text("commands"))
+                # The open commands scroll in their own box: nothing of the
+                # page reaches past the window's right edge, down to 300 px.
+                for width in (420, 300):
+                    self.app.bridge("resizeWindow", "%d,560" % width)
+                    E.wait_until(lambda: self.app.js("return window.innerWidth") == width, what="%d wide" % width)
+                    past = self.app.js(
+                        "var w = window.innerWidth, bad = [];"
+                        "document.querySelectorAll('h1, .state, .msg, .lead, main').forEach(function (e) {"
+                        "  var r = e.getBoundingClientRect(); if (r.width && r.right > w + 0.5) bad.push(e.id || e.className); });"
+                        "return [document.documentElement.scrollWidth - w, bad];")
+                    self.assertEqual(past, [0, []], "at %d px" % width)
                 self.app.close()
 
     def test_access_granted_later_continues_to_the_main_page(self):
