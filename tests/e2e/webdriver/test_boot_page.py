@@ -99,6 +99,15 @@ class BootPage(unittest.TestCase):
         pasted = self.app.bridge("pmrLinuxPaste", "clipboard")["ok"]
         self.assertEqual(pasted.strip(), self.text("commands").strip())
 
+    def test_first_size_fits_a_screen_at_double_scale(self):
+        # 1920x1080 at scale 2 is 960x540 logical pixels: the first window
+        # (420x560 by default) has to shrink to fit, title bar included.
+        self.start(env={"GDK_SCALE": "2"})
+        size = self.app.js("return [window.innerWidth, window.innerHeight, screen.availHeight, window.devicePixelRatio]")
+        self.assertEqual(size[3], 2, size)
+        self.assertLessEqual(size[1] + 30, size[2], "the window is taller than the screen: %r" % size)
+        self.assertGreaterEqual(size[1], 360, size)
+
     def test_setup_failures_name_what_is_missing_and_show_the_commands(self):
         # No pkexec on the path at all, then a pkexec that finds no agent (127).
         empty = tempfile.mkdtemp(prefix="pmr-no-pkexec-")
