@@ -99,6 +99,18 @@ class BootPage(unittest.TestCase):
         pasted = self.app.bridge("pmrLinuxPaste", "clipboard")["ok"]
         self.assertEqual(pasted.strip(), self.text("commands").strip())
 
+    def test_no_devices_is_told_apart_from_not_allowed(self):
+        self.start()  # the simulation with no keyboard or mouse
+        self.assertEqual(self.app.bridge("pmrMacPermissionStatus")["ok"]["inputDevices"], 0)
+        E.wait_until(lambda: self.text("c-input-s") == "no keyboard or mouse found", what="no devices named")
+        self.assertIn("Plug one in", self.text("no-devices"))
+        self.assertTrue(self.visible("no-devices"))
+        # Once a keyboard is there it is a question of access again.
+        self.app.sim.add_keyboard()
+        E.wait_until(lambda: self.app.bridge("pmrMacPermissionStatus")["ok"]["inputDevices"] == 1, what="keyboard seen")
+        E.wait_until(lambda: self.text("c-input-s") in ("allowed", "not allowed"), what="access shown")
+        E.wait_until(lambda: not self.visible("no-devices"), what="no-devices note gone")
+
     def test_first_size_fits_a_screen_at_double_scale(self):
         # 1920x1080 at scale 2 is 960x540 logical pixels: the first window
         # (420x560 by default) has to shrink to fit, title bar included.
