@@ -88,6 +88,42 @@ class KeyboardAndLook(unittest.TestCase):
         self.assertEqual(named["opt-stop-tools"], "Stop tools with the macro")
         self.assertEqual(named["opt-animations"], "Animations")
 
+    def test_wide_layout_has_no_empty_band_and_narrow_numbers_clear_their_units(self):
+        self.resize(1600, 1000)
+        self.app.js("window.scrollTo(0, 0)")
+        # Within each column the panels follow one another with only the gap
+        # between them; the header starts where the panels do.
+        gaps = self.app.js("""
+            var cols = {};
+            document.querySelectorAll('#panels > .panel').forEach(function (p) {
+              var r = p.getBoundingClientRect(); (cols[Math.round(r.left)] = cols[Math.round(r.left)] || []).push(r);
+            });
+            var worst = 0;
+            Object.keys(cols).forEach(function (k) {
+              var c = cols[k].sort(function (a, b) { return a.top - b.top; });
+              for (var i = 1; i < c.length; i++) worst = Math.max(worst, c[i].top - c[i - 1].bottom);
+            });
+            var brand = document.querySelector('.brand').getBoundingClientRect().left;
+            var first = Math.min.apply(null, Object.keys(cols).map(Number));
+            return [Object.keys(cols).length, Math.round(worst), Math.round(Math.abs(brand - first))];""")
+        self.assertEqual(gaps[0], 3, gaps)
+        self.assertLessEqual(gaps[1], 12, "empty band between panels: %r" % (gaps,))
+        self.assertLessEqual(gaps[2], 16, "header not aligned with the panels: %r" % (gaps,))
+        # At the minimum width a four-digit interval stays clear of its unit.
+        self.resize(300, 560)
+        self.app.bridge("updateSpammer", "0,0,0,2500,0,0,1,10,0")
+        self.app.js("window.pmrRefreshSettings()")
+        E.wait_until(lambda: self.app.by_id("sms").get_attribute("value") == "2500", what="2500 ms shown")
+        room = self.app.js("""
+            var input = document.getElementById('sms'), unit = input.nextElementSibling, cs = getComputedStyle(input);
+            var ctx = document.createElement('canvas').getContext('2d'); ctx.font = cs.font;
+            var textRight = input.getBoundingClientRect().left + parseFloat(cs.paddingLeft) + parseFloat(cs.borderLeftWidth) +
+                            ctx.measureText(input.value).width;
+            return unit.getBoundingClientRect().left - textRight;""")
+        self.assertGreater(room, 2, "the value runs into its unit")
+        self.app.bridge("updateSpammer", "0,0,0,100,0,0,1,10,0")
+        self.resize(420, 560)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
