@@ -347,7 +347,8 @@ TEST_F(BridgeTableTest, PermissionStatusIsValidJsonInTheTableOrder) {
   std::string text = h.Call("pmrMacPermissionStatus", "[\"ignored\"]");
   bridgetest::Json j;
   ASSERT_TRUE(bridgetest::ParseJson(text, j)) << text;
-  EXPECT_EQ(j.keys, (std::vector<std::string>{"accessibility", "input", "ready", "setup", "commands", "gnome", "setupProblem"}));
+  EXPECT_EQ(j.keys, (std::vector<std::string>{"accessibility", "input", "ready", "setup", "commands", "gnome",
+                                              "setupProblem", "inputDevices"}));
   EXPECT_EQ(j["setup"].s, OsInputSetupState());
   EXPECT_EQ(j["commands"].s, OsInputSetupCommands());
   EXPECT_EQ(j["gnome"].s, LinuxGnomeHelperState());
