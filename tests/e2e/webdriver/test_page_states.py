@@ -204,6 +204,8 @@ class PageStates(unittest.TestCase):
         # The run's count stays on the page after the clicker has stopped
         # (the status count is back to 0 by then).
         E.wait_until(lambda: self.status()["clicks"] == 0, what="native count reset")
+        # The run's final count from the program replaces the last one polled.
+        E.wait_until(lambda: int(self.text("spam-count")) == self.status()["lastClicks"], what="final count shown")
         shown = int(self.text("spam-count"))
         self.assertGreaterEqual(shown, 5)
         # A poll of the page's own (it rewrites status.txt) does not wipe it.
