@@ -11,7 +11,8 @@
 
 std::string BuildPermissionStatusJson(bool accessibility, bool input, bool ready,
                                       const std::string& setup, const std::string& commands,
-                                      const std::string& gnome, const std::string& problem) {
+                                      const std::string& gnome, const std::string& problem,
+                                      int inputDevices) {
   auto b = [](bool v) { return v ? "true" : "false"; };
   std::string j = "{\"accessibility\":";
   j += b(accessibility);
@@ -27,6 +28,10 @@ std::string BuildPermissionStatusJson(bool accessibility, bool input, bool ready
   j += JsonEscapeForBind(gnome);
   j += ",\"setupProblem\":";
   j += JsonEscapeForBind(problem);
+  // Input devices present at all, readable or not: none found is not the
+  // same as not allowed.
+  j += ",\"inputDevices\":";
+  j += std::to_string(inputDevices);
   j += '}';
   return j;
 }
@@ -43,7 +48,7 @@ std::string HandlePermissionStatus() {
   std::string setup = OsInputSetupState();
   bool input = ready || OsListenEventAllowed();
   return BuildPermissionStatusJson(accessibility, input, ready, setup, commands, gnome,
-                                   OsInputSetupProblem());
+                                   OsInputSetupProblem(), OsInputDeviceCount());
 }
 
 void HandleRequestPermission(const std::string& args) {

@@ -44,7 +44,8 @@ inline constexpr const char* kCommunityUrl = "https://pellomar.app/community";
 // The boot page's bindings (app/bridge_permissions.cpp).
 std::string BuildPermissionStatusJson(bool accessibility, bool input, bool ready,
                                       const std::string& setup, const std::string& commands,
-                                      const std::string& gnome, const std::string& problem);
+                                      const std::string& gnome, const std::string& problem,
+                                      int inputDevices);
 std::string HandlePermissionStatus();
 void HandleRequestPermission(const std::string& args);
 std::string HandleInstallGnomeHelper();

@@ -170,7 +170,9 @@ int PmrMain(int argc, char** argv) {
     OsSetTitleBarColors(g_MasterWindow, TitleBarColors{{13, 14, 21}, {255, 255, 255}});
     BindSetTitleBarColors(w);
     OsInstallMainMenu(kMenuName);
-    w.set_size(kDefaultWindowWidth, kDefaultWindowHeight, webview::Hint::None);
+    int firstWidth = kDefaultWindowWidth, firstHeight = kDefaultWindowHeight;
+    OsFitFirstWindowSize(firstWidth, firstHeight, kMinWindowWidth, kMinWindowHeight);
+    w.set_size(firstWidth, firstHeight, webview::Hint::None);
     // The smallest window at which the page still fits without clipping.
     OsSetPageMinimumSize(g_MasterWindow, kMinWindowWidth, kMinWindowHeight);
     OsSetWindowIcon(g_MasterWindow);

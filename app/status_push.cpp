@@ -35,6 +35,9 @@ uint64_t ToolStateMark() {
     Mix(h, static_cast<uint32_t>(v));
   const int count = keySpamTargetCount.load();
   Mix(h, static_cast<uint32_t>(count));
+  // A finished run's final count.
+  Mix(h, lastClickRun.runs.load());
+  Mix(h, lastKeySpamRun.runs.load());
   for (int i = 0; i < count && i < kKeySpamTargetSlots; ++i) Mix(h, static_cast<uint32_t>(keySpamTargets[i].load()));
   // Playback progress, the macro note and the question about a file.
   Mix(h, std::hash<std::string>{}(PlaybackStatusJsonMembers()));

@@ -70,6 +70,7 @@ bool OsInputFlushMotion(int timeoutMs);
 bool OsStartInputTap();       // true if running afterwards
 void OsStopInputTap();        // stops and joins both threads; releases and destroys twins
 bool OsListenEventAllowed();  // a keyboard that is not the program's own can be read
+int OsInputDeviceCount();     // event devices in /dev/input that are not the program's own, readable or not
 void LinuxInputSetSessionUsable(bool usable);  // session monitor: locked/inactive = false
 void OsInputTapOnSessionLocked();              // the lifecycle hooks' session-locked hook
 // Whether the left mouse button is still held, from the devices themselves.

@@ -10,6 +10,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   trap 'kill $xvfb 2>/dev/null || true' EXIT
   for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
   export DISPLAY=:$n
-  echo "No display found: started Xvfb on $DISPLAY; the program runs there."
+  echo "No screen here: Pellomar runs on the virtual display $DISPLAY; see it with: DISPLAY=$DISPLAY import -window root shot.png (ImageMagick); press Ctrl+C to stop it."
 fi
 "$exe" "$@"

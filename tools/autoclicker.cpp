@@ -81,7 +81,7 @@ void AutoClickerThread() {
   OsMakeThreadTimeCritical(kTimingPriorityTool);
   while (g_AppRunning.load()) {
     if (!isAutoClicking.load()) {
-      currentClickCount.store(0);
+      SettleRunCount(currentClickCount, lastClickRun);
       WaitUntilWoken(g_AutoClickWake);
       continue;
     }

@@ -82,7 +82,7 @@ void KeySpammerThread() {
   OsMakeThreadTimeCritical(kTimingPriorityTool);
   while (g_AppRunning.load()) {
     if (!isKeySpamming.load()) {
-      currentKeySpamCount.store(0);
+      SettleRunCount(currentKeySpamCount, lastKeySpamRun);
       WaitUntilWoken(g_KeySpamWake);
       continue;
     }

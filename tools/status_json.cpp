@@ -171,6 +171,15 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += "\",\"key\":";
   j += pending.vk ? KeyNameJson(pending.vk) : "\"\"";
   j += '}';
+  // The last finished run of each tool (number of runs first, then the count).
+  j += ",\"clickRuns\":";
+  j += std::to_string(lastClickRun.runs.load());
+  j += ",\"lastClicks\":";
+  j += std::to_string(lastClickRun.count.load());
+  j += ",\"keyPressRuns\":";
+  j += std::to_string(lastKeySpamRun.runs.load());
+  j += ",\"lastKeyPresses\":";
+  j += std::to_string(lastKeySpamRun.count.load());
   j += '}';
   return j;
 }

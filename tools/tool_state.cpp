@@ -64,6 +64,16 @@ std::atomic<int> keySpamTargetCount{1};
 std::atomic<int> vkKeySpamTarget{32};
 std::atomic<bool> keySpamChordMode{false};
 std::atomic<int> currentKeySpamCount{0};
+FinishedRuns lastClickRun;
+FinishedRuns lastKeySpamRun;
+
+void SettleRunCount(std::atomic<int>& live, FinishedRuns& last) {
+  const int n = live.exchange(0);
+  if (n <= 0) return;
+  // The count first: a reader that sees the new run number sees its count.
+  last.count.store(n);
+  last.runs.fetch_add(1);
+}
 
 bool bRecordMouseMovement = true;
 bool bRecordMouseClicks = true;
@@ -169,6 +179,10 @@ void ResetToolStateForTest() {
   keySpamTargetCount.store(1);
   vkKeySpamTarget.store(32);
   currentKeySpamCount.store(0);
+  for (FinishedRuns* r : {&lastClickRun, &lastKeySpamRun}) {
+    r->count.store(0);
+    r->runs.store(0);
+  }
   bRecordMouseMovement = bRecordMouseClicks = bRecordMouseScroll = bRecordKeyboard = true;
   bUseRelativeMouse = false;
   fPlaybackSpeed = 1.0f;

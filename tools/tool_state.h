@@ -3,6 +3,7 @@
 // lock, key reassignment and the tools' settings. Producers only set a trigger
 // and wake the signal processor; ProcessSignals applies them in a fixed order.
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <type_traits>
 
@@ -95,6 +96,19 @@ extern std::atomic<int> keySpamTargetCount;
 extern std::atomic<int> vkKeySpamTarget;
 extern std::atomic<bool> keySpamChordMode;
 extern std::atomic<int> currentKeySpamCount;
+
+// A tool's finished runs: the final count of the last one and how many have
+// finished. The live count goes back to 0 when a tool stops; this keeps what
+// the run did, so the page shows the true total rather than its last poll.
+struct FinishedRuns {
+  std::atomic<int> count{0};
+  std::atomic<uint32_t> runs{0};
+};
+extern FinishedRuns lastClickRun;
+extern FinishedRuns lastKeySpamRun;
+// A worker's step while its tool is not running: a run that counted anything
+// ends here, its count moving from `live` into `last`.
+void SettleRunCount(std::atomic<int>& live, FinishedRuns& last);
 
 // Recorder settings.
 extern bool bRecordMouseMovement;

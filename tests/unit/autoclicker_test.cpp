@@ -103,8 +103,14 @@ TEST_F(AutoClickerTest, RepeatModeCountsExactlyThenStopsByItself) {
     autoClickRepeatTimes = c.repeatTimes;
     autoClickClickType = c.clickType;
     autoClickIntervalMs = 0;  // one click per millisecond
+    const uint32_t runsBefore = lastClickRun.runs.load();
     Start();
     ASSERT_TRUE(WaitFor(Stopped)) << c.repeatTimes;
+    // The finished run keeps its final count after the live count went back to 0.
+    if (c.repeatTimes > 0) {
+      ASSERT_TRUE(WaitFor([&] { return lastClickRun.runs.load() == runsBefore + 1; })) << c.repeatTimes;
+      EXPECT_EQ(lastClickRun.count.load(), c.repeatTimes);
+    }
     // Give a clicker that would keep going the chance to show it.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(Flags(Events()), Repeat({2, 4}, c.expectPairs)) << c.repeatTimes << " type " << c.clickType;

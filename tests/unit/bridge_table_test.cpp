@@ -348,7 +348,8 @@ TEST_F(BridgeTableTest, PermissionStatusIsValidJsonInTheTableOrder) {
   std::string text = h.Call("pmrMacPermissionStatus", "[\"ignored\"]");
   bridgetest::Json j;
   ASSERT_TRUE(bridgetest::ParseJson(text, j)) << text;
-  EXPECT_EQ(j.keys, (std::vector<std::string>{"accessibility", "input", "ready", "setup", "commands", "gnome", "setupProblem"}));
+  EXPECT_EQ(j.keys, (std::vector<std::string>{"accessibility", "input", "ready", "setup", "commands", "gnome",
+                                              "setupProblem", "inputDevices"}));
   EXPECT_EQ(j["setup"].s, OsInputSetupState());
   EXPECT_EQ(j["commands"].s, OsInputSetupCommands());
   EXPECT_EQ(j["gnome"].s, LinuxGnomeHelperState());
@@ -360,12 +361,12 @@ TEST_F(BridgeTableTest, PermissionStatusIsValidJsonInTheTableOrder) {
 }
 
 TEST(PermissionStatus, ExactText) {
-  EXPECT_EQ(BuildPermissionStatusJson(true, false, true, "running", "a\n\"b\"", "n/a", ""),
+  EXPECT_EQ(BuildPermissionStatusJson(true, false, true, "running", "a\n\"b\"", "n/a", "", 2),
             "{\"accessibility\":true,\"input\":false,\"ready\":true,\"setup\":\"running\","
-            "\"commands\":\"a\\n\\\"b\\\"\",\"gnome\":\"n/a\",\"setupProblem\":\"\"}");
-  EXPECT_EQ(BuildPermissionStatusJson(false, true, false, "failed", "", "", "pkexec-missing"),
+            "\"commands\":\"a\\n\\\"b\\\"\",\"gnome\":\"n/a\",\"setupProblem\":\"\",\"inputDevices\":2}");
+  EXPECT_EQ(BuildPermissionStatusJson(false, true, false, "failed", "", "", "pkexec-missing", 0),
             "{\"accessibility\":false,\"input\":true,\"ready\":false,\"setup\":\"failed\","
-            "\"commands\":\"\",\"gnome\":\"\",\"setupProblem\":\"pkexec-missing\"}");
+            "\"commands\":\"\",\"gnome\":\"\",\"setupProblem\":\"pkexec-missing\",\"inputDevices\":0}");
 }
 
 TEST_F(BridgeTableTest, GnomeHelperInstallAnswersABoolean) {

@@ -84,7 +84,8 @@ TEST_F(StatusJsonTest, DefaultStateIsExactText) {
       "\"noAnimations\":false,\"snapAnimation\":true,\"profiles\":" +
       Profiles() + kQuietPlaybackTail +
       ",\"clicks\":0,\"keyPresses\":0,\"hotkeyRefused\":{\"seq\":0,\"kind\":\"\",\"key\":\"\",\"owner\":\"\"},"
-      "\"hotkeyPending\":{\"kind\":\"\",\"key\":\"\"}}";
+      "\"hotkeyPending\":{\"kind\":\"\",\"key\":\"\"},"
+      "\"clickRuns\":0,\"lastClicks\":0,\"keyPressRuns\":0,\"lastKeyPresses\":0}";
   EXPECT_EQ(Status(), expected);
 }
 
@@ -116,6 +117,10 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
   g_SnapAnimation = false;
   currentClickCount.store(12);
   currentKeySpamCount.store(3);
+  lastClickRun.count.store(1991);
+  lastClickRun.runs.store(4);
+  lastKeySpamRun.count.store(35);
+  lastKeySpamRun.runs.store(2);
   EXPECT_FALSE(GuardHotkeyReassignment(kReassignAuto, 118));     // F7 is the play hotkey
   EXPECT_FALSE(GuardHotkeyReassignment(kReassignKeySpamHotkey, 81));  // Q waits for a yes
   std::string expected =
@@ -127,7 +132,8 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
       "\"noAnimations\":true,\"snapAnimation\":false,\"profiles\":" +
       Profiles() + kQuietPlaybackTail +
       ",\"clicks\":12,\"keyPresses\":3,\"hotkeyRefused\":{\"seq\":1,\"kind\":\"auto\",\"key\":\"F7\",\"owner\":\"play\"},"
-      "\"hotkeyPending\":{\"kind\":\"keyspamhotkey\",\"key\":\"Q\"}}";
+      "\"hotkeyPending\":{\"kind\":\"keyspamhotkey\",\"key\":\"Q\"},"
+      "\"clickRuns\":4,\"lastClicks\":1991,\"keyPressRuns\":2,\"lastKeyPresses\":35}";
   EXPECT_EQ(Status(), expected);
 }
 

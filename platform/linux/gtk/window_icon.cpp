@@ -4,6 +4,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/linux/gtk/gtk_internal.h"
@@ -31,6 +32,15 @@ bool OsSetWindowIcon(void* window) {
 // The page (the window's child) asks for at least this size, so GTK keeps
 // the window from getting smaller and tells the window manager so (the
 // minimum size of WM_NORMAL_HINTS); the window's own size stays as set.
+void OsFitFirstWindowSize(int& width, int& height, int minWidth, int minHeight) {
+  // Room for the title bar and a little of the desktop around the window.
+  constexpr int kFrameRoom = 48;
+  const pmrgtk::WorkArea wa = pmrgtk::WorkAreaFor(nullptr);
+  if (wa.width <= 0 || wa.height <= 0) return;
+  width = std::max(minWidth, std::min(width, wa.width - kFrameRoom));
+  height = std::max(minHeight, std::min(height, wa.height - kFrameRoom));
+}
+
 void OsSetPageMinimumSize(void* window, int width, int height) {
   if (!window || !GTK_IS_WINDOW(window)) return;
   GtkWidget* child = gtk_bin_get_child(GTK_BIN(window));

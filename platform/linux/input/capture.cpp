@@ -655,6 +655,25 @@ bool OsListenEventAllowed() {
   return false;
 }
 
+int OsInputDeviceCount() {
+  std::vector<std::string> names;
+  if (!InputIo().ListDir("/dev/input", names)) return 0;
+  int count = 0;
+  for (const std::string& name : names) {
+    if (name.rfind("event", 0) != 0) continue;
+    const std::string path = "/dev/input/" + name;
+    int fd = InputIo().Open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      ++count;  // there, but not readable: access is what is missing
+      continue;
+    }
+    const std::string phys = QueryPhys(fd);
+    InputIo().Close(fd);
+    if (!IsOwnPhys(phys)) ++count;
+  }
+  return count;
+}
+
 void LinuxInputSetSessionUsable(bool usable) {
   if (g_SessionUsable.exchange(usable) != usable) Wake();
 }

@@ -2,6 +2,7 @@
 its buttons, its two kinds, and the way on to the main page."""
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -25,6 +26,28 @@ def path_trap():
         f.write("#!/bin/sh\ntouch '%s/trapped'\nexit 0\n" % d)
     os.chmod(os.path.join(d, "pkexec"), 0o755)
     return d
+
+
+class WithoutAScreen(unittest.TestCase):
+    def test_no_display_fails_with_a_reason_and_make_run_says_how_to_look(self):
+        home = tempfile.mkdtemp(prefix="pmr-no-display-")
+        self.addCleanup(shutil.rmtree, home, True)
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home, "XDG_RUNTIME_DIR": home,
+               "XDG_DATA_HOME": home, "XDG_CONFIG_HOME": home, "NO_AT_BRIDGE": "1"}
+        r = subprocess.run([os.path.join(E.BINARY_DIR, "pellomar")], env=env, capture_output=True, text=True,
+                           timeout=120)
+        self.assertNotEqual(r.returncode, 0, "a program without its window did not work")
+        self.assertIn("could not open its window", r.stderr)
+        # make run without a screen: one line with the display, how to take a
+        # screenshot, and that Ctrl+C stops it.
+        r = subprocess.run([os.path.join(E.SOURCE_DIR, "scripts/run.sh"), "/bin/true"], env=env, capture_output=True,
+                           text=True, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = [line for line in r.stdout.splitlines() if line.strip()]
+        self.assertEqual(len(lines), 1, r.stdout)
+        self.assertRegex(lines[0], r"display :\d+")
+        self.assertIn("import -window root", lines[0])
+        self.assertIn("Ctrl+C", lines[0])
 
 
 class BootPage(unittest.TestCase):
@@ -88,6 +111,27 @@ class BootPage(unittest.TestCase):
         pasted = self.app.bridge("pmrLinuxPaste", "clipboard")["ok"]
         self.assertEqual(pasted.strip(), self.text("commands").strip())
 
+    def test_no_devices_is_told_apart_from_not_allowed(self):
+        self.start()  # the simulation with no keyboard or mouse
+        self.assertEqual(self.app.bridge("pmrMacPermissionStatus")["ok"]["inputDevices"], 0)
+        E.wait_until(lambda: self.text("c-input-s") == "no keyboard or mouse found", what="no devices named")
+        self.assertIn("Plug one in", self.text("no-devices"))
+        self.assertTrue(self.visible("no-devices"))
+        # Once a keyboard is there it is a question of access again.
+        self.app.sim.add_keyboard()
+        E.wait_until(lambda: self.app.bridge("pmrMacPermissionStatus")["ok"]["inputDevices"] == 1, what="keyboard seen")
+        E.wait_until(lambda: self.text("c-input-s") in ("allowed", "not allowed"), what="access shown")
+        E.wait_until(lambda: not self.visible("no-devices"), what="no-devices note gone")
+
+    def test_first_size_fits_a_screen_at_double_scale(self):
+        # 1920x1080 at scale 2 is 960x540 logical pixels: the first window
+        # (420x560 by default) has to shrink to fit, title bar included.
+        self.start(env={"GDK_SCALE": "2"})
+        size = self.app.js("return [window.innerWidth, window.innerHeight, screen.availHeight, window.devicePixelRatio]")
+        self.assertEqual(size[3], 2, size)
+        self.assertLessEqual(size[1] + 30, size[2], "the window is taller than the screen: %r" % size)
+        self.assertGreaterEqual(size[1], 360, size)
+
     def test_setup_failures_name_what_is_missing_and_show_the_commands(self):
         # No pkexec in the system's directories (one in PATH does not count),
         # then a pkexec that finds no agent (127).
@@ -113,6 +157,17 @@ class BootPage(unittest.TestCase):
                     "var r = document.getElementById('manual').getBoundingClientRect();"
                     "return r.top >= 0 && r.top < window.innerHeight - 40"), what="commands in view")
                 self.assertIn("sudo tee", self.text("commands"))
+                # The open commands scroll in their own box: nothing of the
+                # page reaches past the window's right edge, down to 300 px.
+                for width in (420, 300):
+                    self.app.bridge("resizeWindow", "%d,560" % width)
+                    E.wait_until(lambda: self.app.js("return window.innerWidth") == width, what="%d wide" % width)
+                    past = self.app.js(
+                        "var w = window.innerWidth, bad = [];"
+                        "document.querySelectorAll('h1, .state, .msg, .lead, main').forEach(function (e) {"
+                        "  var r = e.getBoundingClientRect(); if (r.width && r.right > w + 0.5) bad.push(e.id || e.className); });"
+                        "return [document.documentElement.scrollWidth - w, bad];")
+                    self.assertEqual(past, [0, []], "at %d px" % width)
                 self.app.close()
                 self.assertFalse(os.path.exists(os.path.join(trap, "trapped")))
 

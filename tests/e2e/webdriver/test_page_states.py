@@ -123,13 +123,19 @@ class PageStates(unittest.TestCase):
                     E.wait_until(lambda: self.settings()["rptTimes"] == 7, what="7 stored")
                     self.assertFalse(self.shown("rptTimes-error"))
         # A refused count never reaches the clicker: another change goes out
-        # and the stored count is still the last good one.
+        # and the stored count is still the last good one. Leaving the field
+        # puts back the count in use and says so, so the field never shows a
+        # count a hotkey start would not use.
         self.type_into("rptTimes", "0")
         self.type_into("sms", "150")
         self.app.by_id("sms").send_keys(Keys.TAB)
         E.wait_until(lambda: self.settings()["sms"] == 150, what="interval sent")
         self.assertEqual(self.settings()["rptTimes"], 7)
-        # Start with the bad count in the field explains instead of starting.
+        E.wait_until(lambda: self.app.by_id("rptTimes").get_attribute("value") == "7", what="count in use shown")
+        self.assertIn("Still 7 clicks", self.text("rptTimes-error"))
+        self.assertEqual(self.app.by_id("rptTimes").get_attribute("aria-invalid"), "false")
+        # Start with the bad count still in the field explains instead of starting.
+        self.type_into("rptTimes", "0")
         self.click("#spam-go")
         E.wait_until(lambda: self.shown("spam-error"), what="start refused")
         self.assertIn("how many clicks", self.text("spam-error"))
@@ -212,6 +218,8 @@ class PageStates(unittest.TestCase):
         # The run's count stays on the page after the clicker has stopped
         # (the status count is back to 0 by then).
         E.wait_until(lambda: self.status()["clicks"] == 0, what="native count reset")
+        # The run's final count from the program replaces the last one polled.
+        E.wait_until(lambda: int(self.text("spam-count")) == self.status()["lastClicks"], what="final count shown")
         shown = int(self.text("spam-count"))
         self.assertGreaterEqual(shown, 5)
         # A poll of the page's own (it rewrites status.txt) does not wipe it.

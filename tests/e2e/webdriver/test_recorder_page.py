@@ -1,6 +1,7 @@
 """The recorder panel drives recording and playback: the chips and the speed,
 loop and pause controls change the recorder settings and come back after a
-restart; Record and Play work from the page; playing nothing says why; a
+restart; Record and Play work from the page; Play needs a recording and its
+hotkey says why; a
 running playback shows its progress."""
 import os
 import re
@@ -56,8 +57,10 @@ class RecorderPage(unittest.TestCase):
             app.by_id("play-loop").click()
             E.wait_until(lambda: settings(app)["tloop"] is True, what="loop on")
 
-            # Play with nothing recorded stays idle and says why.
-            app.by_id("play-go").click()
+            # Play with nothing recorded cannot be pressed; its hotkey stays
+            # idle and says why.
+            E.wait_until(lambda: app.js("return document.getElementById('play-go').disabled"), what="Play disabled")
+            app.sim.tap(app.keyboard, E.KEY["F7"])
             E.wait_until(lambda: "Nothing to play yet" in (text(app, "macro-note") or ""), what="note shown")
             self.assertEqual(status(app)["state"], "Idle")
 
@@ -73,7 +76,9 @@ class RecorderPage(unittest.TestCase):
             E.wait_until(lambda: play_button_ready(app), what="page shows Play enabled")
             app.by_id("play-go").click()
             E.wait_until(lambda: status(app)["state"] == "Playing", what="playing")
-            E.wait_until(lambda: re.match(r"^Playing [0-2] / 2 \u00b7 loop \d+$", text(app, "play-progress") or ""),
+            # A pass in progress, or the pause before the next one.
+            E.wait_until(lambda: re.match(r"^(Playing [0-2] / 2 \u00b7 loop \d+|Loop \d+ done \u00b7 pausing before loop \d+)$",
+                                          text(app, "play-progress") or ""),
                          what="progress shown: %r" % text(app, "play-progress"))
             E.wait_until(lambda: status(app)["playLoop"] >= 2, what="second pass")
             app.by_id("play-go").click()
