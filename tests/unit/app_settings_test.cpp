@@ -401,7 +401,7 @@ TEST_F(AppSettingsTest, RememberScreenGrantIsOffUnlessChosenAndOffDeletesTheToke
   }
   BindSetAppSetting("rememberScreenGrant,1");
   EXPECT_TRUE(g_RememberScreenGrant);
-  EXPECT_NE(BindGetAppSettings().find(",\"rememberScreenGrant\":true}"), std::string::npos);
+  EXPECT_NE(BindGetAppSettings().find(",\"rememberScreenGrant\":true,"), std::string::npos);
   EXPECT_NE(Slurp(GetAppSettingsFilePath()).find("\nrememberScreenGrant=1\n"), std::string::npos);
   WriteText(token, "tok\n");
   BindSetAppSetting("rememberScreenGrant,0");
