@@ -17,6 +17,7 @@
 #include "app/status_push.h"
 #include "base/data_dir.h"
 #include "platform/linux/gtk/webview.h"
+#include "platform/os_appearance.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
 #include "platform/os_shell.h"
@@ -145,6 +146,8 @@ int PmrMain(int argc, char** argv) {
   }
   EnsureDefaultProfileExists();
   LoadAppSettings();
+  // Before the window's own colours set GTK's dark preference.
+  OsWatchDesktopColorScheme(PushDesktopColorScheme);
   OsApplyLaunchAtLogin(g_LaunchOnStartup);
   g_CurrentTheme = LoadThemeFromFile();
   OsKeysWatchLayout();
