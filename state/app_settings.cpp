@@ -308,6 +308,8 @@ std::string BindSetAppSetting(const std::string& keyAndValue) {
   return {};
 }
 
+bool PagesLookDark() { return g_ColorScheme == "dark" || (g_ColorScheme == "system" && OsDesktopPrefersDark()); }
+
 std::string BindMarkWarningSeen(const std::string& id) {
   if (id.empty() || g_SeenWarningIds.count(id)) return {};
   g_SeenWarningIds.insert(id);

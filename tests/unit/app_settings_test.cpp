@@ -519,5 +519,11 @@ TEST_F(AppSettingsTest, ColorSchemeSetting) {
   EXPECT_EQ(g_ColorScheme, "dark");
   const std::string json = BindGetAppSettings();
   EXPECT_EQ(json.substr(json.find(",\"colorScheme\"")), ",\"colorScheme\":\"dark\",\"desktopDark\":false}");
+  // The pages' look: the chosen one, or the desktop's (light here) for system.
+  EXPECT_TRUE(PagesLookDark());
+  g_ColorScheme = "light";
+  EXPECT_FALSE(PagesLookDark());
+  g_ColorScheme = "system";
+  EXPECT_FALSE(PagesLookDark());
   ResetAppSettingsForTest();
 }
