@@ -139,6 +139,19 @@ class ColorScheme(unittest.TestCase):
         self.choose("system")
         E.wait_until(lambda: self.app.bridge("getAppSettings")["ok"]["colorScheme"] == "system", what="system stored")
 
+    def test_z_screenshots_in_both_looks(self):
+        self.app.bridge("resizeWindow", "800,720")
+        E.wait_until(lambda: self.app.js("return window.innerWidth") == 800, what="window at 800 px")
+        try:
+            for look in ("light", "dark"):
+                self.choose(look)
+                self.wait_theme(look)
+                self.app.js("window.scrollTo(0, 0)")
+                path = os.path.join(E.screenshot_dir(), "main-page-%s.png" % look)
+                self.assertTrue(self.app.driver.save_screenshot(path))
+                self.assertGreater(os.path.getsize(path), 10000)
+        finally:
+            self.choose("system")
 
 if __name__ == "__main__":
     unittest.main()
