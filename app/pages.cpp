@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "platform/linux/gtk/webview.h"
 #include "platform/os_window.h"
+#include "state/app_settings.h"
 
 namespace {
 
@@ -47,7 +48,13 @@ std::string BuildMainPageHtml(const std::string& uiDir) {
 }
 
 void LoadBootPage(webview::WebView& w, const std::string& kind) {
-  w.set_html(BuildBootPageHtml(ReadFile(OsResourceDir() + "/" + kBootPagePath), kind));
+  std::string html = BuildBootPageHtml(ReadFile(OsResourceDir() + "/" + kBootPagePath), kind);
+  // The look as the page is loaded; the boot page does not follow later changes.
+  const std::string root = "<html lang=\"en\"";
+  const size_t at = html.find(root);
+  if (at != std::string::npos && at < 64)
+    html.insert(at + root.size(), PagesLookDark() ? " data-theme=\"dark\"" : " data-theme=\"light\"");
+  w.set_html(html);
 }
 
 void LoadMainUi(webview::WebView& w) {

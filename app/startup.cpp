@@ -17,6 +17,7 @@
 #include "app/status_push.h"
 #include "base/data_dir.h"
 #include "platform/linux/gtk/webview.h"
+#include "platform/os_appearance.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
 #include "platform/os_shell.h"
@@ -145,6 +146,8 @@ int PmrMain(int argc, char** argv) {
   }
   EnsureDefaultProfileExists();
   LoadAppSettings();
+  // Before the window's own colours set GTK's dark preference.
+  OsWatchDesktopColorScheme(PushDesktopColorScheme);
   OsApplyLaunchAtLogin(g_LaunchOnStartup);
   g_CurrentTheme = LoadThemeFromFile();
   OsKeysWatchLayout();
@@ -167,7 +170,10 @@ int PmrMain(int argc, char** argv) {
     g_MasterEvalFn = [&w](const std::string& js) { w.eval(js); };
     g_MasterDispatchFn = [&w](std::function<void()> fn) { w.dispatch(std::move(fn)); };
     w.set_title(kWindowTitle);
-    OsSetTitleBarColors(g_MasterWindow, TitleBarColors{{13, 14, 21}, {255, 255, 255}});
+    // The page's background and text in the look it will show (it sends
+    // its own colours again whenever the look changes).
+    OsSetTitleBarColors(g_MasterWindow, PagesLookDark() ? TitleBarColors{{13, 14, 21}, {255, 255, 255}}
+                                                        : TitleBarColors{{243, 244, 248}, {23, 26, 41}});
     BindSetTitleBarColors(w);
     OsInstallMainMenu(kMenuName);
     int firstWidth = kDefaultWindowWidth, firstHeight = kDefaultWindowHeight;

@@ -73,3 +73,9 @@ void PushToolStateIfChanged() {
     });
   });
 }
+
+void PushDesktopColorScheme(bool dark) {
+  if (!g_MainPageReady.load() || !g_MasterEvalFn) return;
+  g_MasterEvalFn(std::string("if(typeof window.onDesktopColorScheme==='function')window.onDesktopColorScheme(") +
+                 (dark ? "true" : "false") + ");");
+}

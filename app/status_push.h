@@ -23,3 +23,8 @@ void PushToolStateIfChanged();
 // until the task it was given has run; that task calls `eval` with the script.
 void PostCoalescedStatusPush(const std::function<void(std::function<void()>)>& post,
                              const std::function<void(const std::string&)>& eval);
+
+// Tells the page that the desktop's light or dark preference changed, by a
+// guarded call of its global `onDesktopColorScheme(dark)`; nothing before the
+// main page is ready. Main thread.
+void PushDesktopColorScheme(bool dark);

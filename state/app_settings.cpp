@@ -10,6 +10,7 @@
 #include "base/strings.h"
 #include "base/atomic_file.h"
 #include "base/number_text.h"
+#include "platform/os_appearance.h"
 #include "platform/os_shell.h"
 #include "platform/os_tray.h"
 #include "state/session_file.h"
@@ -34,6 +35,7 @@ int g_SavedWindowHeight = 560;
 bool g_SavedMaximized = false;
 int g_StartDelaySecs = kDefaultStartDelaySecs;
 bool g_KeepInTray = false;
+std::string g_ColorScheme = "system";
 std::string g_CurrentTheme = "pellomar";
 
 namespace {
@@ -85,6 +87,9 @@ std::optional<int> ParseStartDelay(std::string_view text) {
   if (!v || *v < 0 || *v > kMaxStartDelaySecs || std::to_string(*v) != text) return std::nullopt;
   return *v;
 }
+
+// One of the three looks; anything else is none.
+bool IsColorScheme(std::string_view text) { return text == "system" || text == "light" || text == "dark"; }
 
 // Stores one of the on/off settings that the file and the page name alike;
 // false for any other key. Applying a change to the window or the autostart
@@ -181,6 +186,8 @@ void LoadAppSettings() {
       g_SavedMaximized = on;
     } else if (key == "startDelaySecs") {
       if (std::optional<int> d = ParseStartDelay(value)) g_StartDelaySecs = *d;
+    } else if (key == "colorScheme") {
+      if (IsColorScheme(value)) g_ColorScheme = std::string(value);
     } else {
       StoreSharedFlag(key, on);  // unknown keys change nothing
     }
@@ -212,6 +219,7 @@ bool SaveAppSettings() {
   AppendSetting(s, "startDelaySecs", std::to_string(g_StartDelaySecs));
   AppendSetting(s, "rememberScreenGrant", BoolText(g_RememberScreenGrant));
   AppendSetting(s, "keepInTray", BoolText(g_KeepInTray));
+  AppendSetting(s, "colorScheme", g_ColorScheme);
   return WriteFileAtomically(GetAppSettingsFilePath(), s);
 }
 
@@ -256,6 +264,11 @@ std::string BindGetAppSettings() {
   j += Bool(g_KeepInTray);
   j += ",\"trayAvailable\":";
   j += Bool(OsTrayHostPresent());
+  // The chosen look and, for "system", what the desktop prefers now.
+  j += ",\"colorScheme\":\"";
+  j += g_ColorScheme;
+  j += "\",\"desktopDark\":";
+  j += Bool(OsDesktopPrefersDark());
   j += '}';
   return j;
 }
@@ -276,6 +289,9 @@ std::string BindSetAppSetting(const std::string& keyAndValue) {
     std::optional<int> d = ParseStartDelay(f[1]);
     if (!d) return {};
     g_StartDelaySecs = *d;
+  } else if (key == "colorScheme") {
+    if (!IsColorScheme(f[1])) return {};
+    g_ColorScheme = f[1];
   } else if (key == "hotkeyLock") {
     g_HotkeyLockEnabled.exchange(on);
     g_HotkeysUnlocked.exchange(true);
@@ -291,6 +307,8 @@ std::string BindSetAppSetting(const std::string& keyAndValue) {
   SaveAppSettings();
   return {};
 }
+
+bool PagesLookDark() { return g_ColorScheme == "dark" || (g_ColorScheme == "system" && OsDesktopPrefersDark()); }
 
 std::string BindMarkWarningSeen(const std::string& id) {
   if (id.empty() || g_SeenWarningIds.count(id)) return {};
@@ -322,5 +340,6 @@ void ResetAppSettingsForTest() {
   g_SavedMaximized = false;
   g_StartDelaySecs = kDefaultStartDelaySecs;
   g_KeepInTray = false;
+  g_ColorScheme = "system";
   g_CurrentTheme = "pellomar";
 }

@@ -48,6 +48,12 @@ constexpr int kMaxStartDelaySecs = 10;
 // Closing the window keeps the program running in the tray (when a tray
 // shows its item); off by default.
 extern bool g_KeepInTray;
+// The page's look: "system" (the desktop's light or dark preference),
+// "light" or "dark".
+extern std::string g_ColorScheme;
+// Whether the pages look dark now: "dark", or "system" with a desktop that
+// prefers dark.
+bool PagesLookDark();
 extern std::string g_CurrentTheme;  // theme key, "pellomar" until loaded
 
 // The six panel ids, exact and case-sensitive.

@@ -29,7 +29,8 @@ const std::string kDefaultFile =
     "alwaysOnTop=0\nlaunchOnStartup=0\nstartMinimized=0\nhotkeysEnabled=1\nhotkeyLockOn=1\n"
     "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=0\nsnapAnimation=1\nshowWarnings=1\n"
     "seenWarnings=\nminimizedPanels=\npanelOrder=\nwindowX=0\nwindowY=0\nwindowWidth=420\n"
-    "windowHeight=560\nwindowMaximized=0\nstartDelaySecs=2\nrememberScreenGrant=0\nkeepInTray=0\n";
+    "windowHeight=560\nwindowMaximized=0\nstartDelaySecs=2\nrememberScreenGrant=0\nkeepInTray=0\n"
+    "colorScheme=system\n";
 
 // Runs `body` in a child process with the given environment changes and
 // returns its exit status; the data directory is worked out once per process,
@@ -146,7 +147,7 @@ TEST_F(AppSettingsTest, SaveWritesEveryKeyInOrder) {
             "stopToolsWithMacro=1\ndisableAnimations=0\nperformanceMode=1\nsnapAnimation=1\nshowWarnings=1\n"
             "seenWarnings=Alpha,beta,zeta\nminimizedPanels=panel-flick,panel-ui\n"
             "panelOrder=panel-tracker,panel-ui\nwindowX=-12\nwindowY=0\nwindowWidth=420\nwindowHeight=700\n"
-            "windowMaximized=1\nstartDelaySecs=2\nrememberScreenGrant=0\nkeepInTray=0\n");
+            "windowMaximized=1\nstartDelaySecs=2\nrememberScreenGrant=0\nkeepInTray=0\ncolorScheme=system\n");
 
   ResetAppSettingsForTest();
   LoadAppSettings();
@@ -347,7 +348,7 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "\"hotkeyLock\":true,\"disableAnimations\":false,\"siteDesign\":true,\"performanceMode\":false,"
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[],\"minimizedPanels\":[],"
             "\"panelOrder\":[],\"stopToolsWithMacro\":true,\"startDelaySecs\":2,\"rememberScreenGrant\":false,"
-            "\"keepInTray\":false,\"trayAvailable\":false}");
+            "\"keepInTray\":false,\"trayAvailable\":false,\"colorScheme\":\"system\",\"desktopDark\":false}");
   EXPECT_TRUE(g_MainPageReady.load());
 
   LoadFrom("performanceMode=1\nstopToolsWithMacro=0\nseenWarnings=b,a\nminimizedPanels=panel-ui,panel-flick\n"
@@ -358,7 +359,7 @@ TEST_F(AppSettingsTest, GetAppSettingsJson) {
             "\"snapAnimation\":true,\"showWarnings\":true,\"seenWarnings\":[\"a\",\"b\"],"
             "\"minimizedPanels\":[\"panel-flick\",\"panel-ui\"],\"panelOrder\":[\"panel-tracker\",\"panel-flick\"],"
             "\"stopToolsWithMacro\":false,\"startDelaySecs\":2,\"rememberScreenGrant\":false,\"keepInTray\":false,"
-            "\"trayAvailable\":false}");
+            "\"trayAvailable\":false,\"colorScheme\":\"system\",\"desktopDark\":false}");
 
   // The start delay: whole seconds 0-10 from the page and the file; anything
   // else keeps the value it had.
@@ -482,6 +483,47 @@ TEST_F(AppSettingsTest, KeepInTraySetting) {
   EXPECT_FALSE(g_KeepInTray);
   EXPECT_NE(Slurp(GetAppSettingsFilePath()).find("\nkeepInTray=0\n"), std::string::npos);
   BindSetAppSetting("keepInTray,1");
-  EXPECT_NE(BindGetAppSettings().find(",\"keepInTray\":true,\"trayAvailable\":false}"), std::string::npos);
+  EXPECT_NE(BindGetAppSettings().find(",\"keepInTray\":true,\"trayAvailable\":false,"), std::string::npos);
+  ResetAppSettingsForTest();
+}
+
+// The page's look: "system" unless stored; a file of the previous version
+// loads as before; the page and the file set only the three known looks, and
+// anything else keeps the one in use; the JSON ends with the look and the
+// desktop's preference (no watch runs here: not dark).
+TEST_F(AppSettingsTest, ColorSchemeSetting) {
+  LoadFrom(kDefaultFile.substr(0, kDefaultFile.find("colorScheme=")));
+  EXPECT_EQ(g_ColorScheme, "system");
+  EXPECT_FALSE(g_KeepInTray);
+  struct Case {
+    const char* stored;   // in the file, then from the page
+    const char* expected;
+  } cases[] = {
+      {"light", "light"}, {"dark", "dark"},   {"system", "system"}, {"Dark", "system"},
+      {"", "system"},     {"dark ", "system"}, {"auto", "system"},   {"light,dark", "system"},
+  };
+  for (const Case& c : cases) {
+    ResetAppSettingsForTest();
+    LoadFrom(std::string("colorScheme=") + c.stored + "\n");
+    EXPECT_EQ(g_ColorScheme, c.expected) << "file: " << c.stored;
+    g_ColorScheme = "light";
+    BindSetAppSetting(std::string("colorScheme,") + c.stored);
+    const std::string after = std::string(c.expected) == "system" && std::string(c.stored) != "system" ? "light" : c.expected;
+    EXPECT_EQ(g_ColorScheme, after) << "page: " << c.stored;
+  }
+  ResetAppSettingsForTest();
+  BindSetAppSetting("colorScheme,dark");
+  EXPECT_NE(Slurp(GetAppSettingsFilePath()).find("\nkeepInTray=0\ncolorScheme=dark\n"), std::string::npos);
+  ResetAppSettingsForTest();
+  LoadAppSettings();
+  EXPECT_EQ(g_ColorScheme, "dark");
+  const std::string json = BindGetAppSettings();
+  EXPECT_EQ(json.substr(json.find(",\"colorScheme\"")), ",\"colorScheme\":\"dark\",\"desktopDark\":false}");
+  // The pages' look: the chosen one, or the desktop's (light here) for system.
+  EXPECT_TRUE(PagesLookDark());
+  g_ColorScheme = "light";
+  EXPECT_FALSE(PagesLookDark());
+  g_ColorScheme = "system";
+  EXPECT_FALSE(PagesLookDark());
   ResetAppSettingsForTest();
 }

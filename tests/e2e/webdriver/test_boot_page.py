@@ -9,6 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pmr_e2e as E  # noqa: E402
+import page_checks as C  # noqa: E402
 
 
 def fake_pkexec(exit_code):
@@ -122,6 +123,23 @@ class BootPage(unittest.TestCase):
         E.wait_until(lambda: self.app.bridge("pmrMacPermissionStatus")["ok"]["inputDevices"] == 1, what="keyboard seen")
         E.wait_until(lambda: self.text("c-input-s") in ("allowed", "not allowed"), what="access shown")
         E.wait_until(lambda: not self.visible("no-devices"), what="no-devices note gone")
+
+    def test_follows_the_appearance_setting_with_readable_text(self):
+        self.start(data_files={"appsettings.txt": "colorScheme=dark\n"})
+        root = "return document.documentElement.getAttribute('data-theme')"
+        self.assertEqual(self.app.js(root), "dark")
+        self.app.js("document.querySelector('details').open = true")
+        # Measured at the final colours, not halfway through a transition.
+        self.app.js("var s = document.createElement('style'); s.textContent = '* { transition: none !important; }';"
+                    "document.head.appendChild(s)")
+        looks = {}
+        for look in ("dark", "light"):
+            # The same page in the other look: the palette is the page's own.
+            self.app.js("document.documentElement.setAttribute('data-theme', arguments[0])", look)
+            looks[look] = self.app.js("return getComputedStyle(document.body).backgroundColor")
+            low = [f for f in self.app.js(C.CONTRAST_JS) if f["ratio"] < 4.5]
+            self.assertEqual(low, [], "texts below 4.5:1 in the %s look" % look)
+        self.assertNotEqual(looks["dark"], looks["light"])
 
     def test_first_size_fits_a_screen_at_double_scale(self):
         # 1920x1080 at scale 2 is 960x540 logical pixels: the first window

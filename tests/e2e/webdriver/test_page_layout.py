@@ -110,7 +110,10 @@ class PageLayout(unittest.TestCase):
               return [b.getAttribute('aria-current'), getComputedStyle(b.querySelector('.radio'), '::after').backgroundColor];
             });""")
         current = [d[1] for d in dots if d[0] == "true"]
-        self.assertEqual(current, ["rgb(124, 140, 255)"], dots)
+        # The accent of the look in use (light or dark, as the desktop prefers).
+        accent = {"dark": "rgb(124, 140, 255)", "light": "rgb(53, 69, 200)"}[
+            self.app.js("return document.documentElement.getAttribute('data-theme')")]
+        self.assertEqual(current, [accent], dots)
 
     def test_window_minimum_size_and_icon(self):
         self.resize(420, 560)
