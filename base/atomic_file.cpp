@@ -66,7 +66,10 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, Atom
   // points to (the link itself is replaced, its target left alone).
   mode_t mode = 0600;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
+  if (options.mode >= 0)
+    mode = static_cast<mode_t>(options.mode) & 0777;
+  else if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    mode = st.st_mode & 0777;
 
   constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
   int fd = ::open(temp.c_str(), kCreate, 0600);
@@ -80,7 +83,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, Atom
   }
   if (fd < 0) return false;
   bool ok = WriteAll(fd, content);
-  if (ok && mode != 0600) ::fchmod(fd, mode);  // cosmetic; the content matters
+  if (ok && mode != 0600 && ::fchmod(fd, mode) != 0 && options.mode >= 0) ok = false;
   if (ok && options.sync) ok = ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
   if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;

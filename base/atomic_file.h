@@ -11,6 +11,9 @@ struct AtomicWriteOptions {
   // rewritten many times a second and never read back may skip this; they
   // still never appear half written.
   bool sync = true;
+  // The permission bits of the new file; -1 keeps those of the regular file
+  // it replaces, or 0600 (system files that everyone reads ask for 0644).
+  int mode = -1;
 };
 
 // Replaces the file at `path` with `content`. Returns false when anything

@@ -16,7 +16,8 @@ set(PMR_ROOT_SOURCES
   ${pmr_root_src}/platform/linux/update/crypto.cpp
   ${pmr_root_src}/platform/linux/input/setup_steps.cpp
   ${pmr_root_src}/platform/linux/system_tools.cpp
-  ${pmr_root_src}/base/read_file.cpp)
+  ${pmr_root_src}/base/read_file.cpp
+  ${pmr_root_src}/base/atomic_file.cpp)
 set(PMR_UPDATE_INSTALL_MAIN ${pmr_root_src}/platform/linux/update/update_install_main.cpp)
 function(pmr_release_key_source out dir)
   file(GLOB pems CONFIGURE_DEPENDS ${dir}/*.pem)

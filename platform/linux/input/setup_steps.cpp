@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 
+#include "base/atomic_file.h"
 #include "platform/linux/input/setup.h"
 #include "platform/linux/system_tools.h"
 
@@ -32,27 +33,13 @@ bool MakeDirs(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Writes `content` to a new file beside `path` and renames it over `path`: a
-// link standing at `path` is replaced, never followed.
+// Writes `content` whole over `path`, readable by everyone: a link standing at
+// `path` is replaced, never followed.
 bool WriteSystemFile(const std::string& path, const std::string& content) {
-  std::string folder = path.substr(0, path.rfind('/'));
-  if (!MakeDirs(folder)) return false;
-  std::string temp = path + ".pellomar-new";
-  ::unlink(temp.c_str());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0644) == 0;
-  for (size_t done = 0; ok && done < content.size();) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
+  if (!MakeDirs(path.substr(0, path.rfind('/')))) return false;
+  AtomicWriteOptions options;
+  options.mode = 0644;
+  return WriteFileAtomically(path, content, options);
 }
 
 }  // namespace
