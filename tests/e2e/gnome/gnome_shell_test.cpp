@@ -55,6 +55,11 @@ bool SpinFor(const std::function<bool()>& cond, int timeoutMs) {
   }
 }
 
+// A helper call the program makes once may outlast its 500 ms time-out while
+// a loaded machine keeps the software-rendered shell busy; the calls tested
+// this way change nothing when repeated, so the test asks until one is answered.
+bool Answered(const std::function<bool()>& call) { return SpinFor(call, 15000); }
+
 std::vector<std::string> ShellList(const char* key) {
   GSettings* s = g_settings_new("org.gnome.shell");
   gchar** v = g_settings_get_strv(s, key);
@@ -123,7 +128,7 @@ TEST_F(GnomeShellTest, InstallEnablesTheHelperAndTheNextShellStartRunsIt) {
   ASSERT_TRUE(RestartShell());
   ASSERT_TRUE(WaitFor([] { return LinuxGnomeHelperState() == "active"; }, 20000)) << LinuxGnomeHelperState();
   EXPECT_TRUE(pmrtest::GnomeExtensionActive(kGnomeHelperUuid));
-  EXPECT_TRUE(GnomePointer(x, y, nullptr));
+  EXPECT_TRUE(Answered([&] { return GnomePointer(x, y, nullptr); }));
 }
 
 TEST_F(GnomeShellTest, StateFollowsTheSettingsAndAnOlderRunningHelper) {
@@ -221,7 +226,7 @@ TEST_F(GnomeWindowTest, OwnFrameIsReadAndMovedAndKeptAbove) {
   EXPECT_GE(w, 320);
   EXPECT_GE(h, 240);
   for (auto [tx, ty] : {std::pair{100, 80}, std::pair{517, 311}}) {
-    ASSERT_TRUE(GnomeMoveFrame(tx, ty));
+    ASSERT_TRUE(Answered([&] { return GnomeMoveFrame(tx, ty); }));
     EXPECT_TRUE(SpinFor([&] { return GnomeGetFrame(x, y, w, h) && x == tx && y == ty; }, 5000))
         << "at " << x << "," << y << " want " << tx << "," << ty;
   }
@@ -229,16 +234,16 @@ TEST_F(GnomeWindowTest, OwnFrameIsReadAndMovedAndKeptAbove) {
   const std::string isAbove = "global.display.list_all_windows().filter(w => w.get_pid() === " +
                               std::to_string(getpid()) + ").some(w => w.is_above())";
   std::string out;
-  ASSERT_TRUE(GnomeSetAbove(true));
+  ASSERT_TRUE(Answered([&] { return GnomeSetAbove(true); }));
   EXPECT_TRUE(SpinFor([&] { return GnomeEval(isAbove, &out) && out == "true"; }, 5000)) << out;
-  ASSERT_TRUE(GnomeSetAbove(false));
+  ASSERT_TRUE(Answered([&] { return GnomeSetAbove(false); }));
   EXPECT_TRUE(SpinFor([&] { return GnomeEval(isAbove, &out) && out == "false"; }, 5000)) << out;
 }
 
 TEST_F(GnomeWindowTest, PointerAndWindowUnderItFollowRealPointerMoves) {
   LinuxPointerInit();
   ASSERT_EQ(LinuxPointerBackend(), PointerBackend::kGnome);
-  ASSERT_TRUE(GnomeMoveFrame(200, 150));
+  ASSERT_TRUE(Answered([&] { return GnomeMoveFrame(200, 150); }));
   int fx = 0, fy = 0, fw = 0, fh = 0;
   ASSERT_TRUE(SpinFor([&] { return GnomeGetFrame(fx, fy, fw, fh) && fx == 200 && fy == 150; }, 5000));
 
@@ -313,8 +318,8 @@ TEST_F(GnomeWindowTest, AnotherProgramIsRefusedAndItsWindowLeftAlone) {
 
   // Ours is still answered.
   double x, y;
-  EXPECT_TRUE(GnomePointer(x, y, nullptr));
-  ASSERT_TRUE(GnomeMoveFrame(140, 90));
+  EXPECT_TRUE(Answered([&] { return GnomePointer(x, y, nullptr); }));
+  ASSERT_TRUE(Answered([&] { return GnomeMoveFrame(140, 90); }));
   int fx = 0, fy = 0, fw = 0, fh = 0;
   EXPECT_TRUE(SpinFor([&] { return GnomeGetFrame(fx, fy, fw, fh) && fx == 140 && fy == 90; }, 5000))
       << fx << "," << fy;
