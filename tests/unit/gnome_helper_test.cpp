@@ -7,12 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/read_file.h"
 #include "platform/linux/shell/gnome_helper.h"
 #include "platform/os_shell.h"
+#include "tests/support/fake_login1.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -131,6 +134,75 @@ TEST(GnomeHelperInstall, UnknownShellGetsTheModuleVariantAndOneListEntry) {
   EXPECT_NE(ReadFile(src + "/metadata.json").find(std::string("\"uuid\": \"") + kGnomeHelperUuid + "\""),
             std::string::npos);
   g_object_unref(s);
+}
+
+// A shell that owns its name but answers nothing (a machine too loaded for
+// it): the install fails and writes nothing instead of guessing a loader the
+// shell may not read. Once the same shell answers "43", the legacy loader goes in.
+TEST(GnomeHelperInstall, SilentShellFailsTheInstallUntilItAnswers) {
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, "org.gnome.shell", TRUE) : nullptr;
+  if (!schema) GTEST_SKIP() << "the org.gnome.shell schema is not installed (package gnome-shell)";
+  g_settings_schema_unref(schema);
+  pmrtest::PrivateBus bus;
+  ASSERT_TRUE(bus.Start("gnome-silent"));
+  GDBusConnection* shell = g_dbus_connection_new_for_address_sync(
+      bus.Address().c_str(),
+      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  ASSERT_NE(shell, nullptr);
+  GVariant* owned = g_dbus_connection_call_sync(shell, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "RequestName",
+                                                g_variant_new("(su)", "org.gnome.Shell", 4u), G_VARIANT_TYPE("(u)"),
+                                                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  ASSERT_NE(owned, nullptr);
+  g_variant_unref(owned);
+
+  // The shell's calls are dispatched to a context nobody runs yet.
+  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+      "<node><interface name='org.gnome.Shell'><property name='ShellVersion' type='s' access='read'/>"
+      "</interface></node>",
+      nullptr);
+  ASSERT_NE(node, nullptr);
+  GDBusInterfaceVTable vtable{};
+  vtable.get_property = [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GError**,
+                           gpointer) -> GVariant* { return g_variant_new_string("43.9"); };
+  GMainContext* shellContext = g_main_context_new();
+  g_main_context_push_thread_default(shellContext);
+  const guint id = g_dbus_connection_register_object(shell, "/org/gnome/Shell", node->interfaces[0], &vtable,
+                                                     nullptr, nullptr, nullptr);
+  g_main_context_pop_thread_default(shellContext);
+  ASSERT_NE(id, 0u);
+
+  const std::string home = pmrtest::MakeTempDir("gnome-helper-silent");
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
+  const std::string dir = GnomeHelperDir();
+  EXPECT_FALSE(LinuxGnomeInstallHelper(PMR_BINARY_DIR));
+  EXPECT_EQ(access(dir.c_str(), F_OK), -1) << "something was installed";
+
+  std::atomic<bool> stop{false};
+  std::thread answering([&] {
+    g_main_context_push_thread_default(shellContext);
+    while (!stop.load()) g_main_context_iteration(shellContext, TRUE);
+    g_main_context_pop_thread_default(shellContext);
+  });
+  const bool installed = LinuxGnomeInstallHelper(PMR_BINARY_DIR);
+  stop.store(true);
+  g_main_context_wakeup(shellContext);
+  answering.join();
+  EXPECT_TRUE(installed);
+  const std::string src = std::string(PMR_BINARY_DIR) + "/linux-ui/gnome-extension";
+  EXPECT_EQ(ReadFile(dir + "/extension.js"), ReadFile(src + "/legacy/extension.js"));
+
+  g_dbus_connection_unregister_object(shell, id);
+  g_dbus_connection_close_sync(shell, nullptr, nullptr);
+  g_object_unref(shell);
+  g_main_context_unref(shellContext);
+  g_dbus_node_info_unref(node);
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + kDataHome + "/no-bus").c_str(), 1);
+  setenv("XDG_DATA_HOME", kDataHome.c_str(), 1);
 }
 
 TEST(GnomeHelperInstall, MissingSourcesOrUnwritableTargetFail) {

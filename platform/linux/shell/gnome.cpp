@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kCallTimeoutMs = 500;
 constexpr int kPropertyTimeoutMs = 1000;
+constexpr int kVersionAttempts = 5;  // the install asks a silent shell this often
 constexpr size_t kMaxSourceBytes = 1 << 20;
 constexpr size_t kMaxMarkerBytes = 64;
 constexpr const char* kShellSchema = "org.gnome.shell";
@@ -94,6 +95,34 @@ GVariant* ShellProperty(const char* path, const char* iface, const char* name) {
   g_variant_get(reply, "(v)", &value);
   g_variant_unref(reply);
   return value;
+}
+
+// The shell's major version (0 when it cannot be read). False only while a
+// shell owns its name but does not answer: a loaded machine can keep it busy
+// past the time-out, and guessing then would install the variant its loader
+// cannot read, a helper that never starts.
+bool ReadShellMajor(int& major) {
+  major = 0;
+  GDBusConnection* bus = SessionBus();
+  if (!bus) return true;
+  bool answered = false;
+  for (int attempt = 0; attempt < kVersionAttempts && !answered; ++attempt) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.gnome.Shell", "ShellVersion"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, kPropertyTimeoutMs, nullptr, &error);
+    answered = reply || !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+    if (error) g_error_free(error);
+    if (!reply) continue;
+    GVariant* v = nullptr;
+    g_variant_get(reply, "(v)", &v);
+    if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) major = GnomeShellMajor(g_variant_get_string(v, nullptr));
+    g_variant_unref(v);
+    g_variant_unref(reply);
+  }
+  g_object_unref(bus);
+  return answered;
 }
 
 bool HasText(const char* name, const char* text) {
@@ -306,10 +335,7 @@ bool LinuxGnomeInstallHelper(const std::string& resourceDir) {
   std::string shellJs = ReadStateFile(source + "/shell.js", kMaxSourceBytes);
 
   int major = 0;
-  if (GVariant* v = ShellProperty("/org/gnome/Shell", "org.gnome.Shell", "ShellVersion")) {
-    if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) major = GnomeShellMajor(g_variant_get_string(v, nullptr));
-    g_variant_unref(v);
-  }
+  if (!ReadShellMajor(major)) return false;
   const bool legacy = GnomeUsesLegacyExtension(major);
   std::string extensionJs =
       ReadStateFile(source + (legacy ? "/legacy/extension.js" : "/esm/extension.js"), kMaxSourceBytes);
