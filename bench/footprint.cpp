@@ -280,9 +280,11 @@ int main(int argc, char** argv) {
   const auto threadsBefore = ThreadTicks(tree);
   std::this_thread::sleep_for(std::chrono::seconds(idleS));
   const long long after = TreeTicks(prog.pid());
+  long long idleRuns = 0;
   for (const auto& [name, use] : ThreadTicks(tree)) {
     auto it = threadsBefore.find(name);
     const auto was = it == threadsBefore.end() ? std::pair<long long, long long>{0, 0} : it->second;
+    idleRuns += use.second - was.second;
     if (use.second > was.second)
       std::fprintf(stderr, "footprint: idle thread %s %lld us %lld runs\n", name.c_str(),
                    (use.first - was.first) / 1000, use.second - was.second);
@@ -302,6 +304,7 @@ int main(int argc, char** argv) {
   if (othersAtMeasure == 0) std::printf("pss_mb_main_page_alone: %.1f\n", pss);
   else std::fprintf(stderr, "footprint: %d other WebKit process(es) ran while measuring: no pss_mb_main_page_alone\n", othersAtMeasure);
   std::printf("idle_cpu_percent: %.2f\n", idlePercent);
+  std::printf("idle_thread_wakeups_per_s: %.1f\n", static_cast<double>(idleRuns) / idleS);
   for (const auto& [kind, mb] : byProcess) std::printf("pss_mb_main_page_%s: %.1f\n", kind.c_str(), mb);
   return 0;
 }

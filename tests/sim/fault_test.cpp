@@ -3,7 +3,14 @@
 // bad input from devices.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+
 #include <chrono>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "platform/linux/input/input_state.h"
@@ -55,6 +62,45 @@ bool HasEvent(const std::vector<SeenEvent>& seen, const std::string& phys, int c
     if (s.phys == phys && s.ev.type == EV_KEY && s.ev.code == code && s.ev.value == value && s.origin == origin)
       return true;
   return false;
+}
+
+// The system call the thread named `name` is blocked in, as the kernel shows
+// it ("nr arg1 arg2 ..."), or empty.
+std::string BlockedCallOf(const std::string& name) {
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string n;
+    std::getline(comm, n);
+    if (n != name) continue;
+    std::ifstream call(task.path() / "syscall");
+    std::string line;
+    std::getline(call, line);
+    return line;
+  }
+  return "";
+}
+
+// True while the thread waits for a descriptor with no time-out at all.
+bool WaitsWithoutTimeout(const std::string& name) {
+  std::istringstream in(BlockedCallOf(name));
+  long nr = -1;
+  std::string fds, count, timeout;
+  if (!(in >> nr >> fds >> count >> timeout)) return false;
+  const long long t = std::stoll(timeout, nullptr, 16);
+#ifdef SYS_poll
+  if (nr == SYS_poll) return static_cast<int>(t) == -1;
+#endif
+  return nr == SYS_ppoll && t == 0;
+}
+
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 }  // namespace
@@ -158,6 +204,30 @@ TEST(Fault, StalledCaptureThreadReleasesGrabs) {
   ASSERT_TRUE(h.WaitGrabbed(ms));
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("PMR input: the input thread stalled; keyboard and mouse released\n"), std::string::npos) << err;
+  OsStopInputTap();
+  ExpectNothingHeld(h.k());
+}
+
+// A quiet desktop costs the watchdog no wake-ups: it sleeps on its descriptor
+// without a time-out, wakes for the frames that arrive and sleeps again.
+TEST(Fault, WatchdogSleepsWhileNothingIsHandled) {
+  InputHarness h;
+  std::string kbd = h.Add(Keyboard("Kbd", "usb-kbd/input0"));
+  ASSERT_TRUE(OsStartInputTap());
+  ASSERT_TRUE(h.WaitGrabbed(kbd));
+  const auto asleep = [] { return WaitsWithoutTimeout("PMR input dog"); };
+  EXPECT_TRUE(WaitUntil(asleep, 60000)) << BlockedCallOf("PMR input dog");
+  for (int i = 0; i < 20; ++i) {
+    h.k().Emit(kbd, KeyFrame(KEY_Q, 1));
+    h.k().Emit(kbd, KeyFrame(KEY_Q, 0));
+  }
+  ASSERT_TRUE(h.k().WaitDesktop([](const std::vector<SeenEvent>& seen) {
+    int ups = 0;
+    for (const auto& s : seen)
+      if (s.ev.type == EV_KEY && s.ev.code == KEY_Q && s.ev.value == 0) ++ups;
+    return ups == 20;
+  }, 60000));
+  EXPECT_TRUE(WaitUntil(asleep, 60000)) << BlockedCallOf("PMR input dog");
   OsStopInputTap();
   ExpectNothingHeld(h.k());
 }

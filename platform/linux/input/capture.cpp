@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <linux/input.h>
 #include <linux/uinput.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -49,6 +50,11 @@ constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_ATTRIB;
 
 std::thread g_TapThread;
 std::thread g_WatchdogThread;
+// The watchdog sleeps on this eventfd while no frame is being handled, so an
+// idle desktop costs it no wake-ups; the first frame after a quiet spell (and
+// the stop) writes to it.
+int g_DogFd = -1;
+std::atomic<bool> g_DogIdle{false};
 std::mutex g_TapLifecycleMutex;  // serialises start and stop
 
 template <size_t N>
@@ -431,6 +437,12 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
   out_.clear();
   const int64_t frameNs = SteadyNowNs();
   g_BusySinceNs.store(frameNs);
+  // Both sides use sequentially consistent order: either the watchdog sees
+  // this frame's start before it sleeps, or this frame sees it asleep.
+  if (g_DogIdle.load() && g_DogIdle.exchange(false)) {
+    const uint64_t one = 1;
+    (void)!::write(g_DogFd, &one, sizeof one);
+  }
   SetInputEventTimeNs(frameNs);
   bool swallowed = false, moved = false;
   long dx = 0, dy = 0;
@@ -583,10 +595,28 @@ void CaptureThread() {
   capture.Run();
 }
 
+// Sleeps until a frame is being handled, then checks it every 250 ms until
+// none is, so a quiet desktop never wakes it.
+void WatchdogIdleWait() {
+  g_DogIdle.store(true);
+  if (g_BusySinceNs.load() == 0 && !g_StopTap.load()) {
+    pollfd p{g_DogFd, POLLIN, 0};
+    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+    }
+  }
+  g_DogIdle.store(false);
+  uint64_t v;
+  (void)!::read(g_DogFd, &v, sizeof v);
+}
+
 void WatchdogThread() {
   pthread_setname_np(pthread_self(), "PMR input dog");
   OsMakeThreadTimeCritical(kTimingPriorityWatchdog);
   while (!g_StopTap.load()) {
+    if (g_BusySinceNs.load() == 0) {
+      WatchdogIdleWait();
+      continue;
+    }
     timespec ts{0, 250'000'000};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
@@ -618,6 +648,10 @@ bool OsStartInputTap() {
     g_WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (g_WakeFd < 0) return false;
   }
+  if (g_DogFd < 0) {
+    g_DogFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (g_DogFd < 0) return false;
+  }
   g_StopTap.store(false);
   g_TapRunning.store(true);
   MotionPositionsStart();
@@ -631,6 +665,8 @@ void OsStopInputTap() {
   if (!g_TapRunning.exchange(false)) return;
   g_StopTap.store(true);
   Wake();
+  const uint64_t one = 1;
+  (void)!::write(g_DogFd, &one, sizeof one);
   if (g_TapThread.joinable()) g_TapThread.join();
   if (g_WatchdogThread.joinable()) g_WatchdogThread.join();
   MotionPositionsStop();
