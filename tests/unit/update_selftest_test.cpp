@@ -13,7 +13,7 @@
 #include "base/read_file.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
-#include "update/update.h"
+#include "app/update_flow.h"
 
 namespace {
 
