@@ -14,15 +14,9 @@
 #include "snap/desktop_windows.h"
 #include "state/app_settings.h"
 #include "state/session_file.h"
-#include "tools/tool_state.h"
+#include "tools/signals.h"
 
-std::atomic<bool> g_AppRunning{true};
 std::vector<std::thread> g_Threads;
-WakeEvent g_SignalWake;
-WakeEvent g_AutoClickWake;
-WakeEvent g_KeySpamWake;
-WakeEvent g_PlaybackWake;
-WakeEvent g_AutosaveWake;
 
 void* g_MasterWindow = nullptr;
 std::function<void(const std::string&)> g_MasterEvalFn;
@@ -31,13 +25,6 @@ std::function<void(std::function<void()>)> g_MasterDispatchFn;
 std::mutex g_UpdateUiMutex;
 std::atomic<bool> g_UpdateInstallCancel{false};
 std::string g_UpdateManifestOverride;
-std::atomic<bool> g_MainPageReady{false};
-std::string g_SessionStateFilePath;
-
-void WakeSignalProcessor() { g_SignalWake.Wake(); }
-void WakeAutoClickThread() { g_AutoClickWake.Wake(); }
-void WakeKeySpamThread() { g_KeySpamWake.Wake(); }
-void WakePlaybackThread() { g_PlaybackWake.Wake(); }
 
 bool UpdateUi(const std::function<void()>& fn) {
   std::lock_guard<std::mutex> lock(g_UpdateUiMutex);
@@ -45,8 +32,6 @@ bool UpdateUi(const std::function<void()>& fn) {
   fn();
   return true;
 }
-
-std::string GetSessionStateFilePath() { return g_SessionStateFilePath; }
 
 void SaveGeometry() {
   if (!g_MasterWindow) return;
@@ -100,5 +85,4 @@ void PlatformApplyAlwaysOnTop(bool on) {
   if (g_MasterWindow) OsSetAlwaysOnTop(g_MasterWindow, on);
 }
 void PlatformApplyLaunchOnStartup(bool on) { OsApplyLaunchAtLogin(on); }
-void PlatformMouseButtonUp(int button) { OsMouseButton(button, false, 1); }
 

@@ -7,16 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/wake.h"
 #include "base/read_file.h"
+#include "model/wake.h"
 
-extern std::atomic<bool> g_AppRunning;
 extern std::vector<std::thread> g_Threads;
-extern WakeEvent g_SignalWake;
-extern WakeEvent g_AutoClickWake;
-extern WakeEvent g_KeySpamWake;
-extern WakeEvent g_PlaybackWake;
-extern WakeEvent g_AutosaveWake;
 
 // The main window (a GtkWindow*), null once the main loop has ended.
 extern void* g_MasterWindow;
@@ -26,29 +20,17 @@ extern std::function<void(std::function<void()>)> g_MasterDispatchFn;
 extern std::mutex g_UpdateUiMutex;
 extern std::atomic<bool> g_UpdateInstallCancel;
 extern std::string g_UpdateManifestOverride;
-extern std::atomic<bool> g_MainPageReady;
-extern std::string g_SessionStateFilePath;
 
 constexpr const char* kWindowTitle = "Pellomar (Free Version 1.0.2)";
 constexpr const char* kMenuName = "Pellomar Free";
 constexpr int kDefaultWindowWidth = 420;
 constexpr int kDefaultWindowHeight = 560;
 
-void WakeSignalProcessor();
-void WakeAutoClickThread();
-void WakeKeySpamThread();
-void WakePlaybackThread();
-
 // Runs fn under g_UpdateUiMutex unless shutdown refused UI updates or there is no page.
 bool UpdateUi(const std::function<void()>& fn);
 
 void ShutDown();
 void SaveGeometry();
-std::string GetSessionStateFilePath();
-
-void PlatformApplyAlwaysOnTop(bool on);
-void PlatformApplyLaunchOnStartup(bool on);
-void PlatformMouseButtonUp(int button);
 
 
 // Command line handling of the process entry.

@@ -11,18 +11,18 @@
 #include "app/macro_files.h"
 #include "app/pages.h"
 #include "base/json_escape.h"
-#include "platform/linux/gtk/webview.h"
+#include "platform/os_webview.h"
 #include "platform/os_overlay.h"
 #include "platform/os_window.h"
 #include "snap/desktop_windows.h"
 #include "state/app_settings.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "state/session_file.h"
-#include "tools/hotkey_guard.h"
+#include "model/hotkey_guard.h"
 #include "tools/keyspammer.h"
-#include "tools/status_json.h"
-#include "tools/tool_state.h"
-#include "update/update.h"
+#include "app/status_json.h"
+#include "model/tool_state.h"
+#include "app/update_flow.h"
 
 std::string ParseJSString(const std::string& text) {
   std::string out;
@@ -189,7 +189,7 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("unlockDragCursor", NoArgs([] { OsUnconfinePointer(); }));
   sync("pmrLinuxPaste", LinuxPaste);
   sync("resizeWindow", ResizeWindow);
-  sync("updateSpammer", Unwrapped([](const std::string& s) { ApplySpammerUpdate(s); }));
+  sync("updateSpammer", Unwrapped([](const std::string& s) { ApplyAutoClickerUpdate(s); }));
   sync("startSpammer", NoArgs([] { Trigger(triggerAutoClickStart); }));
   sync("stopSpammer", NoArgs([] { Trigger(triggerAutoClickStop); }));
   sync("updateKeySpam", Unwrapped([](const std::string& s) { ApplyKeySpamUpdate(s); }));

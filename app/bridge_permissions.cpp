@@ -3,7 +3,7 @@
 #include "app/app.h"
 #include "app/bridge_table.h"
 #include "base/json_escape.h"
-#include "platform/linux/gtk/webview.h"
+#include "platform/os_webview.h"
 #include "platform/os_input.h"
 #include "platform/os_shell.h"
 #include "platform/os_window.h"

@@ -13,10 +13,10 @@
 #include "platform/os_window.h"
 #include "state/macro_file.h"
 #include "state/macro_summary.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "state/session_file.h"
 #include "tools/playback.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

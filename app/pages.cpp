@@ -2,7 +2,7 @@
 #include "app/pages.h"
 
 #include "app/app.h"
-#include "platform/linux/gtk/webview.h"
+#include "platform/os_webview.h"
 #include "platform/os_window.h"
 #include "state/app_settings.h"
 

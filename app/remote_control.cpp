@@ -9,9 +9,9 @@
 #include "platform/os_tray.h"
 #include "platform/os_window.h"
 #include "state/app_settings.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "tools/playback.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "app/app.h"
 #include "tools/playback.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

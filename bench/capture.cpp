@@ -22,10 +22,10 @@
 #include "bench/load.h"
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "tests/sim/sim_io.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 using namespace pmrsim;
 

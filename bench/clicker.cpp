@@ -44,7 +44,7 @@
 #include "tests/sim/sim_io.h"
 #include "tools/autoclicker.h"
 #include "tools/keyspammer.h"
-#include "tools/tool_state.h"
+#include "tools/signals.h"
 // Xlib last: its macros (None, Bool, Status) clash with names in the headers above.
 // clang-format off
 #include <X11/Xlib.h>

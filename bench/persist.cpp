@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/app.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "state/session_file.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include "platform/linux/overlay/cairo_canvas.h"
 #include "platform/os_overlay.h"
-#include "snap/fx_scene.h"
+#include "platform/overlay_scene.h"
 #include "snap/peer.h"
 
 namespace {

@@ -26,9 +26,9 @@
 #include <thread>
 #include <vector>
 
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "tests/sim/sim_control.h"
-#include "tools/status_json.h"
+#include "app/status_json.h"
 
 namespace {
 

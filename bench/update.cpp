@@ -18,7 +18,7 @@
 #include "platform/os_update.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
-#include "update/update.h"
+#include "app/update_flow.h"
 
 namespace {
 

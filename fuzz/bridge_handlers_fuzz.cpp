@@ -12,10 +12,10 @@
 #include "fuzz/fuzz_support.h"
 #include "fuzz/json_check.h"
 #include "state/app_settings.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "state/session_file.h"
-#include "tools/status_json.h"
-#include "tools/tool_state.h"
+#include "app/status_json.h"
+#include "model/tool_state.h"
 
 namespace {
 

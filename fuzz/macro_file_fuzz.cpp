@@ -13,7 +13,7 @@
 #include "fuzz/json_check.h"
 #include "state/macro_file.h"
 #include "state/macro_summary.h"
-#include "tools/status_json.h"
+#include "app/status_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

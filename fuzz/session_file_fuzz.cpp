@@ -6,9 +6,9 @@
 
 #include "app/app.h"
 #include "fuzz/fuzz_support.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "state/session_file.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // platform/linux/overlay/. Main thread only unless noted.
 #include <functional>
 
-#include "snap/fx_scene.h"
+#include "platform/overlay_scene.h"
 
 // Keeps the pointer inside the rectangle (desktop coordinates, inclusive)
 // while the left button is held; false when the platform cannot (only X11

@@ -10,7 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "update/update_core.h"
+// An accepted update, as the manifest offered it (the rules that
+// judge a manifest are update/update_core.h's).
+struct UpdateManifestInfo {
+  std::string tier;
+  std::string version;
+  std::string url;
+  std::string sha256;
+  std::string sig;
+};
 
 struct evp_pkey_st;
 // An EC public key; empty when none could be loaded.

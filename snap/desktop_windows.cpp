@@ -23,7 +23,7 @@
 #include "base/strings.h"
 #include "platform/os_overlay.h"
 #include "platform/os_window.h"
-#include "snap/fx_scene.h"
+#include "platform/overlay_scene.h"
 #include "snap/geometry.h"
 #include "snap/peer.h"
 #include "snap/peer_message.h"

@@ -1,6 +1,6 @@
 // The contact effect: approach particles, the snap contraction, the impact
 // with rings, flare and core, and the spark burst.
-#include "snap/fx_scene.h"
+#include "platform/overlay_scene.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // The messages windows send each other, read from their wire text.
 #include <string>
 
-#include "snap/fx_scene.h"
+#include "platform/overlay_scene.h"
 
 enum class PeerMessageKind { kIgnored, kFrame, kSnapCheck, kGlow, kFxApproach, kFxClick, kFxEnd, kMoveTo };
 

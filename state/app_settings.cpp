@@ -4,17 +4,17 @@
 #include <optional>
 #include <string_view>
 
-#include "app/app.h"
+#include "base/atomic_file.h"
 #include "base/json_escape.h"
+#include "base/number_text.h"
 #include "base/read_file.h"
 #include "base/strings.h"
-#include "base/atomic_file.h"
-#include "base/number_text.h"
+#include "model/tool_state.h"
+#include "model/wake.h"
 #include "platform/os_appearance.h"
 #include "platform/os_shell.h"
 #include "platform/os_tray.h"
 #include "state/session_file.h"
-#include "tools/tool_state.h"
 
 bool g_AlwaysOnTop = false;
 bool g_LaunchOnStartup = false;

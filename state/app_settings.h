@@ -11,7 +11,7 @@
 // ---- data directory ------------------------------------------------------------
 std::string GetAppSettingsFilePath();    // <data dir>/appsettings.txt
 std::string GetThemeFilePath();          // <data dir>/theme.txt
-std::string GetTrackerStatusFilePath();  // <data dir>/status.txt
+std::string GetStatusFilePath();         // <data dir>/status.txt
 std::string GetAccessMarkerFilePath();   // <data dir>/macpermissions.txt
 
 // Largest small state files that are read back; a larger one reads as missing.
@@ -72,7 +72,7 @@ bool SaveAppSettings();
 // First line of the theme file; "pellomar" when missing or empty.
 std::string LoadThemeFromFile();
 // Replaces the status file's content with `json` (no line end); failures ignored.
-void SaveTrackerStatusToFile(const std::string& json);
+void SaveStatusToFile(const std::string& json);
 // The access marker line "accessibilityGranted=<OsBundleIdentifier()>".
 bool AccessibilityWasGrantedBefore();
 void RememberAccessibilityGranted();
@@ -83,6 +83,10 @@ std::string BindGetAppSettings();
 std::string BindMarkWarningSeen(const std::string& id);
 std::string BindSetAppSetting(const std::string& keyAndValue);
 std::string BindSetPanelOrder(const std::string& order);
+// What BindSetAppSetting applies at once. Defined by the window layer
+// (app/app.cpp), which owns the main window.
+void PlatformApplyAlwaysOnTop(bool on);
+void PlatformApplyLaunchOnStartup(bool on);
 
 // Every app setting back to its default (tests).
 void ResetAppSettingsForTest();

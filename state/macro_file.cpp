@@ -11,7 +11,7 @@
 #include "base/read_file.h"
 #include "base/strings.h"
 #include "state/session_file.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "state/profiles.h"
+#include "model/profiles.h"
 
 inline constexpr std::string_view kMacroFileExtension = ".pmrmacro";
 inline constexpr int kMacroFileVersion = 1;

@@ -8,7 +8,7 @@
 #include "base/json_escape.h"
 #include "base/number_text.h"
 #include "base/strings.h"
-#include "tools/recorder.h"
+#include "model/profiles.h"
 
 namespace {
 

@@ -11,11 +11,13 @@
 #include <optional>
 #include <utility>
 
-#include "app/app.h"
 #include "base/atomic_file.h"
 #include "base/number_text.h"
 #include "base/read_file.h"
 #include "state/app_settings.h"
+
+std::string g_SessionStateFilePath;
+std::string GetSessionStateFilePath() { return g_SessionStateFilePath; }
 
 // ---- event lines -------------------------------------------------------------
 

@@ -9,26 +9,14 @@
 #include <vector>
 
 #include "base/strings.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
+#include "model/settings_line.h"
 
 
 // The largest session file that is loaded (about 17 million recorded events).
 // A larger one is renamed to session.dat.too-large and the session starts
 // from the defaults, so the first autosave never overwrites it.
 inline constexpr size_t kSessionFileMaxBytes = size_t{512} << 20;
-
-// Settings line: 36 comma-separated fields (tool settings and hotkeys).
-std::string SerializeSettings();
-// Applies a settings line of any known generation (23, 31, 33, 35 or 36 fields).
-void DeserializeSettings(std::string_view line);
-// Profile settings line: 20 comma-separated fields (auto clicker and key spammer).
-std::string SerializeProfileSettings();
-// Applies a profile settings line of 18 to 20 fields.
-void DeserializeProfileSettings(std::string_view line);
-// The key-spam targets in use, joined with "|"; empty when there are none.
-std::string SerializeKeySpamTargetList();
-// Up to 3 readable entries, stored at the front; true when the list was read.
-bool DeserializeKeySpamTargetList(std::string_view text);
 
 // One event line, newline not included: type,time,x,y,flags,vk,keyDown,wheelDelta.
 void AppendEventLine(std::string& out, const UnifiedEvent& ev);
@@ -38,6 +26,10 @@ bool ParseEventLine(std::string_view line, UnifiedEvent& out);
 // The whole file text for the given settings line, current index and profiles.
 std::string BuildSessionText(const std::string& settingsLine, int current,
                              const std::vector<MacroProfile>& list);
+
+// <data dir>/session.dat, set once at start-up before the session is loaded.
+extern std::string g_SessionStateFilePath;
+std::string GetSessionStateFilePath();
 
 // Reads the session file (GetSessionStateFilePath()). False when it gave no
 // usable profile; the settings of a valid first line are applied even then.

@@ -32,10 +32,10 @@ std::string LoadThemeFromFile() {
   return first.empty() ? kDefaultThemeKey : first;
 }
 
-void SaveTrackerStatusToFile(const std::string& json) {
+void SaveStatusToFile(const std::string& json) {
   // Rewritten on every poll and never read back: no flush to disk, but a
   // reader still never sees half a text.
-  WriteFileAtomically(GetTrackerStatusFilePath(), json, AtomicWriteOptions{.sync = false});
+  WriteFileAtomically(GetStatusFilePath(), json, AtomicWriteOptions{.sync = false});
 }
 
 bool AccessibilityWasGrantedBefore() {
@@ -64,5 +64,5 @@ void RememberAccessibilityGranted() {
 
 std::string GetAppSettingsFilePath() { return OsDataDir() + "/appsettings.txt"; }
 std::string GetThemeFilePath() { return OsDataDir() + "/theme.txt"; }
-std::string GetTrackerStatusFilePath() { return OsDataDir() + "/status.txt"; }
+std::string GetStatusFilePath() { return OsDataDir() + "/status.txt"; }
 std::string GetAccessMarkerFilePath() { return OsDataDir() + "/macpermissions.txt"; }

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-#include "app/app.h"
+#include "model/tool_state.h"
+#include "model/wake.h"
 #include "platform/os_input.h"
 #include "platform/os_thread.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
 #include "tools/tool_timing.h"
 
 namespace {

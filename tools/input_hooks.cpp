@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/app.h"
+#include "model/profiles.h"
+#include "model/tool_state.h"
+#include "model/wake.h"
 #include "platform/os_input.h"
-#include "state/profiles.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
 #include "tools/tool_timing.h"
 
 namespace {

@@ -5,13 +5,13 @@
 #include <atomic>
 #include <optional>
 
-#include "app/app.h"
+#include "base/number_text.h"
+#include "model/profiles.h"
+#include "model/tool_state.h"
+#include "model/wake.h"
 #include "platform/os_input.h"
 #include "platform/os_thread.h"
-#include "base/number_text.h"
-#include "state/profiles.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
 #include "tools/tool_timing.h"
 
 namespace {

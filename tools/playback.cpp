@@ -8,11 +8,11 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/app.h"
 #include "base/json_escape.h"
+#include "model/wake.h"
 #include "platform/os_input.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
+#include "tools/signals.h"
 #include "tools/tool_timing.h"
 
 std::atomic<int64_t> g_PlaybackDone{0};

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/wake.h"
-#include "state/profiles.h"
+#include "model/wake.h"
+#include "model/profiles.h"
 
 // What one recorded event does when it is played.
 struct PlaybackAction {

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "platform/os_input.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 #include "tools/tool_timing.h"
 
 std::atomic<int64_t> g_RecordStart{0};

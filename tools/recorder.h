@@ -5,19 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "state/profiles.h"
-
-// UnifiedEvent types.
-inline constexpr int32_t kEventMove = 1;
-inline constexpr int32_t kEventButton = 2;
-inline constexpr int32_t kEventKey = 3;
-inline constexpr int32_t kEventWheel = 4;
-
-// Button flags of a type-2 event.
-inline constexpr uint64_t kFlagLeftDown = 2, kFlagLeftUp = 4;
-inline constexpr uint64_t kFlagRightDown = 8, kFlagRightUp = 16;
-inline constexpr uint64_t kFlagMiddleDown = 32, kFlagMiddleUp = 64;
-inline constexpr uint64_t kFlagOtherDown = 128;
+#include "model/profiles.h"
 
 // Monotonic clock reading (ns) at the start of the recording.
 extern std::atomic<int64_t> g_RecordStart;

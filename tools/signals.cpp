@@ -1,15 +1,17 @@
 // The signal processor: applies pending triggers in one fixed order.
 #include <mutex>
 
-#include "app/app.h"
+#include "model/hotkey_guard.h"
+#include "model/profiles.h"
+#include "model/wake.h"
 #include "platform/os_input.h"
-#include "state/profiles.h"
 #include "platform/os_keys.h"
-#include "tools/hotkey_guard.h"
 #include "tools/keyspammer.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
+#include "tools/signals.h"
+
+void PlatformMouseButtonUp(int button) { OsMouseButton(button, false, 1); }
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/app.h"
+#include "model/wake.h"
 
 double ToolIntervalMs(int hours, int minutes, int seconds, int milliseconds) {
   const double total = static_cast<double>(hours) * 3600000.0 +

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/wake.h"
+#include "model/wake.h"
 
 // The longest interval a tool waits, in milliseconds (about 31.7 years). The
 // interval fields are 32-bit and are not clamped where they are read (a session

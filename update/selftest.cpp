@@ -3,7 +3,8 @@
 #include <fstream>
 
 #include "platform/os_update.h"
-#include "update/update.h"
+#include "update/selftest.h"
+#include "update/update_core.h"
 
 namespace {
 

@@ -6,14 +6,7 @@
 #include <functional>
 #include <string>
 
-// An accepted update, as the manifest offered it.
-struct UpdateManifestInfo {
-  std::string tier;
-  std::string version;
-  std::string url;
-  std::string sha256;
-  std::string sig;
-};
+#include "platform/os_update.h"  // UpdateManifestInfo
 
 // Build identity.
 constexpr const char* kCurrentVersion = "1.0.2";

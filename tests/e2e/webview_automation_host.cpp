@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "platform/linux/gtk/webview.h"
+#include "platform/os_webview.h"
 
 int main() {
   try {

@@ -1,6 +1,6 @@
 // The web host on a real X display: bound functions and their calling
 // convention, user scripts, eval, dispatch, window size and the main loop.
-#include "platform/linux/gtk/webview.h"
+#include "platform/os_webview.h"
 
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>

@@ -12,7 +12,7 @@
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
 #include "tests/sim/input_harness.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 using namespace pmrsim;
 

@@ -19,7 +19,7 @@
 #include "tests/sim/input_harness.h"
 #include "app/app.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 using namespace pmrsim;
 

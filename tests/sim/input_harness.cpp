@@ -7,7 +7,7 @@
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace pmrsim {
 namespace {

@@ -12,7 +12,7 @@
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "tests/sim/input_harness.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 using namespace pmrsim;
 

@@ -10,10 +10,10 @@
 
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "tests/sim/input_harness.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

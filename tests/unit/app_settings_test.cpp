@@ -16,7 +16,7 @@ class AppSettingsTest : public StateTest {
  protected:
   void SetUp() override {
     StateTest::SetUp();
-    for (const std::string& p : {GetThemeFilePath(), GetAccessMarkerFilePath(), GetTrackerStatusFilePath()})
+    for (const std::string& p : {GetThemeFilePath(), GetAccessMarkerFilePath(), GetStatusFilePath()})
       ::unlink(p.c_str());
   }
   void LoadFrom(const std::string& text) {
@@ -81,7 +81,7 @@ TEST(DataDirProbe, PrintsPaths) {
   // Worked out once: a later change of the environment does not move it.
   ::setenv("XDG_DATA_HOME", "/elsewhere", 1);
   std::printf("@%s|%s|%s|%s|%s@\n", first.c_str(), OsDataDir().c_str(), GetAppSettingsFilePath().c_str(),
-              GetThemeFilePath().c_str(), GetTrackerStatusFilePath().c_str());
+              GetThemeFilePath().c_str(), GetStatusFilePath().c_str());
 }
 
 namespace {
@@ -446,9 +446,9 @@ TEST_F(AppSettingsTest, ThemeFile) {
 }
 
 TEST_F(AppSettingsTest, StatusFileHoldsTheLastJsonWithoutLineEnd) {
-  SaveTrackerStatusToFile("{\"state\":\"Idle\"}");
-  SaveTrackerStatusToFile("{\"state\":\"Recording\"}");
-  EXPECT_EQ(Slurp(GetTrackerStatusFilePath()), "{\"state\":\"Recording\"}");
+  SaveStatusToFile("{\"state\":\"Idle\"}");
+  SaveStatusToFile("{\"state\":\"Recording\"}");
+  EXPECT_EQ(Slurp(GetStatusFilePath()), "{\"state\":\"Recording\"}");
 }
 
 TEST_F(AppSettingsTest, AccessMarker) {

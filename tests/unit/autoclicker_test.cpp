@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "tools/autoclicker.h"
+#include "tools/signals.h"
 #include "tools/tool_timing.h"
 #include "tools_test_util.h"
 

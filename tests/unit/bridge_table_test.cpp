@@ -16,9 +16,9 @@
 #include "platform/os_input.h"
 #include "platform/os_shell.h"
 #include "state/app_settings.h"
-#include "state/profiles.h"
-#include "tools/status_json.h"
-#include "tools/tool_state.h"
+#include "model/profiles.h"
+#include "app/status_json.h"
+#include "model/tool_state.h"
 #include "tools_test_util.h"
 
 namespace {
@@ -209,7 +209,7 @@ TEST_F(BridgeTableTest, JsonResultsAreTheStatusAndSettingsTexts) {
   std::string status = h.Call("getTrackerStatus", "[\"whatever\"]");
   {
     std::lock_guard<std::mutex> lock(profileMutex);
-    EXPECT_EQ(status, BuildTrackerStatusJson("[]"));
+    EXPECT_EQ(status, BuildStatusJson("[]"));
   }
   bridgetest::Json j;
   ASSERT_TRUE(bridgetest::ParseJson(status, j)) << status;

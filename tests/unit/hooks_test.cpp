@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "tools/signals.h"
 #include "tools_test_util.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "platform/os_window.h"
 #include "state_test_util.h"
 #include "tests/support/process.h"
-#include "tools/status_json.h"
+#include "app/status_json.h"
 
 using namespace statetest;
 

@@ -2,6 +2,7 @@
 // leaves no trace in a running recording, neither its press nor its release.
 #include <gtest/gtest.h>
 
+#include "tools/signals.h"
 #include "tools_test_util.h"
 
 namespace {

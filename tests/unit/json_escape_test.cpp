@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "base/json_escape.h"
-#include "platform/linux/gtk/webview.h"
+#include "platform/os_webview.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/keyspammer.h"
+#include "tools/signals.h"
 #include "tools_test_util.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "state/session_file.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
-#include "tools/status_json.h"
+#include "app/status_json.h"
 #include "tools_test_util.h"
 
 namespace {
@@ -232,7 +232,7 @@ class MacroOpenTest : public ::testing::Test {
     std::string text;
     {
       std::lock_guard<std::mutex> lock(profileMutex);
-      text = BuildTrackerStatusJson("[]");
+      text = BuildStatusJson("[]");
     }
     bridgetest::Json j;
     EXPECT_TRUE(bridgetest::ParseJson(text, j)) << text;

@@ -11,13 +11,14 @@
 #include <mutex>
 #include <thread>
 
+#include "app/status_json.h"
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
 #include "tests/sim/input_harness.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
-#include "tools/status_json.h"
+#include "tools/signals.h"
 #include "tools_test_util.h"
 
 namespace {
@@ -329,7 +330,7 @@ TEST_F(PlaybackDeviceTest, PlayWithNothingRecordedStaysIdleAndSaysWhy) {
   std::string status;
   {
     std::lock_guard<std::mutex> lock(profileMutex);
-    status = BuildTrackerStatusJson("[]");
+    status = BuildStatusJson("[]");
   }
   EXPECT_NE(status.find("\"note\":\"Nothing to play yet: record a macro with F8 first.\",\"noteId\":1"),
             std::string::npos)

@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "tools/signals.h"
 #include "tools/tool_timing.h"
 #include "tools_test_util.h"
 

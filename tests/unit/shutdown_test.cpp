@@ -6,7 +6,7 @@
 
 #include "app/app.h"
 #include "tests/support/scoped_thread.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 #include "tools_test_util.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
-#include "tools/hotkey_guard.h"
-#include "tools/tool_state.h"
+#include "model/hotkey_guard.h"
+#include "tools/signals.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/linux/overlay/cairo_canvas.h"
-#include "snap/fx_scene.h"
+#include "platform/overlay_scene.h"
 
 namespace {
 

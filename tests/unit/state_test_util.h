@@ -17,9 +17,9 @@
 
 #include "app/app.h"
 #include "state/app_settings.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "state/session_file.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace statetest {
 

@@ -13,11 +13,11 @@
 
 #include "bridge_json.h"
 #include "state/app_settings.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "state/session_file.h"
-#include "tools/status_json.h"
-#include "tools/hotkey_guard.h"
-#include "tools/tool_state.h"
+#include "app/status_json.h"
+#include "model/hotkey_guard.h"
+#include "model/tool_state.h"
 #include "tools_test_util.h"
 #include "platform/os_keys.h"
 
@@ -55,7 +55,7 @@ class StatusJsonTest : public ::testing::Test {
   }
   static std::string Status() {
     std::lock_guard<std::mutex> lock(profileMutex);
-    return BuildTrackerStatusJson("[]");
+    return BuildStatusJson("[]");
   }
   static std::string Profiles() {
     std::lock_guard<std::mutex> lock(profileMutex);
@@ -139,7 +139,7 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
 
 TEST_F(StatusJsonTest, RestoreArrayIsInsertedUnchanged) {
   std::lock_guard<std::mutex> lock(profileMutex);
-  std::string s = BuildTrackerStatusJson("[1,\"x\"]");
+  std::string s = BuildStatusJson("[1,\"x\"]");
   EXPECT_NE(s.find(",\"restore\":[1,\"x\"],\"hkRec\":"), std::string::npos) << s;
 }
 
@@ -339,7 +339,7 @@ TEST(CommaFields, IntervalGroupCarriesDownwardOnly) {
 class CommaListTest : public StatusJsonTest {};
 
 TEST_F(CommaListTest, SpammerListAppliesItsNineFields) {
-  ApplySpammerUpdate("0,1,2.5,30,1,1,0,25,1");
+  ApplyAutoClickerUpdate("0,1,2.5,30,1,1,0,25,1");
   EXPECT_EQ((std::vector<int>{autoClickIntervalHours, autoClickIntervalMins, autoClickIntervalSecs,
                               autoClickIntervalMs, autoClickerButtonIdx, autoClickClickType,
                               autoClickRepeatMode, autoClickRepeatTimes, autoClickLocationMode.load()}),
@@ -374,7 +374,7 @@ TEST_F(CommaListTest, SettingsChangedByThePageAreReadWholeByOtherThreads) {
   } join{stop, reader};
   const char* lists[2][2] = {{"0,0,0,100,0,0,1,10,0", "0,0,0,100,1,10"}, {"0,0,0,250,0,0,1,99,0", "0,0,0,250,1,99"}};
   for (int i = 0; i < 2000 || lines.load() < 50; ++i) {
-    ApplySpammerUpdate(lists[i % 2][0]);
+    ApplyAutoClickerUpdate(lists[i % 2][0]);
     ApplyKeySpamUpdate(lists[i % 2][1]);
   }
   stop.store(true);
@@ -383,13 +383,13 @@ TEST_F(CommaListTest, SettingsChangedByThePageAreReadWholeByOtherThreads) {
 
 TEST_F(CommaListTest, ShortListsChangeNothingAndExtraFieldsAreIgnored) {
   std::string before = BuildSettingsJson();
-  ApplySpammerUpdate("1,1,1,1,1,1,0,5");  // 8 fields
-  ApplySpammerUpdate("1,1,1,1,1,1,0,5,");  // a trailing comma adds no field
+  ApplyAutoClickerUpdate("1,1,1,1,1,1,0,5");  // 8 fields
+  ApplyAutoClickerUpdate("1,1,1,1,1,1,0,5,");  // a trailing comma adds no field
   ApplyKeySpamUpdate("1,1,1,1,0");          // 5 fields
-  ApplySpammerUpdate("");
+  ApplyAutoClickerUpdate("");
   EXPECT_EQ(BuildSettingsJson(), before);
 
-  ApplySpammerUpdate("0,0,0,250,2,0,0,3,1,99,junk");
+  ApplyAutoClickerUpdate("0,0,0,250,2,0,0,3,1,99,junk");
   EXPECT_EQ(autoClickIntervalMs, 250);
   EXPECT_EQ(autoClickerButtonIdx, 2);
   EXPECT_EQ(autoClickRepeatTimes, 3);
@@ -409,7 +409,7 @@ TEST_F(CommaListTest, RepeatCountRules) {
   } cases[] = {{12, "abc", 12}, {12, "-5", 0}, {12, "5000000000", 1000000000}, {0, "abc", 0}, {12, "", 12}};
   for (const Case& c : cases) {
     autoClickRepeatTimes = c.current;
-    ApplySpammerUpdate(std::string("0,0,0,100,0,0,0,") + c.field + ",0");
+    ApplyAutoClickerUpdate(std::string("0,0,0,100,0,0,0,") + c.field + ",0");
     EXPECT_EQ(autoClickRepeatTimes, c.expected) << c.field;
     keySpamRepeatTimes = c.current;
     ApplyKeySpamUpdate(std::string("0,0,0,100,0,") + c.field);
@@ -420,7 +420,7 @@ TEST_F(CommaListTest, RepeatCountRules) {
 TEST_F(CommaListTest, EmptyFieldsKeepCurrentValues) {
   autoClickIntervalMins = 4;
   autoClickerButtonIdx = 1;
-  ApplySpammerUpdate(",,,,,,,,");
+  ApplyAutoClickerUpdate(",,,,,,,,");
   EXPECT_EQ(autoClickIntervalMins, 4);
   EXPECT_EQ(autoClickIntervalMs, 100);
   EXPECT_EQ(autoClickerButtonIdx, 1);
@@ -428,7 +428,7 @@ TEST_F(CommaListTest, EmptyFieldsKeepCurrentValues) {
 }
 
 TEST_F(CommaListTest, ChangesAreCopiedIntoTheCurrentProfile) {
-  ApplySpammerUpdate("0,0,0,350,0,0,1,10,0");
+  ApplyAutoClickerUpdate("0,0,0,350,0,0,1,10,0");
   std::string afterSpammer;
   {
     std::lock_guard<std::mutex> lock(profileMutex);
@@ -443,7 +443,7 @@ TEST_F(CommaListTest, ChangesAreCopiedIntoTheCurrentProfile) {
 // ---- the status poll ----------------------------------------------------------
 
 TEST_F(StatusJsonTest, PollWritesStatusAndChangedSettings) {
-  std::string statusPath = GetTrackerStatusFilePath();
+  std::string statusPath = GetStatusFilePath();
   std::string panelPath = GetPanelSettingsFilePath();
   std::string status = RunStatusPoll();
   EXPECT_EQ(status, Status());

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/status_push.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "tests/support/scoped_thread.h"
 #include "tools/autoclicker.h"
 #include "tools/recorder.h"
+#include "tools/signals.h"
 #include "tools/tool_timing.h"
 #include "tools_test_util.h"
 

@@ -15,13 +15,13 @@
 #include <sstream>
 #include <string>
 
+#include "app/status_json.h"
 #include "bridge_json.h"
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
 #include "tests/sim/input_harness.h"
 #include "tools/autoclicker.h"
-#include "tools/status_json.h"
-#include "tools/tool_state.h"
+#include "tools/signals.h"
 #include "tools_test_util.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/app.h"
-#include "state/profiles.h"
+#include "model/profiles.h"
 #include "tools/keyspammer.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace toolstest {
 

@@ -18,6 +18,7 @@
 #include "platform/linux/update/update_linux.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
+#include "update/update_core.h"
 
 namespace {
 

@@ -13,7 +13,8 @@
 #include "base/read_file.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
-#include "update/update.h"
+#include "update/selftest.h"
+#include "update/update_core.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "platform/linux/update/update_linux.h"
 #include "tests/support/process.h"
 #include "tests/support/update_signing.h"
-#include "update/update.h"
+#include "app/update_flow.h"
 
 namespace {
 

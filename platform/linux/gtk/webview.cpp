@@ -4,7 +4,7 @@
 // posts {id, name, params} to the "pmrhost" script message handler. The
 // native side answers by evaluating window.__pmrHost.settle(id, status, text)
 // in the page, which resolves or rejects that promise.
-#include "platform/linux/gtk/webview.h"
+#include "platform/os_webview.h"
 
 #include "base/json_escape.h"
 #include "base/read_file.h"

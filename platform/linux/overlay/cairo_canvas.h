@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "snap/fx_scene.h"
+#include "platform/overlay_scene.h"
 
 class CairoCanvas : public snapfx::Canvas {
  public:

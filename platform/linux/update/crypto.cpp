@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/os_update.h"
+#include "update/update_core.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/os_update.h"
+#include "update/update_core.h"
 
 namespace {
 

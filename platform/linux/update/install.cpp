@@ -20,6 +20,7 @@
 #include "platform/linux/system_tools.h"
 #include "platform/linux/update/update_linux.h"
 #include "platform/os_window.h"
+#include "update/update_core.h"
 
 extern char** environ;
 

@@ -35,6 +35,7 @@
 #include "base/read_file.h"
 #include "platform/linux/system_tools.h"
 #include "platform/os_update.h"
+#include "update/update_core.h"
 
 namespace {
 

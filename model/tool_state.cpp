@@ -1,8 +1,8 @@
 // The tools' shared state, hotkey dispatch and key reassignment requests.
-#include "tools/tool_state.h"
-#include "tools/hotkey_guard.h"
+#include "model/tool_state.h"
 
-#include "app/app.h"
+#include "model/hotkey_guard.h"
+#include "model/wake.h"
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> isPlaying{false};

@@ -1,4 +1,4 @@
-#include "app/wake.h"
+#include "model/wake.h"
 
 #include <sched.h>
 #include <time.h>
@@ -8,8 +8,20 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/app.h"
 #include "platform/os_thread.h"
+
+std::atomic<bool> g_AppRunning{true};
+std::atomic<bool> g_MainPageReady{false};
+WakeEvent g_SignalWake;
+WakeEvent g_AutoClickWake;
+WakeEvent g_KeySpamWake;
+WakeEvent g_PlaybackWake;
+WakeEvent g_AutosaveWake;
+
+void WakeSignalProcessor() { g_SignalWake.Wake(); }
+void WakeAutoClickThread() { g_AutoClickWake.Wake(); }
+void WakeKeySpamThread() { g_KeySpamWake.Wake(); }
+void WakePlaybackThread() { g_PlaybackWake.Wake(); }
 
 void WakeEvent::Wake() {
   flag.store(true);

@@ -1,12 +1,12 @@
 // The profile list, its JSON and the profile operations of the page.
-#include "state/profiles.h"
+#include "model/profiles.h"
 
 #include <optional>
 
 #include "base/json_escape.h"
 #include "base/number_text.h"
-#include "state/session_file.h"
-#include "tools/tool_state.h"
+#include "model/settings_line.h"
+#include "model/tool_state.h"
 
 std::vector<MacroProfile> profiles;
 int currentProfileIdx = 0;
@@ -24,7 +24,7 @@ bool CurrentIndexValidLocked() {
 // the defaults.
 void ApplyProfileSettingsLine(const std::string& line) {
   if (line.empty())
-    ResetSpammerKeySpamDefaults();
+    ResetAutoClickerKeySpamDefaults();
   else
     DeserializeProfileSettings(line);
 }
@@ -49,7 +49,7 @@ void SnapshotActiveProfileSettings() {
   if (CurrentIndexValidLocked()) profiles[static_cast<size_t>(currentProfileIdx)].settingsLine = std::move(line);
 }
 
-void ResetSpammerKeySpamDefaults() {
+void ResetAutoClickerKeySpamDefaults() {
   StoreSetting(autoClickIntervalHours, 0);
   StoreSetting(autoClickIntervalMins, 0);
   StoreSetting(autoClickIntervalSecs, 0);
@@ -124,7 +124,7 @@ void BindDeleteProfile() {
     MacroProfile& cur = profiles[static_cast<size_t>(currentProfileIdx)];
     if (cur.name == kDefaultProfileName) {
       // The default profile is reset instead of deleted.
-      ResetSpammerKeySpamDefaults();
+      ResetAutoClickerKeySpamDefaults();
       cur.events.clear();
       cur.settingsLine = SerializeProfileSettings();
       g_ProfileDataRev.fetch_add(1);
@@ -157,7 +157,7 @@ void BindSwitchProfile(const std::string& indexText) {
 void BindClearProfile() {
   if (isRecording.load()) return;
   g_ProfilesRev.fetch_add(1);
-  ResetSpammerKeySpamDefaults();
+  ResetAutoClickerKeySpamDefaults();
   std::string settings = SerializeProfileSettings();
   std::lock_guard<std::mutex> lock(profileMutex);
   if (!CurrentIndexValidLocked()) return;

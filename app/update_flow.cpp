@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "app/app.h"
+#include "app/update_flow.h"
 #include "base/json_escape.h"
-#include "platform/linux/gtk/webview.h"
 #include "platform/os_update.h"
-#include "update/update.h"
+#include "platform/os_webview.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ extern std::atomic<bool> g_PanelHoverActive;
 
 // The status JSON; `restore` (a JSON array text) is inserted unchanged.
 // The caller holds profileMutex for the whole call.
-std::string BuildTrackerStatusJson(const std::string& restore);
+std::string BuildStatusJson(const std::string& restore);
 // The settings JSON. Takes no lock.
 std::string BuildSettingsJson();
 
@@ -24,9 +24,10 @@ std::string RunStatusPoll();
 void RefreshPanelSettingsFile();
 std::string GetPanelSettingsFilePath();
 
-// Comma lists of updateSpammer (9 fields) and updateKeySpam (6 fields).
+// Comma lists of updateSpammer (the auto clicker, 9 fields) and updateKeySpam
+// (6 fields).
 // Fewer fields change nothing; extra fields are ignored.
-void ApplySpammerUpdate(const std::string& list);
+void ApplyAutoClickerUpdate(const std::string& list);
 void ApplyKeySpamUpdate(const std::string& list);
 // Comma list of updateRecorder: record keyboard, mouse clicks, pointer
 // movement, wheel, relative movement (numbers, non-zero on), playback speed

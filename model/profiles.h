@@ -22,6 +22,18 @@ struct UnifiedEvent {
   bool operator==(const UnifiedEvent&) const = default;
 };
 
+// UnifiedEvent types.
+inline constexpr int32_t kEventMove = 1;
+inline constexpr int32_t kEventButton = 2;
+inline constexpr int32_t kEventKey = 3;
+inline constexpr int32_t kEventWheel = 4;
+
+// Button flags of a type-2 event.
+inline constexpr uint64_t kFlagLeftDown = 2, kFlagLeftUp = 4;
+inline constexpr uint64_t kFlagRightDown = 8, kFlagRightUp = 16;
+inline constexpr uint64_t kFlagMiddleDown = 32, kFlagMiddleUp = 64;
+inline constexpr uint64_t kFlagOtherDown = 128;
+
 struct MacroProfile {
   std::string name;
   std::string settingsLine;  // profile settings line; empty when none stored yet
@@ -48,7 +60,7 @@ void EnsureDefaultProfileExists();
 void SnapshotActiveProfileSettings();
 // Auto clicker and key spammer settings back to their defaults (recorder
 // settings and hotkeys untouched).
-void ResetSpammerKeySpamDefaults();
+void ResetAutoClickerKeySpamDefaults();
 // The profile list JSON; the caller holds profileMutex.
 std::string BuildProfilesJsonLocked();
 

@@ -1,10 +1,10 @@
 // Refusal of hotkeys that another tool has, and the confirmation step for
 // typing keys.
-#include "tools/hotkey_guard.h"
+#include "model/hotkey_guard.h"
 
 #include <mutex>
 
-#include "tools/tool_state.h"
+#include "model/tool_state.h"
 
 namespace {
 

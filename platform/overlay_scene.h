@@ -2,6 +2,9 @@
 // The animated effect at a window contact: particles drawn toward the contact
 // while a window approaches, then a contraction, rings, a flare and a burst of
 // sparks when it snaps. Knows nothing of windows; draws through Canvas.
+// The contract between the two sides of the overlay: the real side
+// (platform/linux/overlay) supplies a Canvas and runs a Scene, which is
+// portable code (snap/fx_scene.cpp).
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 // Status JSON, settings JSON, the status poll and the comma lists of the
 // auto clicker and key spammer panels.
-#include "tools/status_json.h"
+#include "app/status_json.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "base/json_escape.h"
+#include "base/number_text.h"
+#include "model/hotkey_guard.h"
+#include "model/profiles.h"
+#include "model/tool_state.h"
 #include "platform/os_keys.h"
 #include "state/app_settings.h"
-#include "base/number_text.h"
-#include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/playback.h"
-#include "tools/hotkey_guard.h"
-#include "tools/tool_state.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
 
@@ -84,7 +84,7 @@ bool ReplaceFileContent(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-std::string BuildTrackerStatusJson(const std::string& restore) {
+std::string BuildStatusJson(const std::string& restore) {
   const char* state = isRecording.load() ? "Recording" : (isPlaying.load() ? "Playing" : "Idle");
   size_t count = 0;
   if (currentProfileIdx >= 0 && static_cast<size_t>(currentProfileIdx) < profiles.size())
@@ -246,10 +246,10 @@ std::string RunStatusPoll() {
   std::string status;
   {
     std::lock_guard<std::mutex> lock(profileMutex);
-    status = BuildTrackerStatusJson("[]");
+    status = BuildStatusJson("[]");
   }
   RefreshPanelSettingsFile();
-  SaveTrackerStatusToFile(status);  // failures ignored
+  SaveStatusToFile(status);  // failures ignored
   return status;
 }
 
@@ -315,7 +315,7 @@ void ApplyIntervalFields(const std::string& hours, const std::string& mins,
   StoreSetting(outMs, static_cast<int>(std::round(milli)));
 }
 
-void ApplySpammerUpdate(const std::string& list) {
+void ApplyAutoClickerUpdate(const std::string& list) {
   std::vector<std::string> f = SplitString(list, ',');
   if (f.size() < 9) return;
   ApplyIntervalFields(f[0], f[1], f[2], f[3], autoClickIntervalHours, autoClickIntervalMins,

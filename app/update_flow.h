@@ -1,6 +1,6 @@
 #pragma once
-// Self-update: the background check, the page-started update, cleanup of old
-// update folders, and the self-test of the update rules.
+// Self-update as the program runs it: the background check, the update the
+// page starts, cleanup of old update folders. The rules are update/'s.
 #include <string>
 
 #include "update/update_core.h"
@@ -21,6 +21,5 @@ UpdateCheckResult CheckForUpdate(const std::string& manifestOverride);
 
 void CleanupUpdateTempFiles();
 void StartUpdateCheckThread();
-bool SelfTestUpdate(const std::string& vectorsPath, std::string& report);
 // The asynchronous startUpdate bridge call; answers through w.resolve(id, ...).
 void BindStartUpdate(webview::WebView& w, const std::string& id, const std::string& args);

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "base/number_text.h"
-#include "state/session_file.h"
-#include "tools/tool_state.h"
+#include "base/strings.h"
+#include "model/settings_line.h"
+#include "model/tool_state.h"
 
 namespace {
 

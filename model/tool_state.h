@@ -1,7 +1,8 @@
 #pragma once
 // Shared state of the three tools: running states, triggers, hotkeys, the hotkey
 // lock, key reassignment and the tools' settings. Producers only set a trigger
-// and wake the signal processor; ProcessSignals applies them in a fixed order.
+// and wake the signal processor; ProcessSignals (tools/signals.h) applies them
+// in a fixed order.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -136,7 +137,6 @@ inline void StoreSetting(T& target, std::type_identity_t<T> value) {
 // Hotkey dispatch: true means the press was a hotkey and is swallowed.
 bool HandleHotkeyDown(int code);
 void OnHotkeyReleased(int code);
-void ProcessSignals();
 bool HoldModeAuto();
 bool HoldModeKeySpam();
 

@@ -1,7 +1,8 @@
 #pragma once
-// Thin web host over WebKitGTK 4.1 and GTK 3: one window with one web view,
-// page functions bound to native handlers, user scripts, posting work to the
-// main loop. This header includes no GTK headers so portable code can use it.
+// The web host app/ drives: one window with one web view, page functions bound
+// to native handlers, user scripts, posting work to the main loop. Implemented
+// over WebKitGTK 4.1 and GTK 3 by platform/linux/gtk/webview.cpp; this header
+// includes no GTK headers.
 //
 // Calling convention: a bound name is a global page function returning a
 // promise. The handler receives the JSON array of the call's arguments as
