@@ -38,6 +38,12 @@ add_test(NAME package_test
   COMMAND unshare -m ${CMAKE_CURRENT_LIST_DIR}/package_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(package_test PROPERTIES LABELS unit TIMEOUT 300)
 
+# make package: lintian and rpmlint find no error in the .deb and the .rpm,
+# whose library dependencies are computed and which ship the manual page.
+add_test(NAME package_lint_test
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/package_lint_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(package_lint_test PROPERTIES LABELS package TIMEOUT 600)
+
 # The real program updating itself through its page (WebKitWebDriver), under
 # Xvfb and the input simulation, in the private network.
 add_test(NAME update_e2e
