@@ -20,6 +20,7 @@
 #include "state/session_file.h"
 #include "tools/hotkey_guard.h"
 #include "tools/keyspammer.h"
+#include "tools/macro_edit.h"
 #include "tools/status_json.h"
 #include "tools/tool_state.h"
 #include "update/update.h"
@@ -250,6 +251,13 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("getMacroAsk", [](const std::string&) { return MacroAskJson(); });
   // The answer to "use this typing key as a hotkey?": "1" yes, else no.
   sync("confirmHotkey", Unwrapped([](const std::string& s) { ConfirmPendingHotkey(s); }));
+  // The macro editor (tools/macro_edit.h): rows and events of the current
+  // profile a window at a time, edit batches, undo and redo.
+  sync("getMacroRows", BindGetMacroRows);
+  sync("getMacroEvents", BindGetMacroEvents);
+  sync("editMacro", BindEditMacro);
+  sync("undoMacroEdit", [](const std::string&) { return BindUndoMacroEdit(); });
+  sync("redoMacroEdit", [](const std::string&) { return BindRedoMacroEdit(); });
   return t;
 }
 
