@@ -32,6 +32,8 @@
   style.textContent = [
     '.med { position: fixed; inset: 0; z-index: 50; background: var(--bg); color: var(--text); display: flex; flex-direction: column; gap: 6px; padding: 10px; font-size: 12px; }',
     '.med[hidden] { display: none; }',
+    // The page under the editor is not painted while the editor covers it.
+    'html.med-open body > *:not(#macro-editor) { visibility: hidden; }',
     '.med .med-head { display: flex; align-items: center; gap: 8px; }',
     '.med .med-head h2 { margin: 0; font-size: 15px; flex: 1; }',
     '.med .med-bar { display: flex; flex-wrap: wrap; gap: 6px; align-items: center; }',
@@ -41,9 +43,9 @@
     '.med .med-warn[hidden], .med .med-error[hidden] { display: none; }',
     '.med .med-error { color: var(--error); }',
     '.med .med-main { flex: 1; min-height: 0; display: flex; gap: 8px; }',
-    '.med .med-list { flex: 1; min-width: 0; overflow-y: auto; position: relative; border: 1px solid var(--line); border-radius: 8px; background: var(--panel); outline: none; }',
+    '.med .med-list { flex: 1; min-width: 0; overflow-y: auto; contain: strict; position: relative; border: 1px solid var(--line); border-radius: 8px; background: var(--panel); outline: none; }',
     '.med .med-spacer { position: relative; }',
-    '.med .med-row { position: absolute; left: 0; right: 0; height: ' + ROW_H + 'px; display: grid; grid-template-columns: 62px 74px 62px minmax(60px, 1fr) minmax(90px, 2fr) 74px; gap: 6px; align-items: center; padding: 0 8px; white-space: nowrap; overflow: hidden; cursor: default; border-bottom: 1px solid var(--line); box-sizing: border-box; }',
+    '.med .med-row { position: absolute; left: 0; right: 0; height: ' + ROW_H + 'px; display: grid; grid-template-columns: 62px 74px 62px minmax(60px, 1fr) minmax(90px, 2fr) 74px; gap: 6px; align-items: center; padding: 0 8px; white-space: nowrap; overflow: hidden; cursor: default; contain: strict; border-bottom: 1px solid var(--line); box-sizing: border-box; }',
     '.med .med-row.sel { background: var(--accent-soft); }',
     '.med .med-row.sample { color: var(--muted); padding-left: 24px; }',
     '.med .med-row .num { color: var(--faint); }',
@@ -101,10 +103,11 @@
   var selA = -1, selB = -1;  // selected rows (inclusive), -1 none
   var pool = [];
   var drawQueued = false;
+  var drawVersion = 0;  // bumped whenever what the lines show may have changed
   var pollTimer = 0;
   window.pmrEditorStats = { openMs: 0, renders: 0 };
 
-  function resetCache() { pages = {}; pending = {}; samples = null; }
+  function resetCache() { pages = {}; pending = {}; samples = null; drawVersion++; }
 
   function takeAnswer(r) {
     if (!r) return;
@@ -142,7 +145,9 @@
   }
 
   // ---- drawing ----------------------------------------------------------------
-  function queueDraw() {
+  // Anything but a scroll may change what rows show: they are all drawn again.
+  function queueDraw(scrolled) {
+    if (scrolled !== true) drawVersion++;
     if (drawQueued || box.hidden) return;
     drawQueued = true;
     requestAnimationFrame(function () { drawQueued = false; draw(); });
@@ -184,6 +189,7 @@
     var first = Math.max(0, Math.floor(list.scrollTop / ROW_H) - OVERSCAN);
     var last = Math.min(total, Math.ceil((list.scrollTop + list.clientHeight) / ROW_H) + OVERSCAN);
     var need = last - first;
+    if (pool.length < need) drawVersion++;  // the pool grows: every line moves to another node
     while (pool.length < need) {
       var n = el('div', { 'class': 'med-row', role: 'option' });
       for (var c = 0; c < 6; c++) n.appendChild(el('span'));
@@ -193,13 +199,17 @@
       spacer.appendChild(n);
       pool.push(n);
     }
-    for (var k = 0; k < pool.length; k++) {
-      var node = pool[k];
-      if (k >= need) { if (!node.hidden) node.hidden = true; continue; }
-      var d = first + k;
+    // Line d always takes node d mod the pool size, so a row that stays in
+    // view keeps its node: scrolling rewrites only the rows that came in.
+    var size = pool.length, used = {};
+    for (var d = first; d < last; d++) {
+      var node = pool[d % size];
+      used[d % size] = true;
+      var key = drawVersion + ':' + d;
+      if (node.hidden) node.hidden = false;
+      if (node.dataset.key === key) continue;
       var line = lineAt(d);
       var r = rowAt(line.row);
-      if (node.hidden) node.hidden = false;
       node.style.transform = 'translateY(' + d * ROW_H + 'px)';
       node.dataset.line = d;
       node.dataset.row = line.row;
@@ -207,8 +217,10 @@
         fetchPage(Math.floor(line.row / PAGE));
         setCells(node, [String(line.row + 1), '\u2026', '', '', '', '']);
         node.className = 'med-row';
+        node.dataset.key = '';
         continue;
       }
+      node.dataset.key = key;
       var selected = selA >= 0 && line.row >= selA && line.row <= selB && line.sample === undefined;
       node.className = 'med-row' + (line.sample !== undefined ? ' sample' : '') + (selected ? ' sel' : '');
       node.setAttribute('aria-selected', selected ? 'true' : 'false');
@@ -221,8 +233,10 @@
                  r.k === 'move' && r.n > 1 ? (opened ? '\u25BE hide' : '\u25B8 show') : '');
       }
     }
+    for (var k = 0; k < size; k++) if (!used[k] && !pool[k].hidden) pool[k].hidden = true;
     window.pmrEditorStats.renders++;
     window.pmrEditorStats.lastDrawMs = performance.now() - t0;
+    if (window.pmrEditorStats.draws) window.pmrEditorStats.draws.push(window.pmrEditorStats.lastDrawMs);
   }
 
   function showState() {
@@ -426,7 +440,7 @@
     queueDraw();
     showWhere();
   });
-  list.addEventListener('scroll', queueDraw);
+  list.addEventListener('scroll', function () { queueDraw(true); });
   window.addEventListener('resize', queueDraw);
   document.addEventListener('keydown', function (e) {
     if (box.hidden) return;
@@ -472,6 +486,7 @@
     selA = selB = -1;
     showError('');
     box.hidden = false;
+    document.documentElement.classList.add('med-open');
     list.scrollTop = 0;
     fetchPage(0).then(function () {
       showState();
@@ -486,6 +501,7 @@
   }
   function close() {
     box.hidden = true;
+    document.documentElement.classList.remove('med-open');
     clearInterval(pollTimer);
     opener.focus();
   }
