@@ -613,7 +613,9 @@ void AppendRowJson(std::string& j, const std::vector<UnifiedEvent>& ev, const Ma
       j += std::string(",\"down\":") + (e.keyDown ? "true" : "false");
       break;
     case kEventWheel:
-      j += ",\"k\":\"wheel\",\"w\":" + std::to_string(e.wheelDelta);
+    case kEventHWheel:
+      j += std::string(",\"k\":\"") + (e.type == kEventWheel ? "wheel" : "hwheel") +
+           "\",\"w\":" + std::to_string(e.wheelDelta);
       break;
     default:
       j += ",\"k\":\"other\",\"type\":" + std::to_string(e.type);

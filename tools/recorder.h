@@ -12,6 +12,9 @@ inline constexpr int32_t kEventMove = 1;
 inline constexpr int32_t kEventButton = 2;
 inline constexpr int32_t kEventKey = 3;
 inline constexpr int32_t kEventWheel = 4;
+// The horizontal wheel: wheelDelta in 1/120 notches, positive to the right.
+// Older versions keep these events and play nothing for them.
+inline constexpr int32_t kEventHWheel = 5;
 
 // Button flags of a type-2 event.
 inline constexpr uint64_t kFlagLeftDown = 2, kFlagLeftUp = 4;
@@ -56,6 +59,7 @@ void PlaceMouseButton(int button, bool down, int tap, bool havePosition, double 
 bool TapMouseButtonAt(int button, bool down, double x, double y);
 void TapMouseMove(bool havePosition, double x, double y, long dx, long dy);
 void TapScroll(int wheel);
+void TapHScroll(int wheel);
 // Asks the hooks to forget every held and swallowed key and button before they
 // handle their next event (the session locked; the devices are reopened later).
 void TapRequestReset();

@@ -155,11 +155,13 @@
   function kindText(r) {
     if (r.k === 'move') return 'move';
     if (r.k === 'button') return 'click';
+    if (r.k === 'hwheel') return 'wheel';
     return r.k;
   }
   function whatText(r) {
     if (r.k === 'key' || r.k === 'button') return r.name + (r.down ? ' \u2193 press' : ' \u2191 release');
-    if (r.k === 'wheel') return 'wheel ' + (r.w / 120) + (Math.abs(r.w) % 120 ? '' : (Math.abs(r.w) === 120 ? ' notch' : ' notches'));
+    if (r.k === 'wheel' || r.k === 'hwheel')
+      return (r.k === 'hwheel' ? 'sideways ' : '') + (r.w / 120) + (Math.abs(r.w) === 120 ? ' notch' : ' notches');
     if (r.k === 'move') return r.n + (r.n === 1 ? ' sample' : ' samples');
     return 'type ' + r.type;
   }

@@ -1,6 +1,7 @@
 // The real program under the simulated input subsystem records what games
 // need and plays it back as it came: with "Relative movement" on, a mouse's
-// own relative motion and its high-resolution wheel steps (quarter notches)
+// own relative motion and its high-resolution wheel steps (quarter and half
+// notches, vertical and horizontal)
 // are recorded with F8 and played with F7, and the desktop receives from the
 // program's device the same relative frames, in the same order, with the
 // same pauses, and no absolute position in between.
@@ -119,6 +120,9 @@ TEST(PlaybackMotionEndToEnd, RelativeMotionAndFineWheelStepsAreReplayedAsRecorde
     f.push_back(syn);
     steps.push_back({f, 60});
   }
+  // The horizontal wheel too, and a frame that moves and scrolls at once.
+  steps.push_back({{Ev(EV_REL, REL_HWHEEL_HI_RES, -60), syn}, 50});
+  steps.push_back({{Ev(EV_REL, REL_HWHEEL_HI_RES, -60), Ev(EV_REL, REL_HWHEEL, -1), syn}, 50});
   steps.push_back({{Ev(EV_REL, REL_X, -7), syn}, 200});
   steps.push_back({{Ev(EV_REL, REL_WHEEL_HI_RES, -120), Ev(EV_REL, REL_WHEEL, -1), syn}, 0});
   for (const Step& s : steps) {
