@@ -240,10 +240,9 @@ struct Editor {
     if (to >= a && to <= b) return true;  // already there
     const size_t lo = std::min(a, to), hi = std::max(b, to);
     std::vector<std::pair<UnifiedEvent, double>> region;
+    // Each event travels with the pause after it (none after the last), so
+    // the region keeps its length and the events after it keep their times.
     for (size_t k = lo; k < hi; ++k) region.emplace_back(ev[k], After(k));
-    // The last event of the whole macro has no pause after it; the pause
-    // before the region's end stays where it was.
-    if (hi == n() && lo > 0) region.back().second = 0;
     std::vector<std::pair<UnifiedEvent, double>> block(region.begin() + static_cast<std::ptrdiff_t>(a - lo),
                                                        region.begin() + static_cast<std::ptrdiff_t>(b - lo));
     region.erase(region.begin() + static_cast<std::ptrdiff_t>(a - lo), region.begin() + static_cast<std::ptrdiff_t>(b - lo));

@@ -197,7 +197,7 @@
       for (var c = 0; c < 6; c++) n.appendChild(el('span'));
       n.children[0].className = 'num';
       n.children[3].appendChild(el('span'));
-      n.children[3].appendChild(el('button', { type: 'button', 'class': 'btn ghost toggle' }));
+      n.children[3].appendChild(el('button', { type: 'button', 'class': 'btn ghost toggle', 'aria-label': 'Show or hide the samples of this movement' }));
       spacer.appendChild(n);
       pool.push(n);
     }
