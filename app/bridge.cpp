@@ -23,6 +23,7 @@
 #include "app/status_json.h"
 #include "model/tool_state.h"
 #include "app/update_flow.h"
+#include "app/macro_edit_bridge.h"
 
 std::string ParseJSString(const std::string& text) {
   std::string out;
@@ -250,6 +251,13 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("getMacroAsk", [](const std::string&) { return MacroAskJson(); });
   // The answer to "use this typing key as a hotkey?": "1" yes, else no.
   sync("confirmHotkey", Unwrapped([](const std::string& s) { ConfirmPendingHotkey(s); }));
+  // The macro editor (tools/macro_edit.h): rows and events of the current
+  // profile a window at a time, edit batches, undo and redo.
+  sync("getMacroRows", BindGetMacroRows);
+  sync("getMacroEvents", BindGetMacroEvents);
+  sync("editMacro", BindEditMacro);
+  sync("undoMacroEdit", [](const std::string&) { return BindUndoMacroEdit(); });
+  sync("redoMacroEdit", [](const std::string&) { return BindRedoMacroEdit(); });
   return t;
 }
 

@@ -27,6 +27,9 @@ inline constexpr int32_t kEventMove = 1;
 inline constexpr int32_t kEventButton = 2;
 inline constexpr int32_t kEventKey = 3;
 inline constexpr int32_t kEventWheel = 4;
+// The horizontal wheel: wheelDelta in 1/120 notches, positive to the right.
+// Older versions keep these events and play nothing for them.
+inline constexpr int32_t kEventHWheel = 5;
 
 // Button flags of a type-2 event.
 inline constexpr uint64_t kFlagLeftDown = 2, kFlagLeftUp = 4;

@@ -22,6 +22,8 @@ void OsMoveMouseBy(int dx, int dy);        // relative motion in device counts
 // Wheel movement in 1/120 notches (positive away from the user): the
 // high-resolution value as given, whole notches once they add up.
 void OsMouseWheel(int delta120);
+// The horizontal wheel the same way (positive to the right).
+void OsMouseHWheel(int delta120);
 // Releases every key and button still pressed on the injection device.
 void OsInputReleaseAllHeld();
 bool OsAccessibilityTrusted();             // /dev/uinput can be opened for writing
@@ -55,6 +57,9 @@ struct InputHooks {
   bool (*wantsMovePosition)();
   // The session was locked: forget held keys, stop what must not run on.
   void (*sessionLocked)();
+  // Horizontal wheel movement in 1/120 notches, for frames that moved it;
+  // may be null.
+  void (*tapHScroll)(int wheel) = nullptr;
 };
 // Installs `hooks` (kept by pointer; null removes them). Any thread.
 void OsSetInputHooks(const InputHooks* hooks);

@@ -178,7 +178,8 @@ MacroSummary SummarizeMacro(const MacroFile& file, const KeyLabelFn& keyLabel) {
     if (std::isfinite(ev.time)) out.seconds = std::max(out.seconds, ev.time);
     switch (ev.type) {
       case kEventMove: ++out.moves; break;
-      case kEventWheel: ++out.wheels; break;
+      case kEventWheel:
+      case kEventHWheel: ++out.wheels; break;
       case kEventButton: {
         ++out.buttons;
         if (ev.flags & (kFlagLeftDown | kFlagRightDown | kFlagMiddleDown | kFlagOtherDown)) ++out.clicks;

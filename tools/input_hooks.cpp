@@ -246,14 +246,21 @@ void TapMouseMove(bool havePosition, double x, double y, long dx, long dy) {
   }
 }
 
-void TapScroll(int wheel) {
+namespace {
+
+void RecordWheel(int32_t type, int wheel) {
   if (!Recording() || !ReadSetting(bRecordMouseScroll) || wheel == 0) return;
   UnifiedEvent ev;
-  ev.type = kEventWheel;
+  ev.type = type;
   ev.time = RecordElapsedSeconds();
   ev.wheelDelta = wheel;
   RecordEvent(ev);
 }
+
+}  // namespace
+
+void TapScroll(int wheel) { RecordWheel(kEventWheel, wheel); }
+void TapHScroll(int wheel) { RecordWheel(kEventHWheel, wheel); }
 
 namespace {
 
@@ -271,7 +278,7 @@ void SessionLocked() {
 }
 
 const InputHooks kToolHooks = {&TapKey,    &TapMouseButton,    &PlaceMouseButton, &TapMouseMove,
-                               &TapScroll, &WantsMovePosition, &SessionLocked};
+                               &TapScroll, &WantsMovePosition, &SessionLocked, &TapHScroll};
 
 }  // namespace
 

@@ -35,7 +35,7 @@ int ClampToInt(int64_t v) {
 void DeviceButton(int button, bool down) { OsMouseButton(button, down, 1); }
 
 const PlaybackOutput kDeviceOutput = {&OsKeyVk, &OsKeyVkRepeat, &DeviceButton, &OsMoveMouseTo, &OsMoveMouseBy, &OsMouseWheel,
-                                        nullptr};
+                                        nullptr, &OsMouseHWheel};
 
 // What a run holds down: keys by VK code, buttons 0 to 2.
 struct Held {
@@ -94,6 +94,9 @@ void Apply(const PlaybackAction& a, const PlaybackOutput& out, Held& held, Point
       break;
     case PlaybackAction::kWheel:
       out.wheel(a.wheel);
+      break;
+    case PlaybackAction::kHWheel:
+      if (out.hwheel) out.hwheel(a.wheel);
       break;
     default:
       break;
@@ -180,8 +183,9 @@ PlaybackAction PlaybackActionFor(const UnifiedEvent& ev, bool relative) {
       a.y = ClampToInt(ev.y);
       break;
     case kEventWheel:
+    case kEventHWheel:
       if (ev.wheelDelta == 0) break;
-      a.kind = PlaybackAction::kWheel;
+      a.kind = ev.type == kEventWheel ? PlaybackAction::kWheel : PlaybackAction::kHWheel;
       a.wheel = ev.wheelDelta;
       break;
     default:

@@ -14,13 +14,13 @@
 
 // What one recorded event does when it is played.
 struct PlaybackAction {
-  enum Kind : int { kNone = 0, kKey, kButton, kMoveTo, kMoveBy, kWheel };
+  enum Kind : int { kNone = 0, kKey, kButton, kMoveTo, kMoveBy, kWheel, kHWheel };
   int kind = kNone;
   int code = 0;       // kKey: VK code; kButton: 0 left, 1 right, 2 middle
   bool down = false;  // kKey, kButton
   int x = 0;          // kMoveTo: desktop position; kMoveBy: counts; kButton: where it was pressed
   int y = 0;
-  int wheel = 0;      // kWheel: 1/120 notches
+  int wheel = 0;      // kWheel, kHWheel: 1/120 notches
 
   bool operator==(const PlaybackAction&) const = default;
 };
@@ -56,6 +56,8 @@ struct PlaybackOutput {
   void (*wheel)(int delta120);
   // Told the monotonic time (ns) each pass is scheduled from; may be null.
   void (*passStart)(int64_t startNs);
+  // The horizontal wheel; may be null (nothing is played for it).
+  void (*hwheel)(int delta120) = nullptr;
 };
 const PlaybackOutput& DevicePlaybackOutput();
 

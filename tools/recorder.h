@@ -44,6 +44,7 @@ void PlaceMouseButton(int button, bool down, int tap, bool havePosition, double 
 bool TapMouseButtonAt(int button, bool down, double x, double y);
 void TapMouseMove(bool havePosition, double x, double y, long dx, long dy);
 void TapScroll(int wheel);
+void TapHScroll(int wheel);
 // Asks the hooks to forget every held and swallowed key and button before they
 // handle their next event (the session locked; the devices are reopened later).
 void TapRequestReset();

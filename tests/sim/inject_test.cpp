@@ -50,7 +50,7 @@ TEST(Inject, DevicesAsTheDesktopSeesThem) {
   for (int b : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA}) keys.push_back(b);
   EXPECT_EQ(Args(CallsOf(*inj, UI_SET_KEYBIT)), keys);
   EXPECT_EQ(Args(CallsOf(*inj, UI_SET_RELBIT)),
-            (std::vector<unsigned long>{REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES}));
+            (std::vector<unsigned long>{REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES, REL_HWHEEL, REL_HWHEEL_HI_RES}));
   EXPECT_FALSE(inj->desc.ev.test(EV_ABS));
   EXPECT_EQ(ptr->name, "Pellomar virtual pointer");
   EXPECT_EQ(ptr->id.product, 0x5202);

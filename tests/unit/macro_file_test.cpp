@@ -19,6 +19,7 @@
 
 #include "app/macro_files.h"
 #include "bridge_json.h"
+#include "base/read_file.h"
 #include "state/macro_file.h"
 #include "state/session_file.h"
 #include "tools/playback.h"
@@ -73,6 +74,26 @@ TEST(MacroFileText, HeaderSettingsThenOneEventPerLineAndStableRoundTrip) {
   EXPECT_DOUBLE_EQ(f.events[4].time, 1234.57);
   // Written, read and written again: the same bytes.
   EXPECT_EQ(BuildMacroFileText(f.settingsLine, f.events), text);
+}
+
+TEST(MacroFileText, FilesOfTheLastVersionAndEditedOrHorizontalWheelEventsRoundTripByteForByte) {
+  // A file the previous version exported, and one with what this version
+  // adds: horizontal wheel events (type 5) and times an edit made.
+  const std::string kept = ReadFile(std::string(PMR_FIXTURES_DIR) + "/macro/holiday-photos.pmrmacro");
+  ASSERT_FALSE(kept.empty());
+  const std::string added =
+      "PMRMACRO 1\nSETTINGS:0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,1,1,0,500,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121\n"
+      "1,0,3,-2,0,0,0,0\n4,0.05,0,0,0,0,0,30\n5,0.1,0,0,0,0,0,-60\n5,0.333333,0,0,0,0,0,120\n";
+  for (const std::string& text : {kept, added}) {
+    MacroFile f;
+    ASSERT_EQ(ParseMacroFileText(text, f), MacroFileError::kNone);
+    EXPECT_EQ(BuildMacroFileText(f.settingsLine, f.events), text);
+  }
+  MacroFile f;
+  ASSERT_EQ(ParseMacroFileText(added, f), MacroFileError::kNone);
+  ASSERT_EQ(f.events.size(), 4u);
+  EXPECT_EQ(f.events[2].type, kEventHWheel);
+  EXPECT_EQ(f.events[2].wheelDelta, -60);
 }
 
 TEST(MacroFileText, BadInputIsRefusedOrSkippedLineByLine) {

@@ -72,6 +72,9 @@ TEST(PlaybackActions, EachRecordedEventBecomesOneActionOrNone) {
       {"wheel up one notch", Wheel(0, 120), false, Act(A::kWheel, 0, false, 0, 0, 120)},
       {"wheel down half a notch", Wheel(0, -60), false, Act(A::kWheel, 0, false, 0, 0, -60)},
       {"wheel of nothing", Wheel(0, 0), false, Act(A::kNone, 0, false)},
+      {"horizontal wheel a quarter notch left", UnifiedEvent{kEventHWheel, 0, 0, 0, 0, 0, false, -30}, true,
+       Act(A::kHWheel, 0, false, 0, 0, -30)},
+      {"horizontal wheel of nothing", UnifiedEvent{kEventHWheel, 0, 0, 0, 0, 0, false, 0}, false, Act(A::kNone, 0, false)},
       {"unknown type", UnifiedEvent{9, 0, 1, 1, 2, 65, true, 120}, false, Act(A::kNone, 0, false)},
   };
   for (const Case& c : cases) EXPECT_EQ(PlaybackActionFor(c.ev, c.relative), c.expect) << c.what;

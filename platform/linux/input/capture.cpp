@@ -125,6 +125,7 @@ struct Device {
   int twinFd = -1;
   int64_t grabNotBefore = 0;
   bool hiResWheel = false;
+  bool hiResHWheel = false;
   bool dropped = false;
   std::vector<input_event> pending;
   std::bitset<kCodes> down;
@@ -206,6 +207,7 @@ std::unique_ptr<Device> OpenDevice(const std::string& path, bool& notInteresting
   d->path = path;
   d->fd = fd;
   d->hiResWheel = c.rel.Test(REL_WHEEL_HI_RES);
+  d->hiResHWheel = c.rel.Test(REL_HWHEEL_HI_RES);
   // Touchpads, touch screens, tablets, joysticks, game pads and force-feedback
   // devices are only listened to, never grabbed. Keyboards and receivers whose
   // HID descriptors list more absolute usages than there are named axes get
@@ -446,7 +448,7 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
   SetInputEventTimeNs(frameNs);
   bool swallowed = false, moved = false;
   long dx = 0, dy = 0;
-  int hiRes = 0, notches = 0;
+  int hiRes = 0, notches = 0, hHiRes = 0, hNotches = 0;
   for (const input_event& ev : d.pending) {
     if (ev.type == EV_KEY) {
       const int code = ev.code;
@@ -483,6 +485,8 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
         case REL_Y: dy += ev.value; moved = true; break;
         case REL_WHEEL_HI_RES: hiRes += ev.value; break;
         case REL_WHEEL: notches += ev.value; break;
+        case REL_HWHEEL_HI_RES: hHiRes += ev.value; break;
+        case REL_HWHEEL: hNotches += ev.value; break;
         default: break;
       }
       out_.push_back(ev);
@@ -509,6 +513,9 @@ void Capture::HandleFrame(Device& d, const input_event& syn) {
     MotionPositionsDeliver(frameNs, InstalledHooks().wantsMovePosition(), false, 0, 0, dx, dy);
   }
   hooks.tapScroll(d.hiResWheel ? hiRes : notches * 120);
+  const int hWheel = d.hiResHWheel ? hHiRes : hNotches * 120;
+  if (hWheel != 0)
+    if (void (*tapH)(int) = InstalledHooks().tapHScroll) tapH(hWheel);
   // Only now: the movement and wheel hooks may wait for the profile lock, so
   // the watchdog must see those waits as well.
   SetInputEventTimeNs(0);

@@ -53,7 +53,7 @@ bool CreateInjectDevice(int fd) {
     if (EvdevToVk(code) != 0 && IoIoctlInt(fd, UI_SET_KEYBIT, code) < 0) return false;
   for (int code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE, BTN_SIDE, BTN_EXTRA})
     if (IoIoctlInt(fd, UI_SET_KEYBIT, code) < 0) return false;
-  for (int axis : {REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES})
+  for (int axis : {REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES, REL_HWHEEL, REL_HWHEEL_HI_RES})
     if (IoIoctlInt(fd, UI_SET_RELBIT, axis) < 0) return false;
   return SetUp(fd, 0x5201, "Pellomar virtual input", "pmr-inject");
 }
@@ -76,6 +76,7 @@ bool CreatePointerDevice(int fd) {
 // Part of a wheel notch written as high-resolution movement but not yet as a
 // whole notch; guarded by g_InjectMutex.
 int g_WheelRemainder = 0;
+int g_HWheelRemainder = 0;
 
 // Key and button codes pressed on the injection device; guarded by
 // g_InjectMutex.
@@ -208,23 +209,31 @@ void OsMoveMouseBy(int dx, int dy) {
   Send(events, n);
 }
 
-void OsMouseWheel(int delta120) {
+namespace {
+
+// One wheel axis: the high-resolution value as given, whole notches for
+// readers of the classic axis; the part of a notch left over is kept for the
+// next movement in the same direction.
+void SendWheel(int delta120, int hiResAxis, int notchAxis, int& remainder) {
   if (delta120 == 0) return;
   input_event events[3];
   int n = 0;
   std::lock_guard<std::mutex> lock(g_InjectMutex);
   if (!g_SessionUsable.load()) return;
-  // Whole notches for readers of the classic axis; the part of a notch left
-  // over is kept for the next movement in the same direction.
-  if ((g_WheelRemainder > 0 && delta120 < 0) || (g_WheelRemainder < 0 && delta120 > 0)) g_WheelRemainder = 0;
-  const long long total = static_cast<long long>(g_WheelRemainder) + delta120;
+  if ((remainder > 0 && delta120 < 0) || (remainder < 0 && delta120 > 0)) remainder = 0;
+  const long long total = static_cast<long long>(remainder) + delta120;
   const long long notches = total / 120;
-  g_WheelRemainder = static_cast<int>(total - notches * 120);
-  events[n++] = Event(EV_REL, REL_WHEEL_HI_RES, delta120);
-  if (notches != 0) events[n++] = Event(EV_REL, REL_WHEEL, static_cast<int>(notches));
+  remainder = static_cast<int>(total - notches * 120);
+  events[n++] = Event(EV_REL, static_cast<uint16_t>(hiResAxis), delta120);
+  if (notches != 0) events[n++] = Event(EV_REL, static_cast<uint16_t>(notchAxis), static_cast<int>(notches));
   events[n] = input_event{};
   WriteFrameLocked(events, n);
 }
+
+}  // namespace
+
+void OsMouseWheel(int delta120) { SendWheel(delta120, REL_WHEEL_HI_RES, REL_WHEEL, g_WheelRemainder); }
+void OsMouseHWheel(int delta120) { SendWheel(delta120, REL_HWHEEL_HI_RES, REL_HWHEEL, g_HWheelRemainder); }
 
 bool OsAccessibilityTrusted() {
   int fd = InputIo().Open("/dev/uinput", O_WRONLY | O_CLOEXEC);
@@ -243,6 +252,7 @@ void ResetInputForTest() {
   g_LastAbsX = g_LastAbsY = -1;
   g_InjectHeld.reset();
   g_WheelRemainder = 0;
+  g_HWheelRemainder = 0;
   g_SessionUsable.store(true);
   g_GrabBroken.store(false);
   g_BusySinceNs.store(0);
