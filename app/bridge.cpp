@@ -18,7 +18,9 @@
 #include "state/app_settings.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
+#include "tools/click_sequence.h"
 #include "tools/hotkey_guard.h"
+#include "tools/jitter.h"
 #include "tools/keyspammer.h"
 #include "tools/status_json.h"
 #include "tools/tool_state.h"
@@ -250,6 +252,10 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("getMacroAsk", [](const std::string&) { return MacroAskJson(); });
   // The answer to "use this typing key as a hotkey?": "1" yes, else no.
   sync("confirmHotkey", Unwrapped([](const std::string& s) { ConfirmPendingHotkey(s); }));
+  // Jitter, the fixed spot typed in, the click sequence.
+  sync("updateJitter", Unwrapped([](const std::string& s) { ApplyJitterUpdate(s); }));
+  sync("setFixedSpot", Unwrapped([](const std::string& s) { ApplyFixedSpotUpdate(s); }));
+  sync("setClickSequence", Unwrapped([](const std::string& s) { ApplyClickSequenceUpdate(s); }));
   return t;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/os_thread.h"
 #include "base/number_text.h"
 #include "state/profiles.h"
+#include "tools/jitter.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
@@ -95,7 +96,7 @@ void KeySpammerThread() {
       isKeySpamming.store(false);
       continue;
     }
-    WaitIntervalOrWake(g_KeySpamWake, KeySpamIntervalMs());
+    WaitIntervalOrWake(g_KeySpamWake, JitteredIntervalMs(KeySpamIntervalMs(), ReadSetting(keySpamJitterMs)));
   }
 }
 

@@ -24,6 +24,8 @@
 #include "tools/playback.h"
 #include "tools/hotkey_guard.h"
 #include "tools/tool_state.h"
+#include "tools/click_sequence.h"
+#include "tools/jitter.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
 
@@ -217,6 +219,11 @@ std::string BuildSettingsJson() {
       {"ksRptTimes", std::to_string(ReadSetting(keySpamRepeatTimes))},
       {"holdAuto", Bool(g_HoldModeAuto.load())},
       {"holdKeySpam", Bool(g_HoldModeKeySpam.load())},
+      // Jitter and click sequence group.
+      {"jitterMs", std::to_string(ReadSetting(autoClickJitterMs))},
+      {"jitterRadius", std::to_string(ReadSetting(autoClickJitterRadius))},
+      {"ksJitterMs", std::to_string(ReadSetting(keySpamJitterMs))},
+      {"sequence", ClickSequenceJson()},
   };
   std::string j = "{";
   bool first = true;

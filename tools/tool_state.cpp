@@ -1,6 +1,8 @@
 // The tools' shared state, hotkey dispatch and key reassignment requests.
 #include "tools/tool_state.h"
 #include "tools/hotkey_guard.h"
+#include "tools/click_sequence.h"
+#include "tools/jitter.h"
 
 #include "app/app.h"
 
@@ -188,4 +190,6 @@ void ResetToolStateForTest() {
   fPlaybackSpeed = 1.0f;
   bLoopSequence = false;
   iLoopIntervalMs = 500;
+  autoClickJitterMs = autoClickJitterRadius = keySpamJitterMs = 0;
+  SetClickSequence({});
 }
