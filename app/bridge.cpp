@@ -21,6 +21,7 @@
 #include "tools/click_sequence.h"
 #include "tools/hotkey_guard.h"
 #include "tools/jitter.h"
+#include "tools/tool_rate.h"
 #include "tools/keyspammer.h"
 #include "tools/status_json.h"
 #include "tools/tool_state.h"
@@ -256,6 +257,9 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("updateJitter", Unwrapped([](const std::string& s) { ApplyJitterUpdate(s); }));
   sync("setFixedSpot", Unwrapped([](const std::string& s) { ApplyFixedSpotUpdate(s); }));
   sync("setClickSequence", Unwrapped([](const std::string& s) { ApplyClickSequenceUpdate(s); }));
+  // The measured timing: a test run of the clicker's wait, and its result.
+  sync("testClickTiming", NoArgs([] { RequestTimingTest(); }));
+  sync("getTimingTest", [](const std::string&) { return TimingTestJson(); });
   return t;
 }
 

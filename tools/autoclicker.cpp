@@ -10,6 +10,7 @@
 #include "tools/click_sequence.h"
 #include "tools/jitter.h"
 #include "tools/recorder.h"
+#include "tools/tool_rate.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
 
@@ -84,6 +85,7 @@ void AutoClickOnce() {
   if (autoClickLocationMode.load() == 1) MoveToJittered(autoClickFixedX.load(), autoClickFixedY.load());
   ClickHere(ReadSetting(autoClickerButtonIdx), ReadSetting(autoClickClickType) == 1 ? 2 : 1);
   currentClickCount.fetch_add(1);
+  g_ClickRate.Mark(MonotonicNs());
 }
 
 // Where a run of the click sequence is: the next point and the passes made.
@@ -100,6 +102,7 @@ double SequenceStep(const std::vector<ClickPoint>& seq, SequenceRun& run) {
   MoveToJittered(p.x, p.y);
   ClickHere(p.button, p.clicks);
   currentClickCount.fetch_add(1);
+  g_ClickRate.Mark(MonotonicNs());
   if (++run.next >= seq.size()) {
     run.next = 0;
     ++run.passes;
@@ -115,7 +118,9 @@ void AutoClickerThread() {
   while (g_AppRunning.load()) {
     if (!isAutoClicking.load()) {
       sequenceRun = SequenceRun{};
+      g_ClickRate.Reset();
       SettleRunCount(currentClickCount, lastClickRun);
+      if (RunTimingTestIfRequested()) continue;
       WaitUntilWoken(g_AutoClickWake);
       continue;
     }

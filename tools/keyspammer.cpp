@@ -12,6 +12,7 @@
 #include "state/profiles.h"
 #include "tools/jitter.h"
 #include "tools/recorder.h"
+#include "tools/tool_rate.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
 
@@ -70,6 +71,7 @@ bool KeySpamCycle() {
   }
   g_NextTarget.store(next);
   currentKeySpamCount.fetch_add(1);
+  g_KeySpamRate.Mark(MonotonicNs());
   return true;
 }
 
@@ -83,6 +85,7 @@ void KeySpammerThread() {
   OsMakeThreadTimeCritical(kTimingPriorityTool);
   while (g_AppRunning.load()) {
     if (!isKeySpamming.load()) {
+      g_KeySpamRate.Reset();
       SettleRunCount(currentKeySpamCount, lastKeySpamRun);
       WaitUntilWoken(g_KeySpamWake);
       continue;

@@ -26,6 +26,8 @@
 #include "tools/tool_state.h"
 #include "tools/click_sequence.h"
 #include "tools/jitter.h"
+#include "tools/tool_rate.h"
+#include "app/wake.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
 
@@ -182,6 +184,12 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += std::to_string(lastKeySpamRun.runs.load());
   j += ",\"lastKeyPresses\":";
   j += std::to_string(lastKeySpamRun.count.load());
+  // The rates the running tools really reach (0 while stopped), per second.
+  const int64_t now = MonotonicNs();
+  j += ",\"clickRate\":";
+  j += FormatDouble(isAutoClicking.load() ? g_ClickRate.PerSecond(now) : 0.0, 0.0);
+  j += ",\"keyRate\":";
+  j += FormatDouble(isKeySpamming.load() ? g_KeySpamRate.PerSecond(now) : 0.0, 0.0);
   j += '}';
   return j;
 }

@@ -3,6 +3,7 @@
 #include "tools/hotkey_guard.h"
 #include "tools/click_sequence.h"
 #include "tools/jitter.h"
+#include "tools/tool_rate.h"
 
 #include "app/app.h"
 
@@ -192,4 +193,7 @@ void ResetToolStateForTest() {
   iLoopIntervalMs = 500;
   autoClickJitterMs = autoClickJitterRadius = keySpamJitterMs = 0;
   SetClickSequence({});
+  g_ClickRate.Reset();
+  g_KeySpamRate.Reset();
+  ResetTimingTestForTest();
 }

@@ -6,12 +6,17 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
+
+#include "base/strings.h"
 
 #include "platform/os_input.h"
 #include "tests/sim/input_harness.h"
 #include "tools/autoclicker.h"
 #include "tools/click_sequence.h"
 #include "tools/jitter.h"
+#include "tools/status_json.h"
+#include "tools/tool_rate.h"
 #include "tools_test_util.h"
 
 namespace {
@@ -188,6 +193,74 @@ TEST_F(ClickerExtrasInjectTest, AStopDuringASequenceLeavesNothingPressed) {
   ASSERT_TRUE(WaitFor([&] { return Held().empty(); }));
   const std::vector<SeenClick> c = Clicks(t0);
   EXPECT_EQ(c.size(), 2u) << "the double click completes, the hour's pause is cut short";
+}
+
+// A number member of a JSON text (enough for the flat texts here).
+double JsonNumber(const std::string& json, const std::string& key) {
+  const size_t at = json.find("\"" + key + "\":");
+  if (at == std::string::npos) return -1;
+  return std::stod(json.substr(at + key.size() + 3));
+}
+
+TEST_F(ClickerExtrasInjectTest, TheStatusShowsTheRateTheClicksReallyReach) {
+  autoClickIntervalMs = 20;
+  autoClickJitterMs = 0;
+  toolstest::WorkerThread worker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  const int64_t t0 = MonotonicNs();
+  Trigger(triggerAutoClickStart);
+  ASSERT_TRUE(WaitFor([&] { return Clicks(t0).size() >= 12; }));
+  const double rate = JsonNumber(BuildTrackerStatusJson("[]"), "clickRate");
+  Trigger(triggerAutoClickStop);
+  ASSERT_TRUE(WaitFor([] { return lastClickRun.runs.load() > 0; }));
+  // A pause of 20 ms after each click: never faster than 50 a second, and
+  // at the very least a few a second even on a loaded machine.
+  EXPECT_GT(rate, 2.0);
+  EXPECT_LE(rate, 50.0);
+  // Measured, not the setting: the clicks the desktop saw give the same pace.
+  const std::vector<SeenClick> c = Clicks(t0);
+  const double seen = static_cast<double>(c.size() - 1) * 1e9 / static_cast<double>(c.back().pressNs - c.front().pressNs);
+  EXPECT_LE(seen, 50.5);
+  EXPECT_EQ(JsonNumber(BuildTrackerStatusJson("[]"), "clickRate"), 0.0) << "no rate while stopped";
+}
+
+TEST_F(ClickerExtrasInjectTest, TimingTestRunsTheWaitWithoutClicking) {
+  autoClickIntervalMs = 50;
+  toolstest::WorkerThread worker(AutoClickerThread, g_AutoClickWake, currentClickCount);
+  const int64_t t0 = MonotonicNs();
+  EXPECT_NE(TimingTestJson().find("\"state\":\"idle\""), std::string::npos);
+  RequestTimingTest();
+  ASSERT_TRUE(WaitFor([] { return TimingTestJson().find("\"state\":\"done\"") != std::string::npos; }));
+  const std::string j = TimingTestJson();
+  EXPECT_TRUE(Clicks(t0).empty()) << "the test sends no click";
+  EXPECT_EQ(JsonNumber(j, "intervalMs"), 50.0);
+  EXPECT_EQ(JsonNumber(j, "seq"), 1.0);
+  const double samples = JsonNumber(j, "samples");
+  EXPECT_GE(samples, 1.0);
+  EXPECT_LE(samples, 61.0) << "3 s of 50 ms pauses";
+  EXPECT_GT(JsonNumber(j, "perSecond"), 0.0);
+  EXPECT_LE(JsonNumber(j, "perSecond"), 20.5);
+  const double p50 = JsonNumber(j, "p50Us"), p99 = JsonNumber(j, "p99Us"), max = JsonNumber(j, "maxUs");
+  EXPECT_LE(0.0, p50);
+  EXPECT_LE(p50, p99);
+  EXPECT_LE(p99, max);
+  // The histogram counts every sample once, in buckets with the edges given.
+  const size_t h = j.find("\"histogram\":[");
+  ASSERT_NE(h, std::string::npos);
+  std::vector<std::string> counts = SplitString(j.substr(h + 13, j.find(']', h) - h - 13), ',');
+  ASSERT_EQ(counts.size(), static_cast<size_t>(kTimingBuckets));
+  double sum = 0;
+  for (const std::string& n : counts) sum += std::stod(n);
+  EXPECT_EQ(sum, samples);
+  EXPECT_NE(j.find("\"edgesUs\":[10,20,50,100,200,500,1000,2000]"), std::string::npos) << j;
+
+  // Starting the clicker ends a test at once, marked as interrupted.
+  autoClickIntervalMs = 1000;
+  RequestTimingTest();
+  ASSERT_TRUE(WaitFor([] { return TimingTestJson().find("\"state\":\"running\"") != std::string::npos; }));
+  Trigger(triggerAutoClickStart);
+  ASSERT_TRUE(WaitFor([] { return TimingTestJson().find("\"state\":\"interrupted\"") != std::string::npos; }));
+  ASSERT_TRUE(WaitFor([&] { return !Clicks(t0).empty(); })) << "the clicker runs";
+  Trigger(triggerAutoClickStop);
 }
 
 }  // namespace

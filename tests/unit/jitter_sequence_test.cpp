@@ -17,6 +17,7 @@
 #include "tools/jitter.h"
 #include "tools/recorder.h"
 #include "tools/status_json.h"
+#include "tools/tool_rate.h"
 
 using namespace statetest;
 
@@ -260,6 +261,23 @@ TEST_F(JitterSequenceTest, EscEndsAPickAndGoesNowhere) {
   EXPECT_FALSE(TapKey(kVkEscape, true));
   EXPECT_FALSE(TapKey(kVkEscape, false));
   EXPECT_TRUE(isPickingLocation.load());
+}
+
+TEST(RateMeterTest, RateOfTheRecentActions) {
+  RateMeter m;
+  EXPECT_EQ(m.PerSecond(0), 0.0);
+  m.Mark(1000000000);
+  EXPECT_EQ(m.PerSecond(1000000000), 0.0) << "one action has no rate";
+  // Every 10 ms: 100 a second, over the last 32 actions only.
+  for (int i = 1; i <= 40; ++i) m.Mark(1000000000 + i * 10000000LL);
+  EXPECT_NEAR(m.PerSecond(1500000000), 100.0, 1e-9);
+  // After a slow stretch the window holds only the recent pace.
+  for (int i = 1; i <= 40; ++i) m.Mark(1400000000 + i * 50000000LL);
+  EXPECT_NEAR(m.PerSecond(3400000000), 20.0, 1e-9);
+  // Actions older than 5 s do not count; a new run forgets the old one.
+  EXPECT_EQ(m.PerSecond(20000000000), 0.0);
+  m.Reset();
+  EXPECT_EQ(m.PerSecond(3400000000), 0.0);
 }
 
 }  // namespace

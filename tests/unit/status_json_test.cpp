@@ -85,7 +85,7 @@ TEST_F(StatusJsonTest, DefaultStateIsExactText) {
       Profiles() + kQuietPlaybackTail +
       ",\"clicks\":0,\"keyPresses\":0,\"hotkeyRefused\":{\"seq\":0,\"kind\":\"\",\"key\":\"\",\"owner\":\"\"},"
       "\"hotkeyPending\":{\"kind\":\"\",\"key\":\"\"},"
-      "\"clickRuns\":0,\"lastClicks\":0,\"keyPressRuns\":0,\"lastKeyPresses\":0}";
+      "\"clickRuns\":0,\"lastClicks\":0,\"keyPressRuns\":0,\"lastKeyPresses\":0,\"clickRate\":0,\"keyRate\":0}";
   EXPECT_EQ(Status(), expected);
 }
 
@@ -133,7 +133,7 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
       Profiles() + kQuietPlaybackTail +
       ",\"clicks\":12,\"keyPresses\":3,\"hotkeyRefused\":{\"seq\":1,\"kind\":\"auto\",\"key\":\"F7\",\"owner\":\"play\"},"
       "\"hotkeyPending\":{\"kind\":\"keyspamhotkey\",\"key\":\"Q\"},"
-      "\"clickRuns\":4,\"lastClicks\":1991,\"keyPressRuns\":2,\"lastKeyPresses\":35}";
+      "\"clickRuns\":4,\"lastClicks\":1991,\"keyPressRuns\":2,\"lastKeyPresses\":35,\"clickRate\":0,\"keyRate\":0}";
   EXPECT_EQ(Status(), expected);
 }
 
