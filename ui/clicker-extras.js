@@ -79,9 +79,16 @@
   function sequenceText(list) {
     return list.map(function (p) { return [p.x, p.y, p.button, p.clicks, p.pause].join(':'); }).join(';');
   }
+  // Changes on their way: until the last one is taken, settings fetched
+  // meanwhile may predate it and do not replace the list shown.
+  var pendingSends = 0;
   function sendSequence() {
     shownKey = JSON.stringify(points);
-    return call('setClickSequence', sequenceText(points)).then(refresh);
+    // The list on screen already shows this (edited in place or redrawn).
+    $('seq-list').dataset.key = shownKey;
+    pendingSends += 1;
+    var done = function () { pendingSends -= 1; return refresh(); };
+    return call('setClickSequence', sequenceText(points)).then(done, done);
   }
   function field(type, value, label, onChange, attrs) {
     var el = document.createElement(type === 'select' ? 'select' : 'input');
@@ -175,7 +182,7 @@
     var stored = Array.isArray(s.sequence) ? s.sequence : [];
     var key = JSON.stringify(stored);
     // What the program holds replaces the list unless a change of ours is on its way.
-    if (key !== shownKey || !points.length) { points = stored.map(function (p) { return { x: p.x, y: p.y, button: p.button, clicks: p.clicks, pause: p.pause }; }); shownKey = key; }
+    if (!pendingSends && (key !== shownKey || !points.length)) { points = stored.map(function (p) { return { x: p.x, y: p.y, button: p.button, clicks: p.clicks, pause: p.pause }; }); shownKey = key; }
     renderSequence(false);
     renderRanges();
   }
@@ -197,6 +204,7 @@
     readSettings(s);
   };
   window.pmrClickerStatus = function (s) {
+    if (typeof s.clickRate === 'number') renderMeasured(s);
     if (pickingPoint && !s.picking && s.locMode === 2) {
       // Cancelled: nothing changed.
       pickingPoint = false;
@@ -210,6 +218,70 @@
     var times = $('rptTimes');
     if (times) times.setAttribute('aria-label', mode === '2' ? 'Number of passes through the sequence' : 'Number of clicks');
   };
+  // ---- measured rate ---------------------------------------------------------
+  function rateWords(perSecond, one, many) {
+    var r = perSecond >= 100 ? Math.round(perSecond) : Math.round(perSecond * 10) / 10;
+    return 'Measured: ' + r + ' ' + (r === 1 ? one : many) + ' a second';
+  }
+  function renderMeasured(s) {
+    [['spam-measured', s.autoClicking, s.clickRate, 'click', 'clicks'],
+     ['ks-measured', s.keySpamming, s.keyRate, 'press', 'presses']].forEach(function (t) {
+      var show = !!t[1] && t[2] > 0;
+      $(t[0]).hidden = !show;
+      if (show) setText($(t[0]), rateWords(t[2], t[3], t[4]));
+    });
+    $('timing-go').disabled = !!s.autoClicking || timing.busy;
+  }
+
+  // ---- timing test ---------------------------------------------------------
+  var timing = { busy: false, seq: -1, timer: 0 };
+  function usText(us) { return us >= 1000 ? Math.round(us / 100) / 10 + ' ms' : Math.round(us) + ' \u00b5s'; }
+  function drawHistogram(r) {
+    var svg = $('timing-chart'), ns = 'http://www.w3.org/2000/svg';
+    while (svg.firstChild) svg.removeChild(svg.firstChild);
+    var most = Math.max.apply(null, r.histogram.concat([1]));
+    var w = 270 / r.histogram.length;
+    r.histogram.forEach(function (n, i) {
+      var h = n ? Math.max(2, Math.round(60 * n / most)) : 0;
+      var bar = document.createElementNS(ns, 'rect');
+      bar.setAttribute('x', String(i * w + 2)); bar.setAttribute('width', String(w - 4));
+      bar.setAttribute('y', String(62 - h)); bar.setAttribute('height', String(h));
+      bar.setAttribute('fill', 'currentColor');
+      var title = document.createElementNS(ns, 'title');
+      var lo = i ? r.edgesUs[i - 1] : 0, hi = r.edgesUs[i];
+      title.textContent = (hi === undefined ? 'over ' + usText(lo) : usText(lo) + '\u2013' + usText(hi)) + ' late: ' + n;
+      bar.appendChild(title);
+      svg.appendChild(bar);
+    });
+    setText($('timing-axis'), '0 \u2192 ' + r.edgesUs.map(usText).join(' \u00b7 ') + ' \u2192 more (how late each pause ended)');
+  }
+  function renderTiming(r) {
+    if (!r || typeof r !== 'object') return;
+    timing.busy = r.state === 'waiting' || r.state === 'running';
+    $('timing-go').disabled = timing.busy;
+    if (timing.busy) { setText($('timing-note'), 'Testing\u2026'); return; }
+    if (r.state === 'interrupted') setText($('timing-note'), 'The test stopped because the clicker started.');
+    if (r.state !== 'done') return;
+    setText($('timing-note'), 'Tested ' + r.samples + ' pauses of ' + r.intervalMs + ' ms.');
+    setText($('timing-figures'), 'Rate reached: ' + (Math.round(r.perSecond * 10) / 10) + ' a second \u00b7 late by p50 ' + usText(r.p50Us) +
+      ', p99 ' + usText(r.p99Us) + ', max ' + usText(r.maxUs));
+    drawHistogram(r);
+    $('timing-result').hidden = false;
+  }
+  function pollTiming() {
+    clearTimeout(timing.timer);
+    call('getTimingTest').then(function (r) {
+      renderTiming(r);
+      if (timing.busy) timing.timer = setTimeout(pollTiming, 250);
+    });
+  }
+  $('timing-go').addEventListener('click', function () {
+    timing.busy = true;
+    $('timing-go').disabled = true;
+    setText($('timing-note'), 'Testing\u2026');
+    call('testClickTiming').then(function () { timing.timer = setTimeout(pollTiming, 250); });
+  });
+
   document.querySelectorAll('input[name="loc"]').forEach(function (r) {
     r.addEventListener('change', function () { window.pmrClickerStatus({ picking: false, locMode: Number(r.value) }); });
   });

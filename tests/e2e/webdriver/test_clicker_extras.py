@@ -100,6 +100,40 @@ class ClickerExtras(unittest.TestCase):
         self.assertEqual(self.app.js("return document.querySelectorAll('#seq-list li').length"), 2)
         self.assertIn("passes", self.app.by_id("rptTimes").get_attribute("aria-label"))
 
+    def status(self):
+        return self.app.bridge("getTrackerStatus")["ok"]
+
+    def test_measured_rate_while_running_and_the_timing_test(self):
+        self.app.bridge("updateSpammer", "0,0,0,50,0,0,1,10,0")
+        self.app.bridge("startSpammer")
+        try:
+            E.wait_until(lambda: self.app.by_id("spam-measured").is_displayed(), 30, what="measured rate shown")
+            text = self.text("spam-measured")
+            self.assertTrue(text.startswith("Measured: "), text)
+            # 50 ms pauses: at most 20 clicks a second, whatever the machine.
+            self.assertLessEqual(float(text.split()[1]), 20.0)
+            self.assertTrue(self.app.by_id("timing-go").get_attribute("disabled"), "no test while clicking")
+        finally:
+            self.app.bridge("stopSpammer")
+        E.wait_until(lambda: not self.status()["autoClicking"], what="stopped")
+        E.wait_until(lambda: not self.app.by_id("spam-measured").is_displayed(), what="rate hidden when stopped")
+
+        E.wait_until(lambda: not self.app.by_id("timing-go").get_attribute("disabled"), what="test offered")
+        self.click("timing-go")
+        E.wait_until(lambda: self.app.by_id("timing-result").is_displayed(), 60, what="timing result")
+        result = self.app.bridge("getTimingTest")["ok"]
+        self.assertEqual(result["state"], "done")
+        self.assertEqual(sum(result["histogram"]), result["samples"])
+        self.assertIn("Rate reached", self.text("timing-figures"))
+        self.assertIn("p99", self.text("timing-figures"))
+        self.assertIn("Tested %d pauses of 50 ms" % result["samples"], self.text("timing-note"))
+        bars = self.app.js("return Array.prototype.map.call(document.querySelectorAll('#timing-chart rect'),"
+                           " function (r) { return Number(r.getAttribute('height')); })")
+        self.assertEqual(len(bars), len(result["histogram"]))
+        # The tallest bar is the fullest bucket; empty buckets draw nothing.
+        self.assertEqual(bars.index(max(bars)), result["histogram"].index(max(result["histogram"])))
+        self.assertEqual([b == 0 for b in bars], [n == 0 for n in result["histogram"]])
+
 
 if __name__ == "__main__":
     unittest.main()
