@@ -19,6 +19,9 @@
 #include "model/profiles.h"
 #include "state/session_file.h"
 #include "model/hotkey_guard.h"
+#include "model/click_sequence.h"
+#include "model/jitter.h"
+#include "tools/tool_rate.h"
 #include "tools/keyspammer.h"
 #include "app/status_json.h"
 #include "model/tool_state.h"
@@ -258,6 +261,13 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("editMacro", BindEditMacro);
   sync("undoMacroEdit", [](const std::string&) { return BindUndoMacroEdit(); });
   sync("redoMacroEdit", [](const std::string&) { return BindRedoMacroEdit(); });
+  // Jitter, the fixed spot typed in, the click sequence.
+  sync("updateJitter", Unwrapped([](const std::string& s) { ApplyJitterUpdate(s); }));
+  sync("setFixedSpot", Unwrapped([](const std::string& s) { ApplyFixedSpotUpdate(s); }));
+  sync("setClickSequence", Unwrapped([](const std::string& s) { ApplyClickSequenceUpdate(s); }));
+  // The measured timing: a test run of the clicker's wait, and its result.
+  sync("testClickTiming", NoArgs([] { RequestTimingTest(); }));
+  sync("getTimingTest", [](const std::string&) { return TimingTestJson(); });
   return t;
 }
 

@@ -9,7 +9,7 @@
 namespace {
 
 // Scripts of the main page that are inlined, by page-relative path.
-const char* const kInlinedScripts[] = {"vendor/Sortable.min.js", "macro_editor.js"};
+const char* const kInlinedScripts[] = {"vendor/Sortable.min.js", "macro_editor.js", "clicker-extras.js"};
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
   size_t pos = 0;

@@ -24,6 +24,10 @@
 #include "state/app_settings.h"
 #include "state/session_file.h"
 #include "tools/playback.h"
+#include "model/click_sequence.h"
+#include "model/jitter.h"
+#include "tools/tool_rate.h"
+#include "model/wake.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
 
@@ -180,6 +184,12 @@ std::string BuildStatusJson(const std::string& restore) {
   j += std::to_string(lastKeySpamRun.runs.load());
   j += ",\"lastKeyPresses\":";
   j += std::to_string(lastKeySpamRun.count.load());
+  // The rates the running tools really reach (0 while stopped), per second.
+  const int64_t now = MonotonicNs();
+  j += ",\"clickRate\":";
+  j += FormatDouble(isAutoClicking.load() ? g_ClickRate.PerSecond(now) : 0.0, 0.0);
+  j += ",\"keyRate\":";
+  j += FormatDouble(isKeySpamming.load() ? g_KeySpamRate.PerSecond(now) : 0.0, 0.0);
   j += '}';
   return j;
 }
@@ -217,6 +227,11 @@ std::string BuildSettingsJson() {
       {"ksRptTimes", std::to_string(ReadSetting(keySpamRepeatTimes))},
       {"holdAuto", Bool(g_HoldModeAuto.load())},
       {"holdKeySpam", Bool(g_HoldModeKeySpam.load())},
+      // Jitter and click sequence group.
+      {"jitterMs", std::to_string(ReadSetting(autoClickJitterMs))},
+      {"jitterRadius", std::to_string(ReadSetting(autoClickJitterRadius))},
+      {"ksJitterMs", std::to_string(ReadSetting(keySpamJitterMs))},
+      {"sequence", ClickSequenceJson()},
   };
   std::string j = "{";
   bool first = true;
@@ -368,5 +383,31 @@ void ApplyRecorderUpdate(const std::string& list) {
       std::atomic_ref<int>(iLoopIntervalMs).store(static_cast<int>(clamped));
     }
   }
+  SnapshotActiveProfileSettings();
+}
+
+void ApplyFixedSpotUpdate(const std::string& list) {
+  const std::vector<std::string> f = SplitString(list, ',');
+  if (f.size() < 2) return;
+  const double x = FieldNumber(f[0], std::nan(""));
+  const double y = FieldNumber(f[1], std::nan(""));
+  if (std::isnan(x) || std::isnan(y)) return;
+  autoClickFixedX.store(FieldInt(f[0], 0));
+  autoClickFixedY.store(FieldInt(f[1], 0));
+  autoClickLocationMode.store(1);
+  SnapshotActiveProfileSettings();
+}
+
+void ApplyJitterUpdate(const std::string& list) {
+  const std::vector<std::string> f = SplitString(list, ',');
+  auto apply = [&f](size_t i, int& target, int max) {
+    if (i >= f.size()) return;
+    const double v = FieldNumber(f[i], std::nan(""));
+    if (std::isnan(v)) return;
+    StoreSetting(target, static_cast<int>(v < 0 ? 0.0 : (v > max ? max : std::trunc(v))));
+  };
+  apply(0, autoClickJitterMs, kMaxJitterMs);
+  apply(1, autoClickJitterRadius, kMaxJitterRadius);
+  apply(2, keySpamJitterMs, kMaxJitterMs);
   SnapshotActiveProfileSettings();
 }

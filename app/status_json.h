@@ -28,7 +28,17 @@ std::string GetPanelSettingsFilePath();
 // (6 fields).
 // Fewer fields change nothing; extra fields are ignored.
 void ApplyAutoClickerUpdate(const std::string& list);
+// Bridge handler of setFixedSpot: "x,y" in desktop pixels (numbers,
+// truncated, kept within the 32-bit range). With both readable: the fixed
+// spot becomes (x, y), location mode 1, and the settings are copied into the
+// current profile; otherwise nothing changes.
+void ApplyFixedSpotUpdate(const std::string& list);
 void ApplyKeySpamUpdate(const std::string& list);
+// Bridge handler of updateJitter: "click jitter ms,click radius px,key jitter
+// ms". Each field is a number clamped to its range and truncated; a missing,
+// empty or unreadable field keeps its value. Copies the settings into the
+// current profile.
+void ApplyJitterUpdate(const std::string& list);
 // Comma list of updateRecorder: record keyboard, mouse clicks, pointer
 // movement, wheel, relative movement (numbers, non-zero on), playback speed
 // (kept within 0.1 to 10), loop (non-zero on), pause between loops in ms

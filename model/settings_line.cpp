@@ -10,6 +10,7 @@
 #include "base/strings.h"
 #include "model/settings_line.h"
 #include "model/tool_state.h"
+#include "model/settings_extras.h"
 
 namespace {
 
@@ -171,13 +172,15 @@ std::string SerializeSettings() {
   AppendInt(s, g_HoldModeAuto.load());        // 33
   AppendInt(s, g_HoldModeKeySpam.load());     // 34
   s += std::to_string(vkUnlock.load());       // 35
+  AppendSettingsExtras(s);                    // 36-39 jitter and click sequence
   return s;
 }
 
 void DeserializeSettings(std::string_view line) {
-  // Nothing past field 35 is read, so a line is split no further than that.
+  // Nothing past the last field of the jitter and sequence group is read, so
+  // a line is split no further than that.
   std::vector<std::string_view> f;
-  SplitStringView(line, ',', f, 37);
+  SplitStringView(line, ',', f, kSettingsExtrasFirst + kExtrasFieldCount + 1);
   const size_t n = f.size();
   if (n < 23) return;
   ReadSettingsFields(f, 0, 22);
@@ -195,6 +198,7 @@ void DeserializeSettings(std::string_view line) {
   if (n >= 36) {
     if (std::optional<int32_t> v = ParseLeadingInt32(f[35])) vkUnlock.store(*v);
   }
+  ReadSettingsExtras(f, kSettingsExtrasFirst);
 }
 
 std::string SerializeProfileSettings() {
@@ -206,13 +210,15 @@ std::string SerializeProfileSettings() {
   s += SerializeKeySpamTargetList();      // 18
   s += ',';
   s += std::to_string(keySpamChordMode.load() ? 1 : 0);  // 19
+  AppendSettingsExtras(s);                // 20-23 jitter and click sequence
   return s;
 }
 
 void DeserializeProfileSettings(std::string_view line) {
   std::vector<std::string_view> f;
-  SplitStringView(line, ',', f, 21);
+  SplitStringView(line, ',', f, kProfileExtrasFirst + kExtrasFieldCount + 1);
   if (f.size() < 18) return;
+  ReadSettingsExtras(f, kProfileExtrasFirst);
   // Fields 0-10 match the settings line; 11-16 are its fields 23-28, 17 is 30.
   for (int i = 0; i < 18; ++i) {
     std::optional<int32_t> v = ParseLeadingInt32(f[static_cast<size_t>(i)]);

@@ -1,7 +1,10 @@
 // The tools' shared state, hotkey dispatch and key reassignment requests.
 #include "model/tool_state.h"
-
 #include "model/hotkey_guard.h"
+#include "model/click_sequence.h"
+#include "model/jitter.h"
+#include "model/rate_meter.h"
+
 #include "model/wake.h"
 
 std::atomic<bool> isRecording{false};
@@ -188,4 +191,8 @@ void ResetToolStateForTest() {
   fPlaybackSpeed = 1.0f;
   bLoopSequence = false;
   iLoopIntervalMs = 500;
+  autoClickJitterMs = autoClickJitterRadius = keySpamJitterMs = 0;
+  SetClickSequence({});
+  g_ClickRate.Reset();
+  g_KeySpamRate.Reset();
 }

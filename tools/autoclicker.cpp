@@ -2,12 +2,16 @@
 #include "tools/autoclicker.h"
 
 #include <cstdint>
+#include <vector>
 
 #include "model/tool_state.h"
 #include "model/wake.h"
 #include "platform/os_input.h"
 #include "platform/os_thread.h"
+#include "model/click_sequence.h"
+#include "model/jitter.h"
 #include "tools/recorder.h"
+#include "tools/tool_rate.h"
 #include "tools/tool_timing.h"
 
 namespace {
@@ -48,41 +52,89 @@ void RecordClick(uint64_t flags, ClickPosition& pos) {
   RecordToolClick(flags, pos.x, pos.y);
 }
 
+// Makes one click (or double click, `clicks` 2) of `button` where the pointer
+// is now, for a button index 0 to 2; other indexes click nothing.
+void ClickHere(int button, int clicks) {
+  if (button < 0 || button > 2) return;
+  ClickPosition pos;
+  if (isRecording.load() && ReadSetting(bRecordMouseClicks)) {
+    OsCursorPosition(pos.x, pos.y);
+    pos.known = true;
+  }
+  for (int n = 1; n <= clicks; ++n) {
+    if (n == 2) {
+      const int64_t t = MonotonicNs();
+      SleepThenYieldUntil(t + kDoubleClickSleepNs, t + kDoubleClickGapNs);
+    }
+    OsMouseButton(button, true, n);
+    RecordClick(kClickPressFlags[button], pos);
+    OsMouseButton(button, false, n);
+    RecordClick(kClickReleaseFlags[button], pos);
+  }
+}
+
+// Moves the pointer to (x, y), shifted by the position jitter.
+void MoveToJittered(int x, int y) {
+  JitterPosition(ReadSetting(autoClickJitterRadius), x, y);
+  OsMoveMouseTo(x, y);
+}
+
 // One step after the running checks: moves to the fixed position when set,
 // makes the click (or double click) and counts it.
 void AutoClickOnce() {
-  if (autoClickLocationMode.load() == 1) OsMoveMouseTo(autoClickFixedX.load(), autoClickFixedY.load());
-
-  const int button = ReadSetting(autoClickerButtonIdx);
-  if (button >= 0 && button <= 2) {
-    ClickPosition pos;
-    if (isRecording.load() && ReadSetting(bRecordMouseClicks)) {
-      OsCursorPosition(pos.x, pos.y);
-      pos.known = true;
-    }
-    const int clicks = ReadSetting(autoClickClickType) == 1 ? 2 : 1;
-    for (int n = 1; n <= clicks; ++n) {
-      if (n == 2) {
-        const int64_t t = MonotonicNs();
-        SleepThenYieldUntil(t + kDoubleClickSleepNs, t + kDoubleClickGapNs);
-      }
-      OsMouseButton(button, true, n);
-      RecordClick(kClickPressFlags[button], pos);
-      OsMouseButton(button, false, n);
-      RecordClick(kClickReleaseFlags[button], pos);
-    }
-  }
+  if (autoClickLocationMode.load() == 1) MoveToJittered(autoClickFixedX.load(), autoClickFixedY.load());
+  ClickHere(ReadSetting(autoClickerButtonIdx), ReadSetting(autoClickClickType) == 1 ? 2 : 1);
   currentClickCount.fetch_add(1);
+  g_ClickRate.Mark(MonotonicNs());
+}
+
+// Where a run of the click sequence is: the next point and the passes made.
+// Private to the clicker thread; a new run starts at the first point.
+struct SequenceRun {
+  size_t next = 0;
+  int passes = 0;
+};
+
+// One point of the sequence: move, click, count; returns its pause.
+double SequenceStep(const std::vector<ClickPoint>& seq, SequenceRun& run) {
+  if (run.next >= seq.size()) run.next = 0;
+  const ClickPoint& p = seq[run.next];
+  MoveToJittered(p.x, p.y);
+  ClickHere(p.button, p.clicks);
+  currentClickCount.fetch_add(1);
+  g_ClickRate.Mark(MonotonicNs());
+  if (++run.next >= seq.size()) {
+    run.next = 0;
+    ++run.passes;
+  }
+  return p.pauseMs < 1 ? 1.0 : static_cast<double>(p.pauseMs);
 }
 
 }  // namespace
 
 void AutoClickerThread() {
   OsMakeThreadTimeCritical(kTimingPriorityTool);
+  SequenceRun sequenceRun;
   while (g_AppRunning.load()) {
     if (!isAutoClicking.load()) {
+      sequenceRun = SequenceRun{};
+      g_ClickRate.Reset();
       SettleRunCount(currentClickCount, lastClickRun);
+      if (RunTimingTestIfRequested()) continue;
       WaitUntilWoken(g_AutoClickWake);
+      continue;
+    }
+    if (autoClickLocationMode.load() == kLocationSequence) {
+      // The list is read afresh at each point, so an edit is seen at once;
+      // a list made empty ends the run.
+      const std::vector<ClickPoint> seq = ClickSequence();
+      if (seq.empty() ||
+          (ReadSetting(autoClickRepeatMode) == 0 && sequenceRun.passes >= ReadSetting(autoClickRepeatTimes))) {
+        isAutoClicking.store(false);
+        continue;
+      }
+      const double pause = SequenceStep(seq, sequenceRun);
+      WaitIntervalOrWake(g_AutoClickWake, JitteredIntervalMs(pause, ReadSetting(autoClickJitterMs)));
       continue;
     }
     if (ReadSetting(autoClickRepeatMode) == 0 && currentClickCount.load() >= ReadSetting(autoClickRepeatTimes)) {
@@ -90,6 +142,6 @@ void AutoClickerThread() {
       continue;
     }
     AutoClickOnce();
-    WaitIntervalOrWake(g_AutoClickWake, AutoClickIntervalMs());
+    WaitIntervalOrWake(g_AutoClickWake, JitteredIntervalMs(AutoClickIntervalMs(), ReadSetting(autoClickJitterMs)));
   }
 }

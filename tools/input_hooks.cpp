@@ -90,6 +90,13 @@ bool TapKey(int vk, bool down) {
       WakeSignalProcessor();
       return true;
     }
+    if (vk == kVkEscape && !keyHeld[vk] && isPickingLocation.load()) {
+      // Esc ends a position pick without a position; like the click that
+      // would have picked, it goes nowhere (nor do its repeats and release).
+      isPickingLocation.store(false);
+      keyHeld[vk] = keySwallowed[vk] = true;
+      return true;
+    }
     if (keyHeld[vk]) {
       // An auto-repeat: it follows the fate of the first press.
       if (keySwallowed[vk]) return true;

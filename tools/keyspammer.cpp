@@ -12,6 +12,8 @@
 #include "platform/os_input.h"
 #include "platform/os_thread.h"
 #include "tools/recorder.h"
+#include "model/jitter.h"
+#include "tools/tool_rate.h"
 #include "tools/tool_timing.h"
 
 namespace {
@@ -69,6 +71,7 @@ bool KeySpamCycle() {
   }
   g_NextTarget.store(next);
   currentKeySpamCount.fetch_add(1);
+  g_KeySpamRate.Mark(MonotonicNs());
   return true;
 }
 
@@ -82,6 +85,7 @@ void KeySpammerThread() {
   OsMakeThreadTimeCritical(kTimingPriorityTool);
   while (g_AppRunning.load()) {
     if (!isKeySpamming.load()) {
+      g_KeySpamRate.Reset();
       SettleRunCount(currentKeySpamCount, lastKeySpamRun);
       WaitUntilWoken(g_KeySpamWake);
       continue;
@@ -95,7 +99,7 @@ void KeySpammerThread() {
       isKeySpamming.store(false);
       continue;
     }
-    WaitIntervalOrWake(g_KeySpamWake, KeySpamIntervalMs());
+    WaitIntervalOrWake(g_KeySpamWake, JitteredIntervalMs(KeySpamIntervalMs(), ReadSetting(keySpamJitterMs)));
   }
 }
 

@@ -141,7 +141,8 @@ TEST_F(BridgeTableTest, NamesInRegistrationOrder) {
       "reassignKey", "pmrMacPermissionStatus", "pmrMacRequestPermission", "pmrMacAlert",
       "pmrLinuxInstallGnomeHelper", "pmrMacOpenSoftwareUpdate", "pmrMacContinue", "updateRecorder",
       "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen", "getMacroAsk",
-      "confirmHotkey", "getMacroRows", "getMacroEvents", "editMacro", "undoMacroEdit", "redoMacroEdit"};
+      "confirmHotkey", "getMacroRows", "getMacroEvents", "editMacro", "undoMacroEdit", "redoMacroEdit",
+      "updateJitter", "setFixedSpot", "setClickSequence", "testClickTiming", "getTimingTest"};
   Harness h;
   std::vector<std::string> names;
   for (const BridgeBinding& b : h.table) {

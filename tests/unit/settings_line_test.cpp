@@ -191,9 +191,9 @@ TEST_F(SettingsLineTest, EveryFieldSurvivesARoundTrip) {
   vkUnlock.store(5);
 
   const std::string line = SerializeSettings();
-  EXPECT_EQ(line, "1,2,3,4,2,1,0,77,1,-640,480,0,0,0,0,1,0.25,1,1234,65,66,0,67,5,6,7,8,0,99,68,69,69|70|71,1,1,1,5");
+  EXPECT_EQ(line, "1,2,3,4,2,1,0,77,1,-640,480,0,0,0,0,1,0.25,1,1234,65,66,0,67,5,6,7,8,0,99,68,69,69|70|71,1,1,1,5,0,0,0");
   const std::string profileLine = SerializeProfileSettings();
-  EXPECT_EQ(profileLine, "1,2,3,4,2,1,0,77,1,-640,480,5,6,7,8,0,99,69,69|70|71,1");
+  EXPECT_EQ(profileLine, "1,2,3,4,2,1,0,77,1,-640,480,5,6,7,8,0,99,69,69|70|71,1,0,0,0");
 
   ResetToolStateForTest();
   DeserializeSettings(line);

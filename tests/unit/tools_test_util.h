@@ -13,6 +13,7 @@
 #include "tools/keyspammer.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
+#include "tools/tool_rate.h"
 #include "model/tool_state.h"
 
 namespace toolstest {
@@ -22,6 +23,7 @@ inline void ResetAll() {
   ResetInputHooksForTest();
   ResetKeySpammerForTest();
   ResetPlaybackForTest();
+  ResetTimingTestForTest();
   for (WakeEvent* ev : {&g_SignalWake, &g_AutoClickWake, &g_KeySpamWake, &g_PlaybackWake})
     ev->flag.store(false);
   std::lock_guard<std::mutex> lock(profileMutex);

@@ -35,6 +35,7 @@ expected="/usr/bin/pellomar
 /usr/lib/pellomar/pellomar
 /usr/lib/pellomar/setup-input
 /usr/lib/pellomar/ui
+/usr/lib/pellomar/ui/clicker-extras.js
 /usr/lib/pellomar/ui/index.html
 /usr/lib/pellomar/update-install
 /usr/share/applications/app.pellomar.free.desktop
