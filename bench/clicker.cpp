@@ -436,6 +436,7 @@ int main(int argc, char** argv) {
   }
 
   pmrbench::PrintLoad("", 0);
+  pmrbench::PrintTimerFloor(kTimingPriorityTool, "");
   const Suite quiet{full ? 10.0 : 5.0, full ? 60.0 : 10.0, full ? 10.0 : 5.0, full ? 10000 : 3000, true};
   RunSuite(log, quiet, "", nullptr);
 
@@ -443,6 +444,7 @@ int main(int argc, char** argv) {
   const Suite loaded{full ? 20.0 : 6.0, full ? 60.0 : 10.0, full ? 10.0 : 5.0, full ? 10000 : 5000, false};
   pmrbench::BusyLoad hogs;
   pmrbench::PrintLoad("_loaded", hogs.Hogs());
+  pmrbench::PrintTimerFloor(kTimingPriorityTool, "_loaded");
   RunSuite(log, loaded, "_loaded", nullptr);
   hogs.Stop();
   return 0;

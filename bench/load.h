@@ -118,4 +118,41 @@ inline void PrintWakeupFloor(int priority, const char* suffix) {
   }
 }
 
+// The floor under every timed wait: a thread, real-time at `priority` where
+// allowed, sleeping `n` times until an absolute point 1 ms ahead; how late
+// each sleep ended, in microseconds, sorted. A wait that must end on time
+// spins for what this shows.
+inline std::vector<double> TimerLatenessUs(int n, int priority) {
+  std::vector<double> us;
+  us.reserve(static_cast<size_t>(n));
+  std::thread t([&] {
+    OsMakeThreadTimeCritical(priority);
+    for (int i = 0; i < n; ++i) {
+      timespec at;
+      clock_gettime(CLOCK_MONOTONIC, &at);
+      at.tv_nsec += 1000000;
+      if (at.tv_nsec >= 1000000000) {
+        at.tv_nsec -= 1000000000;
+        ++at.tv_sec;
+      }
+      while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) != 0) {
+      }
+      timespec woke;
+      clock_gettime(CLOCK_MONOTONIC, &woke);
+      us.push_back(static_cast<double>((woke.tv_sec - at.tv_sec) * 1000000000LL + (woke.tv_nsec - at.tv_nsec)) / 1e3);
+    }
+  });
+  t.join();
+  std::sort(us.begin(), us.end());
+  return us;
+}
+
+inline void PrintTimerFloor(int priority, const char* suffix) {
+  const std::vector<double> us = TimerLatenessUs(3000, priority);
+  if (us.empty()) return;
+  std::printf("machine_timer_late_p50_us%s: %.1f\n", suffix, us[us.size() / 2]);
+  std::printf("machine_timer_late_p99_us%s: %.1f\n", suffix, us[us.size() * 99 / 100]);
+  std::printf("machine_timer_late_max_us%s: %.1f\n", suffix, us.back());
+}
+
 }  // namespace pmrbench
