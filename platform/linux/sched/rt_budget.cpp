@@ -81,9 +81,19 @@ void OsRealtimeBudgetCheck() {
       g_Demotions.fetch_add(1);
       break;
     }
-    case RtBudget::Action::kRestore:
-      if (!RegrantRealtime(t_Grant)) t_Budget.RestoreFailed(now);
+    case RtBudget::Action::kRestore: {
+      if (!RegrantRealtime(t_Grant)) {
+        t_Budget.RestoreFailed(now);
+        break;
+      }
+      // The kernel's count of real-time running starts over only when the
+      // thread wakes from a sleep as a real-time thread; the blocks it made at
+      // normal scheduling left the count of its earlier runs standing, and a
+      // flood that steps it down and up again would add up to the limit.
+      timespec brief{0, 20000};
+      nanosleep(&brief, nullptr);
       break;
+    }
     case RtBudget::Action::kNone:
       break;
   }
