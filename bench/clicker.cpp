@@ -7,6 +7,8 @@
 // The interval is a pause after each click, so the pause is measured from one
 // click's release write to the next click's press write, and the click's own
 // cost from its press write to its release write.
+// What keeping that rhythm costs is the clicker thread's CPU time per wall
+// second at 1 ms (its short spin before each click included).
 //
 // Durations: by default a short run (1 ms: 5 s; 10 ms and 100 ms: 10 s each;
 // key spammer: 5 s; xdotool: 3000 clicks). With the argument "--full" (or
@@ -20,6 +22,7 @@
 #include <fcntl.h>
 #include <linux/input-event-codes.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -153,14 +156,24 @@ std::vector<double> CostsUs(const Clicks& c) {
   return out;
 }
 
+// CPU time a thread has used so far, in seconds (NaN when it cannot be read).
+double ThreadCpuSeconds(std::thread& t) {
+  clockid_t clock;
+  timespec ts;
+  if (pthread_getcpuclockid(t.native_handle(), &clock) != 0 || clock_gettime(clock, &ts) != 0) return std::nan("");
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 // Runs one tool's worker loop for `seconds` between a start and a stop request;
-// returns the time between the two requests in seconds.
+// returns the time between the two requests in seconds. `cpuSeconds`, when
+// given, receives the CPU time the worker used between them.
 double RunTool(void (*loop)(), WakeEvent& wake, std::atomic<int>& runCounter, std::atomic<bool>& startTrigger,
-               std::atomic<bool>& stopTrigger, double seconds) {
+               std::atomic<bool>& stopTrigger, double seconds, double* cpuSeconds = nullptr) {
   g_AppRunning.store(true);
   runCounter.store(-1);
   std::thread worker(loop);
   while (runCounter.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const double cpu0 = ThreadCpuSeconds(worker);
   const int64_t t0 = NowNs();
   startTrigger.store(true);
   ProcessSignals();
@@ -168,6 +181,7 @@ double RunTool(void (*loop)(), WakeEvent& wake, std::atomic<int>& runCounter, st
   stopTrigger.store(true);
   ProcessSignals();
   const int64_t t1 = NowNs();
+  if (cpuSeconds) *cpuSeconds = ThreadCpuSeconds(worker) - cpu0;
   g_AppRunning.store(false);
   wake.Wake();
   worker.join();
@@ -178,6 +192,7 @@ double RunTool(void (*loop)(), WakeEvent& wake, std::atomic<int>& runCounter, st
 struct ClickRun {
   Clicks clicks;
   double seconds = 0;
+  double cpuSeconds = 0;  // of the clicker thread
 };
 
 ClickRun RunClicker(InjectLog& log, int intervalMs, double seconds) {
@@ -187,7 +202,7 @@ ClickRun RunClicker(InjectLog& log, int intervalMs, double seconds) {
   log.Clear();
   ClickRun r;
   r.seconds = RunTool(AutoClickerThread, g_AutoClickWake, currentClickCount, triggerAutoClickStart,
-                      triggerAutoClickStop, seconds);
+                      triggerAutoClickStop, seconds, &r.cpuSeconds);
   r.clicks = PairUp(log.Take(), BTN_LEFT);
   return r;
 }
@@ -341,6 +356,9 @@ void RunSuite(InjectLog& log, const Suite& suite, const std::string& suffix, dou
   Print(name("click_pause_error_p99_us_1ms").c_str(), Percentile(err1, 0.99));
   Print(name("click_pause_error_max_us_1ms").c_str(),
         err1.empty() ? std::nan("") : *std::max_element(err1.begin(), err1.end()));
+  // What the short spin before each click costs: the clicker thread's CPU
+  // time per wall second.
+  Print(name("click_cpu_percent_1ms").c_str(), 100.0 * r1.cpuSeconds / r1.seconds, 2);
   Print(name("click_cost_p50_us").c_str(), Percentile(cost1, 0.50));
   Print(name("click_cost_p99_us").c_str(), Percentile(cost1, 0.99));
 
@@ -473,6 +491,7 @@ int main(int argc, char** argv) {
     RunJitter(log);
     return 0;
   }
+  pmrbench::PrintTimerFloor(kTimingPriorityTool, "");
   const Suite quiet{full ? 10.0 : 5.0, full ? 60.0 : 10.0, full ? 10.0 : 5.0, full ? 10000 : 3000, true};
   RunSuite(log, quiet, "", nullptr);
   RunJitter(log);
@@ -481,6 +500,7 @@ int main(int argc, char** argv) {
   const Suite loaded{full ? 20.0 : 6.0, full ? 60.0 : 10.0, full ? 10.0 : 5.0, full ? 10000 : 5000, false};
   pmrbench::BusyLoad hogs;
   pmrbench::PrintLoad("_loaded", hogs.Hogs());
+  pmrbench::PrintTimerFloor(kTimingPriorityTool, "_loaded");
   RunSuite(log, loaded, "_loaded", nullptr);
   hogs.Stop();
   return 0;

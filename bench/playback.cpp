@@ -4,16 +4,16 @@
 // busy process per core beside it; and the lateness of the last event of a
 // 60 s macro (drift). The events go to an output that only notes the time,
 // so the figures are the schedule's own, not the devices'.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
+#include "bench/load.h"
+#include "platform/os_thread.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
 
@@ -43,12 +43,19 @@ std::vector<UnifiedEvent> Keys(const std::vector<double>& times) {
   return events;
 }
 
-// Lateness of each event in microseconds.
+int g_Timing = -1;
+
+// Lateness of each event in microseconds. Played on a thread scheduled as the
+// playback worker schedules itself.
 std::vector<double> Play(const std::vector<UnifiedEvent>& events) {
   g_Times.assign(events.size(), 0);
   g_Count = 0;
   WakeEvent wake;
-  PlayEvents(events, PlaybackSettings{}, kTimingOutput, wake, Always, 0);
+  std::thread player([&] {
+    g_Timing = static_cast<int>(OsMakeThreadTimeCritical(kTimingPriorityTool));
+    PlayEvents(events, PlaybackSettings{}, kTimingOutput, wake, Always, 0);
+  });
+  player.join();
   std::vector<double> late;
   late.reserve(events.size());
   for (size_t i = 0; i < events.size(); ++i)
@@ -63,25 +70,6 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
-// One busy loop process per core, for the length of a measurement.
-struct Load {
-  std::vector<pid_t> pids;
-  Load() {
-    long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    for (long i = 0; i < std::max(1L, cores); ++i) {
-      pid_t pid = fork();
-      if (pid == 0) {
-        volatile unsigned long spin = 0;
-        for (;;) spin = spin + 1;
-      }
-      if (pid > 0) pids.push_back(pid);
-    }
-  }
-  ~Load() {
-    for (pid_t pid : pids) kill(pid, SIGKILL);
-    for (pid_t pid : pids) waitpid(pid, nullptr, 0);
-  }
-};
 
 }  // namespace
 
@@ -101,6 +89,12 @@ int main(int argc, char** argv) {
   const std::vector<UnifiedEvent> recording = Keys(times);
 
   std::vector<double> quiet = Play(recording);
+  // How the playing thread is scheduled here (0 plain, 1 a raised nice level,
+  // 2 real-time set directly, 3 real-time through RealtimeKit).
+  std::printf("playback_thread_timing: %d\n", g_Timing);
+  // Times the player stepped down from real-time for running 50 ms without
+  // sleeping (a schedule it could not keep).
+  std::printf("playback_budget_stepdowns: %llu\n", static_cast<unsigned long long>(OsRealtimeBudgetDemotions()));
   std::printf("playback_event_lateness_p50_us: %.1f\n", Percentile(quiet, 0.50));
   std::printf("playback_event_lateness_p99_us: %.1f\n", Percentile(quiet, 0.99));
   std::printf("playback_event_lateness_max_us: %.1f\n", *std::max_element(quiet.begin(), quiet.end()));
@@ -109,14 +103,18 @@ int main(int argc, char** argv) {
   std::vector<double> minute;
   for (int i = 0; i <= 600; ++i) minute.push_back(i * 0.1);
   std::vector<double> drift = Play(Keys(minute));
+  pmrbench::PrintTimerFloor(kTimingPriorityTool, "");
   std::printf("playback_drift_ms_60s: %.3f\n", drift.back() / 1e3);
 
   std::vector<double> loaded;
   {
-    Load load;
+    pmrbench::BusyLoad load;
     loaded = Play(recording);
+    pmrbench::PrintTimerFloor(kTimingPriorityTool, "_loaded");
   }
   std::printf("playback_event_lateness_p50_us_loaded: %.1f\n", Percentile(loaded, 0.50));
   std::printf("playback_event_lateness_p99_us_loaded: %.1f\n", Percentile(loaded, 0.99));
+  std::printf("playback_budget_stepdowns_loaded: %llu\n",
+              static_cast<unsigned long long>(OsRealtimeBudgetDemotions()));
   return 0;
 }

@@ -1,8 +1,12 @@
 #pragma once
 // Scheduling of the threads whose timing users feel: the auto clicker, the key
-// spammer and the input watchdog. Only threads that block on every cycle may
-// ask: the kernel ends a real-time thread that runs 200 ms without blocking.
-// Implemented in platform/linux/sched/.
+// spammer, playback, the input capture, its position thread and its watchdog.
+// The kernel ends a real-time thread that runs 200 ms without blocking: a
+// thread that may run long without blocking (under a flood of device events,
+// or playing dense movement) calls OsRealtimeBudgetCheck on every pass of its
+// loop. Implemented in platform/linux/sched/.
+
+#include <cstdint>
 
 // How far a thread got when it asked to be scheduled in time.
 enum class ThreadTiming {
@@ -13,9 +17,13 @@ enum class ThreadTiming {
 };
 
 // Priorities among the time-critical threads (1 is the lowest real-time
-// priority). The watchdog outranks the tools.
-inline constexpr int kTimingPriorityTool = 5;
-inline constexpr int kTimingPriorityWatchdog = 7;
+// priority). The watchdog outranks the capture it watches, the capture (every
+// key of the desktop waits for it) outranks the tools. All of them stay above
+// 5, where WebKit's own threads (ours and every other WebKit program's) run
+// round-robin with slices of 100 ms, and within RealtimeKit's usual limit (20).
+inline constexpr int kTimingPriorityTool = 8;
+inline constexpr int kTimingPriorityCapture = 9;
+inline constexpr int kTimingPriorityWatchdog = 10;
 
 // Makes the calling thread's sleeps end on time: the timer slack is set to its
 // minimum, then, in this order, real-time scheduling is asked for directly
@@ -26,10 +34,9 @@ inline constexpr int kTimingPriorityWatchdog = 7;
 // Setting PMR_NO_REALTIME=1 in the environment skips everything but the slack.
 ThreadTiming OsMakeThreadTimeCritical(int priority);
 
-// For threads that must answer promptly but may run long without blocking (the
-// input capture under a flood of device events): the minimal timer slack and a
-// raised nice level (directly, else through RealtimeKit), never a real-time
-// policy. Returns kRaisedNice or kPlain.
+// For threads that must answer promptly but never run real-time: the minimal
+// timer slack and a raised nice level (directly, else through RealtimeKit).
+// Returns kRaisedNice or kPlain.
 ThreadTiming OsRaiseThreadPriority();
 
 // "plain", "nice", "realtime", "rtkit".
@@ -37,3 +44,16 @@ const char* ThreadTimingName(ThreadTiming timing);
 
 // True while the calling thread runs under a real-time policy.
 bool OsThreadIsRealtime();
+
+// The running budget of a thread that OsMakeThreadTimeCritical made
+// real-time (nothing for any other thread; a cheap system call otherwise):
+// after 50 ms of running without blocking once, the thread steps down to
+// normal scheduling with a raised nice level, long before the kernel's limit
+// would end the process, and leaves the processor to the rest of the desktop
+// while it floods; after half a second at normal scheduling, the first check
+// that finds it has blocked again makes it real-time again.
+void OsRealtimeBudgetCheck();
+// True while the calling thread is stepped down by its budget.
+bool OsRealtimeBudgetDemoted();
+// How many times, in the whole process, a thread stepped down.
+uint64_t OsRealtimeBudgetDemotions();

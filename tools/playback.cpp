@@ -11,6 +11,7 @@
 #include "base/json_escape.h"
 #include "model/wake.h"
 #include "platform/os_input.h"
+#include "platform/os_thread.h"
 #include "tools/recorder.h"
 #include "tools/signals.h"
 #include "tools/tool_timing.h"
@@ -103,13 +104,23 @@ void Apply(const PlaybackAction& a, const PlaybackOutput& out, Held& held, Point
   }
 }
 
+// The longest single wait of a thread its real-time budget stepped down.
+constexpr int64_t kDemotedWaitNs = 250'000'000;
+
 // Waits until `due` (monotonic ns); false as soon as the run must stop.
 bool WaitUntilDue(int64_t due, WakeEvent& wake, bool (*stillPlaying)(uint64_t), uint64_t run) {
   for (;;) {
+    // Dense movement at a high speed, or a schedule fallen behind, keeps the
+    // thread from ever sleeping: its real-time budget is looked at here.
+    OsRealtimeBudgetCheck();
     if (!stillPlaying(run)) return false;
     const int64_t now = MonotonicNs();
     if (now >= due) return true;
-    WaitIntervalOrWake(wake, static_cast<double>(due - now) / 1e6);
+    // Stepped down, it looks again now and then during a long pause, so it is
+    // real-time again before the next event comes.
+    int64_t wait = due - now;
+    if (OsRealtimeBudgetDemoted() && wait > kDemotedWaitNs) wait = kDemotedWaitNs;
+    WaitIntervalOrWake(wake, static_cast<double>(wait) / 1e6);
   }
 }
 
@@ -280,6 +291,7 @@ bool CurrentProfileHasEvents() {
 }
 
 void PlaybackThread() {
+  OsMakeThreadTimeCritical(kTimingPriorityTool);
   while (g_AppRunning.load()) {
     if (!isPlaying.load()) {
       ClearProgress();

@@ -46,6 +46,11 @@ namespace {
 constexpr int kCodes = 768;  // key and button codes 0..767
 constexpr int64_t kGrabDelayNs = 300'000'000;
 constexpr int kReadBatch = 64;
+constexpr int kBatchesPerPass = 8;
+// While the capture thread is stepped down from real-time by its budget, the
+// poll wakes it this often, so it is real-time again soon after a flood ends
+// even when nothing else comes.
+constexpr int kDemotedPollMs = 250;
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_ATTRIB;  // 0x384
 
 std::thread g_TapThread;
@@ -382,7 +387,10 @@ void Capture::ReadTwin(Device& d) {
 
 void Capture::ReadDevice(Device& d) {
   input_event evs[kReadBatch];
-  for (;;) {
+  // A device that floods gets a few batches per pass, then the others have
+  // their turn: a hotkey on the keyboard still works while the mouse floods.
+  for (int batch = 0; batch < kBatchesPerPass; ++batch) {
+    OsRealtimeBudgetCheck();
     ssize_t n = InputIo().Read(d.fd, evs, sizeof evs);
     if (n < 0) {
       if (errno != EAGAIN && errno != EINTR) CloseDevice(d);
@@ -529,6 +537,7 @@ void Capture::Run() {
     inotify_ = -1;
   }
   while (!g_StopTap.load()) {
+    OsRealtimeBudgetCheck();
     const bool usable = g_SessionUsable.load();
     if (g_GrabBroken.exchange(false)) {
       // The watchdog let go of everything: start afresh.
@@ -556,7 +565,8 @@ void Capture::Run() {
       pollFds_.push_back({d->fd, POLLIN, 0});
       pollFds_.push_back({d->twinFd, POLLIN, 0});
     }
-    int r = InputIo().Poll(pollFds_.data(), pollFds_.size(), waiting ? 50 : -1);
+    const int timeout = waiting ? 50 : OsRealtimeBudgetDemoted() ? kDemotedPollMs : -1;
+    int r = InputIo().Poll(pollFds_.data(), pollFds_.size(), timeout);
     if (r < 0) {
       if (errno == EINTR) continue;
       break;
@@ -592,12 +602,11 @@ void Capture::Run() {
 
 void CaptureThread() {
   pthread_setname_np(pthread_self(), "PMR input tap");
-  // Not real-time: a device flooding events would keep this thread from ever
-  // blocking, and the kernel ends a real-time thread that runs 200 ms without
-  // blocking. A raised nice level lets it take the processor from ordinary
-  // work as soon as a frame arrives (every key of the desktop waits for it);
-  // the watchdog above it is what must run on time.
-  OsRaiseThreadPriority();
+  // Every key of the desktop waits for this thread, so it runs real-time where
+  // it may. A device flooding events keeps it from ever blocking: its budget
+  // (the checks in the loop) steps it down before the kernel would end the
+  // process, and the watchdog above it still runs on time.
+  OsMakeThreadTimeCritical(kTimingPriorityCapture);
   Capture capture;
   capture.Run();
 }

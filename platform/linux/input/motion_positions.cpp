@@ -10,6 +10,7 @@
 
 #include "platform/linux/input/input_state.h"
 #include "platform/os_input.h"
+#include "platform/os_thread.h"
 
 namespace {
 
@@ -102,6 +103,10 @@ void Handle(const Motion& m) {
 
 void Run() {
   pthread_setname_np(pthread_self(), "PMR input pos");
+  // Recorded movement and buttons wait for this thread; a shell that answers
+  // at once under a flood of movement keeps it from blocking, which its
+  // budget check below covers.
+  OsMakeThreadTimeCritical(kTimingPriorityCapture);
   std::unique_lock<std::mutex> lock(g_Mutex);
   for (;;) {
     g_Changed.wait(lock, [] { return !g_Queue.empty() || g_Stopping; });
@@ -110,6 +115,7 @@ void Run() {
     g_Queue.pop_front();
     g_Busy = true;
     lock.unlock();
+    OsRealtimeBudgetCheck();
     Handle(m);
     lock.lock();
     g_Busy = false;

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/linux/sched/realtime_internal.h"
 #include "platform/linux/sched/rtkit.h"
 
 namespace {
@@ -31,7 +32,12 @@ pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 std::mutex g_LimitMutex;
 
 // RLIMIT_RTTIME must be set before the kernel (and RealtimeKit) lets a thread
-// run under a real-time policy for long; never raised above what is set.
+// run under a real-time policy for long; never raised above what is set. Soft
+// and hard limit are the same: reaching it ends the process (SIGKILL), which is
+// meant only for a loop that went wrong. Threads that may run long on purpose
+// step down to normal scheduling well before it (rt_budget.h); a soft limit
+// would not serve them, since its SIGXCPU goes to the whole process, not to
+// the thread that overran, and the kernel raises the soft limit after each one.
 bool EnsureRtTimeLimit(rlim_t maxUs) {
   std::lock_guard<std::mutex> lock(g_LimitMutex);
   rlimit lim{};
@@ -80,7 +86,10 @@ ThreadTiming OsMakeThreadTimeCritical(int priority) {
   if (Disabled()) return ThreadTiming::kPlain;
   if (priority < 1) priority = 1;
 
-  if (EnsureRtTimeLimit(kRtTimeUs) && SetFifo(priority)) return ThreadTiming::kRealtime;
+  if (EnsureRtTimeLimit(kRtTimeUs) && SetFifo(priority)) {
+    RtBudgetManageThisThread(RealtimeGrant{false, priority});
+    return ThreadTiming::kRealtime;
+  }
 
   const pid_t tid = ThreadId();
   RtkitLimits limits;
@@ -88,12 +97,21 @@ ThreadTiming OsMakeThreadTimeCritical(int priority) {
   if (haveRtkit && limits.maxRealtimePriority > 0) {
     const int granted = priority < limits.maxRealtimePriority ? priority : limits.maxRealtimePriority;
     const rlim_t maxUs = limits.rtTimeUsecMax > 0 ? static_cast<rlim_t>(limits.rtTimeUsecMax) : kRtTimeUs;
-    if (EnsureRtTimeLimit(maxUs) && RtkitMakeThreadRealtime(tid, granted) && OsThreadIsRealtime())
+    if (EnsureRtTimeLimit(maxUs) && RtkitMakeThreadRealtime(tid, granted) && OsThreadIsRealtime()) {
+      RtBudgetManageThisThread(RealtimeGrant{true, granted});
       return ThreadTiming::kRealtimeKit;
+    }
   }
 
   return RaiseNice(tid, haveRtkit ? &limits : nullptr);
 }
+
+bool RegrantRealtime(const RealtimeGrant& grant) {
+  if (!grant.viaRtkit) return SetFifo(grant.priority);
+  return RtkitMakeThreadRealtime(ThreadId(), grant.priority) && OsThreadIsRealtime();
+}
+
+void RaiseNiceDirectly() { setpriority(PRIO_PROCESS, static_cast<id_t>(ThreadId()), kRaisedNice); }
 
 const char* ThreadTimingName(ThreadTiming timing) {
   switch (timing) {
