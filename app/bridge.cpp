@@ -18,8 +18,10 @@
 #include "state/app_settings.h"
 #include "state/profiles.h"
 #include "state/session_file.h"
+#include "tools/hold_mode.h"
 #include "tools/hotkey_guard.h"
 #include "tools/keyspammer.h"
+#include "tools/panic_stop.h"
 #include "tools/status_json.h"
 #include "tools/tool_state.h"
 #include "update/update.h"
@@ -250,6 +252,10 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   sync("getMacroAsk", [](const std::string&) { return MacroAskJson(); });
   // The answer to "use this typing key as a hotkey?": "1" yes, else no.
   sync("confirmHotkey", Unwrapped([](const std::string& s) { ConfirmPendingHotkey(s); }));
+  // Hold to run and turbo ("auto,1", "keyspam,0", "turbo,1") and the panic
+  // stop's combination ("0" off, "1" both Shift keys, "2" Escape three times).
+  sync("setHoldOption", Unwrapped([](const std::string& s) { SetHoldOption(s); }));
+  sync("setPanicCombo", Unwrapped([](const std::string& s) { SetPanicCombo(s); }));
   return t;
 }
 

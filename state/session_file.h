@@ -17,9 +17,10 @@
 // from the defaults, so the first autosave never overwrites it.
 inline constexpr size_t kSessionFileMaxBytes = size_t{512} << 20;
 
-// Settings line: 36 comma-separated fields (tool settings and hotkeys).
+// Settings line: 43 comma-separated fields (tool settings and hotkeys; 36 to
+// 42 are turbo, the hotkeys' modifier masks and the panic combination).
 std::string SerializeSettings();
-// Applies a settings line of any known generation (23, 31, 33, 35 or 36 fields).
+// Applies a settings line of any known generation (23, 31, 33, 35, 36 or 43 fields).
 void DeserializeSettings(std::string_view line);
 // Profile settings line: 20 comma-separated fields (auto clicker and key spammer).
 std::string SerializeProfileSettings();

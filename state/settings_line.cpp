@@ -1,4 +1,4 @@
-// The settings line (36 fields), the profile settings line (20 fields) and the
+// The settings line (43 fields), the profile settings line (20 fields) and the
 // key-spam target list, with tolerant readers for every older field count.
 #include <cstdint>
 #include <cmath>
@@ -8,6 +8,9 @@
 
 #include "base/number_text.h"
 #include "state/session_file.h"
+#include "tools/hold_mode.h"
+#include "tools/hotkey_mods.h"
+#include "tools/panic_stop.h"
 #include "tools/tool_state.h"
 
 namespace {
@@ -114,6 +117,23 @@ void AppendKeySpamIntervalFields(std::string& s) {
   AppendInt(s, ReadSetting(keySpamRepeatTimes));
 }
 
+// ---- hold, turbo, hotkey modifiers, panic stop (fields 36-42) ----
+// Lines of older versions end before field 36 and keep the defaults: no
+// turbo, plain hotkeys, the default panic combination. An unreadable mask or
+// combination keeps the current value, like every other field.
+void ReadHoldAndComboFields(const std::vector<std::string_view>& f) {
+  const size_t n = f.size();
+  if (n > 36) g_TurboAuto.store(f[36] == "1");
+  std::atomic<int>* const masks[] = {&modsRecord, &modsPlay, &modsAutoClicker, &modsKeySpamHotkey, &modsUnlock};
+  for (size_t i = 0; i < 5 && 37 + i < n; ++i)
+    if (std::optional<int32_t> v = ParseLeadingInt32(f[37 + i])) masks[i]->store(CleanModifierMask(*v));
+  if (n > 42) {
+    std::optional<int32_t> v = ParseLeadingInt32(f[42]);
+    if (v && *v >= kPanicOff && *v <= kPanicEscThrice) g_PanicCombo.store(*v);
+  }
+}
+// ---- end of the group ----
+
 }  // namespace
 
 std::string SerializeKeySpamTargetList() {
@@ -170,13 +190,23 @@ std::string SerializeSettings() {
   AppendInt(s, g_HoldModeAuto.load());        // 33
   AppendInt(s, g_HoldModeKeySpam.load());     // 34
   s += std::to_string(vkUnlock.load());       // 35
+  // ---- hold, turbo, hotkey modifiers, panic stop (fields 36-42) ----
+  s += ',';
+  AppendInt(s, g_TurboAuto.load());           // 36
+  AppendInt(s, modsRecord.load());            // 37
+  AppendInt(s, modsPlay.load());              // 38
+  AppendInt(s, modsAutoClicker.load());       // 39
+  AppendInt(s, modsKeySpamHotkey.load());     // 40
+  AppendInt(s, modsUnlock.load());            // 41
+  s += std::to_string(g_PanicCombo.load());   // 42
+  // ---- end of the group ----
   return s;
 }
 
 void DeserializeSettings(std::string_view line) {
-  // Nothing past field 35 is read, so a line is split no further than that.
+  // Nothing past field 42 is read, so a line is split no further than that.
   std::vector<std::string_view> f;
-  SplitStringView(line, ',', f, 37);
+  SplitStringView(line, ',', f, 44);
   const size_t n = f.size();
   if (n < 23) return;
   ReadSettingsFields(f, 0, 22);
@@ -194,6 +224,7 @@ void DeserializeSettings(std::string_view line) {
   if (n >= 36) {
     if (std::optional<int32_t> v = ParseLeadingInt32(f[35])) vkUnlock.store(*v);
   }
+  ReadHoldAndComboFields(f);
 }
 
 std::string SerializeProfileSettings() {

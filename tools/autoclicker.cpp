@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "platform/os_input.h"
 #include "platform/os_thread.h"
+#include "tools/hold_mode.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
@@ -87,6 +88,11 @@ void AutoClickerThread() {
     }
     if (ReadSetting(autoClickRepeatMode) == 0 && currentClickCount.load() >= ReadSetting(autoClickRepeatTimes)) {
       isAutoClicking.store(false);
+      continue;
+    }
+    if (TurboWaitsForButton()) {
+      // Armed for turbo: the press of the real button (or a stop) wakes us.
+      WaitUntilWoken(g_AutoClickWake);
       continue;
     }
     AutoClickOnce();

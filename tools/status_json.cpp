@@ -22,7 +22,10 @@
 #include "state/profiles.h"
 #include "state/session_file.h"
 #include "tools/playback.h"
+#include "tools/hold_mode.h"
 #include "tools/hotkey_guard.h"
+#include "tools/hotkey_mods.h"
+#include "tools/panic_stop.h"
 #include "tools/tool_state.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
@@ -32,6 +35,8 @@ namespace {
 const char* Bool(bool v) { return v ? "true" : "false"; }
 
 std::string KeyNameJson(int vk) { return JsonEscapeForBind(GetKeyName(vk)); }
+// A hotkey with its modifiers, "Ctrl+Shift+F6"; the plain key name without.
+std::string ComboNameJson(int vk, int mods) { return JsonEscapeForBind(HotkeyComboName(vk, mods)); }
 
 // Default stream formatting of a double: 6 significant digits, the shorter
 // of fixed and scientific form, no trailing zeros; always with a '.'.
@@ -108,15 +113,15 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += ",\"restore\":";
   j += restore;
   j += ",\"hkRec\":";
-  j += KeyNameJson(vkRecord.load());
+  j += ComboNameJson(vkRecord.load(), modsRecord.load());
   j += ",\"hkPlay\":";
-  j += KeyNameJson(vkPlay.load());
+  j += ComboNameJson(vkPlay.load(), modsPlay.load());
   j += ",\"hkAuto\":";
-  j += KeyNameJson(vkAutoClicker.load());
+  j += ComboNameJson(vkAutoClicker.load(), modsAutoClicker.load());
   j += ",\"hkKeySpam\":";
-  j += KeyNameJson(vkKeySpamHotkey.load());
+  j += ComboNameJson(vkKeySpamHotkey.load(), modsKeySpamHotkey.load());
   j += ",\"hkUnlock\":";
-  j += KeyNameJson(vkUnlock.load());
+  j += ComboNameJson(vkUnlock.load(), modsUnlock.load());
   j += ",\"lockOn\":";
   j += Bool(g_HotkeyLockEnabled.load());
   j += ",\"unlocked\":";
@@ -161,7 +166,7 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += ",\"kind\":\"";
   j += ReassignKindWord(refused.kind);
   j += "\",\"key\":";
-  j += refused.vk ? KeyNameJson(refused.vk) : "\"\"";
+  j += refused.vk ? ComboNameJson(refused.vk, refused.mods) : "\"\"";
   j += ",\"owner\":\"";
   j += ReassignKindWord(refused.owner);
   j += "\"}";
@@ -169,7 +174,7 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += ",\"hotkeyPending\":{\"kind\":\"";
   j += ReassignKindWord(pending.kind);
   j += "\",\"key\":";
-  j += pending.vk ? KeyNameJson(pending.vk) : "\"\"";
+  j += pending.vk ? ComboNameJson(pending.vk, pending.mods) : "\"\"";
   j += '}';
   // The last finished run of each tool (number of runs first, then the count).
   j += ",\"clickRuns\":";
@@ -180,6 +185,10 @@ std::string BuildTrackerStatusJson(const std::string& restore) {
   j += std::to_string(lastKeySpamRun.runs.load());
   j += ",\"lastKeyPresses\":";
   j += std::to_string(lastKeySpamRun.count.load());
+  // ---- panic stops so far (the page says what happened when it grows) ----
+  j += ",\"panicStops\":";
+  j += std::to_string(g_PanicStops.load());
+  // ---- end of the group ----
   j += '}';
   return j;
 }
@@ -217,6 +226,10 @@ std::string BuildSettingsJson() {
       {"ksRptTimes", std::to_string(ReadSetting(keySpamRepeatTimes))},
       {"holdAuto", Bool(g_HoldModeAuto.load())},
       {"holdKeySpam", Bool(g_HoldModeKeySpam.load())},
+      // ---- turbo and the panic combination ----
+      {"turbo", Bool(g_TurboAuto.load())},
+      {"panicCombo", std::to_string(g_PanicCombo.load())},
+      // ---- end of the group ----
   };
   std::string j = "{";
   bool first = true;

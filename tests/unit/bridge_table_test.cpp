@@ -141,7 +141,7 @@ TEST_F(BridgeTableTest, NamesInRegistrationOrder) {
       "reassignKey", "pmrMacPermissionStatus", "pmrMacRequestPermission", "pmrMacAlert",
       "pmrLinuxInstallGnomeHelper", "pmrMacOpenSoftwareUpdate", "pmrMacContinue", "updateRecorder",
       "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen", "getMacroAsk",
-      "confirmHotkey"};
+      "confirmHotkey", "setHoldOption", "setPanicCombo"};
   Harness h;
   std::vector<std::string> names;
   for (const BridgeBinding& b : h.table) {

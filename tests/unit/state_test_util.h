@@ -116,7 +116,9 @@ inline UnifiedEvent Ev(int type, double time, int64_t x = 0, int64_t y = 0, uint
 }
 
 constexpr const char* kFreshSettings =
-    "0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,1,0,500,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121";
+    "0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,1,0,500,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121"
+    // turbo, the five hotkeys' modifier masks, the panic combination
+    ",0,0,0,0,0,0,1";
 constexpr const char* kFreshProfileSettings = "0,0,0,100,0,0,1,10,0,0,0,0,0,0,100,1,10,32,32,0";
 
 // Start-up state, with the session file in a fresh directory of its own.
