@@ -245,3 +245,34 @@ TEST(PanicStop, ReleasesEverythingWhileLockedOrSwitchedOff) {
     EXPECT_EQ(g_HotkeysUnlocked.load(), !locked) << "the stop leaves the lock as it was";
   }
 }
+
+// A keyboard unplugged while its hold hotkey is down never sends the release;
+// the capture hands the hooks one as it closes the device, so the tool stops.
+// The same for turbo's button on a mouse that goes away.
+TEST(HoldToRun, ADeviceThatGoesAwayWhileHeldStopsTheTool) {
+  InputHarness h;
+  const Devices d = StartCapture(h);
+  g_HoldModeAuto.store(true);
+  g_TurboAuto.store(false);
+  StoreSetting(autoClickIntervalMs, 5);
+  RunningTools tools;
+  Send(h, d.kbd, KEY_F6, 1);
+  ASSERT_TRUE(WaitFor([] { return currentClickCount.load() >= 2; }));
+  ASSERT_TRUE(h.k().Unplug(d.kbd));
+  ASSERT_TRUE(WaitFor([] { return !isAutoClicking.load(); }));
+  ASSERT_TRUE(WaitFor([&] { return InjectHoldsNothing(h); }));
+
+  g_HoldModeAuto.store(false);
+  g_TurboAuto.store(true);
+  triggerAutoClickStart.store(true);
+  WakeSignalProcessor();
+  ASSERT_TRUE(WaitFor([] { return isAutoClicking.load(); }));
+  Send(h, d.mouse, BTN_LEFT, 1);
+  ASSERT_TRUE(WaitFor([] { return g_TurboButtonHeld.load(); }));
+  ASSERT_TRUE(h.k().Unplug(d.mouse));
+  ASSERT_TRUE(WaitFor([] { return !g_TurboButtonHeld.load(); }));
+  h.Settle(100);
+  const int clicks = currentClickCount.load();
+  h.Settle(100);
+  EXPECT_EQ(currentClickCount.load(), clicks) << "no click once the button is gone";
+}
