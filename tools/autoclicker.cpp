@@ -90,8 +90,9 @@ void AutoClickerThread() {
       isAutoClicking.store(false);
       continue;
     }
-    if (TurboWaitsForButton()) {
+    if (TurboWaitsForButton() || HoldReleasedBeforeStop(kReassignAuto)) {
       // Armed for turbo: the press of the real button (or a stop) wakes us.
+      // A hold run whose key is up: the stop is on its way.
       WaitUntilWoken(g_AutoClickWake);
       continue;
     }

@@ -19,6 +19,9 @@ namespace {
 // ClearHoldState.
 std::atomic<bool> g_HoldAutoDown{false};
 std::atomic<bool> g_HoldKeySpamDown{false};
+// A run that hold mode asked to start and has not yet asked to stop.
+std::atomic<bool> g_HoldAutoRun{false};
+std::atomic<bool> g_HoldKeySpamRun{false};
 std::array<std::atomic<int>, 256> g_HoldKindOfCode{};
 // The button whose press turbo took; 0 for none. Capture thread only.
 int g_TurboCode = 0;
@@ -32,6 +35,18 @@ void SetLevel(int kind, bool down) {
     triggerHoldKeySpam.store(true);
   }
   WakeSignalProcessor();
+  // The tool hears of the key at once: after a release it makes no further
+  // action while the signal processor is on its way to stop it; a press
+  // again before that lets it go on.
+  (kind == kReassignAuto ? WakeAutoClickThread : WakeKeySpamThread)();
+}
+
+void ApplyLevel(std::atomic<bool>& trigger, const std::atomic<bool>& down, std::atomic<bool>& run,
+                std::atomic<bool>& start, std::atomic<bool>& stop) {
+  if (!trigger.exchange(false)) return;
+  const bool isDown = down.load();
+  run.store(isDown);
+  (isDown ? start : stop).store(true);
 }
 
 }  // namespace
@@ -79,10 +94,13 @@ bool TurboButton(int button, bool down) {
 bool TurboWaitsForButton() { return g_TurboAuto.load() && !g_TurboButtonHeld.load(); }
 
 void ApplyHoldTriggers() {
-  if (triggerHoldAuto.exchange(false))
-    (g_HoldAutoDown.load() ? triggerAutoClickStart : triggerAutoClickStop).store(true);
-  if (triggerHoldKeySpam.exchange(false))
-    (g_HoldKeySpamDown.load() ? triggerKeySpamStart : triggerKeySpamStop).store(true);
+  ApplyLevel(triggerHoldAuto, g_HoldAutoDown, g_HoldAutoRun, triggerAutoClickStart, triggerAutoClickStop);
+  ApplyLevel(triggerHoldKeySpam, g_HoldKeySpamDown, g_HoldKeySpamRun, triggerKeySpamStart, triggerKeySpamStop);
+}
+
+bool HoldReleasedBeforeStop(int kind) {
+  if (kind == kReassignAuto) return g_HoldAutoRun.load() && !g_HoldAutoDown.load();
+  return g_HoldKeySpamRun.load() && !g_HoldKeySpamDown.load();
 }
 
 void ClearHoldState() {
@@ -91,6 +109,8 @@ void ClearHoldState() {
   for (auto& k : g_HoldKindOfCode) k.store(0);
   g_HoldAutoDown.store(false);
   g_HoldKeySpamDown.store(false);
+  g_HoldAutoRun.store(false);
+  g_HoldKeySpamRun.store(false);
   triggerHoldAuto.store(false);
   triggerHoldKeySpam.store(false);
   g_TurboButtonHeld.store(false);

@@ -36,6 +36,12 @@ bool TurboButton(int button, bool down);
 // The auto clicker thread: armed for turbo with the button up, so it waits.
 bool TurboWaitsForButton();
 
+// The tool threads, before each action: a run that hold mode started and
+// whose key is already up makes no further click or key press, even before
+// the signal processor has stopped it. `kind` is kReassignAuto or
+// kReassignKeySpamHotkey.
+bool HoldReleasedBeforeStop(int kind);
+
 // Signal processor: turns the hold levels into the start and stop triggers
 // of the steps that follow.
 void ApplyHoldTriggers();

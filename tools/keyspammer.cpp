@@ -10,6 +10,7 @@
 #include "platform/os_thread.h"
 #include "base/number_text.h"
 #include "state/profiles.h"
+#include "tools/hold_mode.h"
 #include "tools/recorder.h"
 #include "tools/tool_state.h"
 #include "tools/tool_timing.h"
@@ -89,6 +90,11 @@ void KeySpammerThread() {
     if (ReadSetting(keySpamRepeatMode) == 0 && currentKeySpamCount.load() >= ReadSetting(keySpamRepeatTimes)) {
       isKeySpamming.store(false);
       ReleaseAllKeySpamTargets();
+      continue;
+    }
+    if (HoldReleasedBeforeStop(kReassignKeySpamHotkey)) {
+      // A hold run whose key is up: the stop is on its way.
+      WaitUntilWoken(g_KeySpamWake);
       continue;
     }
     if (!KeySpamCycle()) {

@@ -61,7 +61,9 @@ TEST_F(HoldComboTest, HoldModeFollowsTheKeyNotTheOrderOfEvents) {
   EXPECT_TRUE(Press(kF6));
   ProcessSignals();
   EXPECT_TRUE(Release(kF6));
+  EXPECT_TRUE(HoldReleasedBeforeStop(kReassignAuto)) << "no click while the stop is on its way";
   EXPECT_TRUE(Press(kF6));
+  EXPECT_FALSE(HoldReleasedBeforeStop(kReassignAuto));
   ProcessSignals();
   EXPECT_TRUE(isAutoClicking.load());
   // The hotkey is changed while it is held: its release still stops the tool.
