@@ -212,6 +212,8 @@ TEST(PanicStop, ReleasesEverythingWhileLockedOrSwitchedOff) {
       Send(h, d.kbd, KEY_F10, 1);
       Send(h, d.kbd, KEY_F10, 0);
       ASSERT_TRUE(WaitFor([] { return !g_HotkeysUnlocked.load(); }));
+      // The lock's own stop requests are applied before the tools start.
+      ASSERT_TRUE(WaitFor([] { return !triggerAutoClickStop.load() && !triggerKeySpamStop.load(); }));
     } else {
       g_HotkeysUnlocked.store(true);
       g_HotkeysEnabled.store(false);

@@ -137,8 +137,10 @@ class HoldControls(unittest.TestCase):
         # Locked, and the key spammer started from the page.
         app.sim.tap(app.keyboard, E.KEY["F10"])
         E.wait_until(lambda: not self.status()["unlocked"], what="locked")
-        app.bridge("startKeySpam")
-        E.wait_until(lambda: self.status()["keySpamming"], what="spamming")
+        # The lock's own stop request may still be on its way: ask until the
+        # spammer runs (a start while running does nothing).
+        E.wait_until(lambda: app.bridge("startKeySpam") is not None and self.status()["keySpamming"],
+                     what="spamming")
         for _ in range(3):
             app.sim.tap(app.keyboard, E.KEY["ESC"])
         E.wait_until(lambda: not self.status()["keySpamming"], what="panic stop")
