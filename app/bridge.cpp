@@ -27,6 +27,8 @@
 #include "model/tool_state.h"
 #include "app/update_flow.h"
 #include "app/macro_edit_bridge.h"
+#include "model/hold_mode.h"
+#include "model/panic_stop.h"
 
 std::string ParseJSString(const std::string& text) {
   std::string out;
@@ -268,6 +270,10 @@ std::vector<BridgeBinding> BuildBridgeTable(const BridgeContext& ctx) {
   // The measured timing: a test run of the clicker's wait, and its result.
   sync("testClickTiming", NoArgs([] { RequestTimingTest(); }));
   sync("getTimingTest", [](const std::string&) { return TimingTestJson(); });
+  // Hold to run and turbo ("auto,1", "keyspam,0", "turbo,1") and the panic
+  // stop's combination ("0" off, "1" both Shift keys, "2" Escape three times).
+  sync("setHoldOption", Unwrapped([](const std::string& s) { SetHoldOption(s); }));
+  sync("setPanicCombo", Unwrapped([](const std::string& s) { SetPanicCombo(s); }));
   return t;
 }
 

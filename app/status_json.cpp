@@ -28,6 +28,9 @@
 #include "model/jitter.h"
 #include "tools/tool_rate.h"
 #include "model/wake.h"
+#include "model/hold_mode.h"
+#include "model/hotkey_mods.h"
+#include "model/panic_stop.h"
 
 std::atomic<bool> g_PanelHoverActive{false};
 
@@ -36,6 +39,8 @@ namespace {
 const char* Bool(bool v) { return v ? "true" : "false"; }
 
 std::string KeyNameJson(int vk) { return JsonEscapeForBind(GetKeyName(vk)); }
+// A hotkey with its modifiers, "Ctrl+Shift+F6"; the plain key name without.
+std::string ComboNameJson(int vk, int mods) { return JsonEscapeForBind(HotkeyComboName(vk, mods)); }
 
 // Default stream formatting of a double: 6 significant digits, the shorter
 // of fixed and scientific form, no trailing zeros; always with a '.'.
@@ -112,15 +117,15 @@ std::string BuildStatusJson(const std::string& restore) {
   j += ",\"restore\":";
   j += restore;
   j += ",\"hkRec\":";
-  j += KeyNameJson(vkRecord.load());
+  j += ComboNameJson(vkRecord.load(), modsRecord.load());
   j += ",\"hkPlay\":";
-  j += KeyNameJson(vkPlay.load());
+  j += ComboNameJson(vkPlay.load(), modsPlay.load());
   j += ",\"hkAuto\":";
-  j += KeyNameJson(vkAutoClicker.load());
+  j += ComboNameJson(vkAutoClicker.load(), modsAutoClicker.load());
   j += ",\"hkKeySpam\":";
-  j += KeyNameJson(vkKeySpamHotkey.load());
+  j += ComboNameJson(vkKeySpamHotkey.load(), modsKeySpamHotkey.load());
   j += ",\"hkUnlock\":";
-  j += KeyNameJson(vkUnlock.load());
+  j += ComboNameJson(vkUnlock.load(), modsUnlock.load());
   j += ",\"lockOn\":";
   j += Bool(g_HotkeyLockEnabled.load());
   j += ",\"unlocked\":";
@@ -165,7 +170,7 @@ std::string BuildStatusJson(const std::string& restore) {
   j += ",\"kind\":\"";
   j += ReassignKindWord(refused.kind);
   j += "\",\"key\":";
-  j += refused.vk ? KeyNameJson(refused.vk) : "\"\"";
+  j += refused.vk ? ComboNameJson(refused.vk, refused.mods) : "\"\"";
   j += ",\"owner\":\"";
   j += ReassignKindWord(refused.owner);
   j += "\"}";
@@ -173,7 +178,7 @@ std::string BuildStatusJson(const std::string& restore) {
   j += ",\"hotkeyPending\":{\"kind\":\"";
   j += ReassignKindWord(pending.kind);
   j += "\",\"key\":";
-  j += pending.vk ? KeyNameJson(pending.vk) : "\"\"";
+  j += pending.vk ? ComboNameJson(pending.vk, pending.mods) : "\"\"";
   j += '}';
   // The last finished run of each tool (number of runs first, then the count).
   j += ",\"clickRuns\":";
@@ -190,6 +195,10 @@ std::string BuildStatusJson(const std::string& restore) {
   j += FormatDouble(isAutoClicking.load() ? g_ClickRate.PerSecond(now) : 0.0, 0.0);
   j += ",\"keyRate\":";
   j += FormatDouble(isKeySpamming.load() ? g_KeySpamRate.PerSecond(now) : 0.0, 0.0);
+  // ---- panic stops so far (the page says what happened when it grows) ----
+  j += ",\"panicStops\":";
+  j += std::to_string(g_PanicStops.load());
+  // ---- end of the group ----
   j += '}';
   return j;
 }
@@ -232,6 +241,10 @@ std::string BuildSettingsJson() {
       {"jitterRadius", std::to_string(ReadSetting(autoClickJitterRadius))},
       {"ksJitterMs", std::to_string(ReadSetting(keySpamJitterMs))},
       {"sequence", ClickSequenceJson()},
+      // ---- turbo and the panic combination ----
+      {"turbo", Bool(g_TurboAuto.load())},
+      {"panicCombo", std::to_string(g_PanicCombo.load())},
+      // ---- end of the group ----
   };
   std::string j = "{";
   bool first = true;

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/app.h"
+#include "model/hotkey_mods.h"
+#include "model/panic_stop.h"
 #include "tools/playback.h"
 #include "model/tool_state.h"
 
@@ -35,6 +37,11 @@ uint64_t ToolStateMark() {
     Mix(h, static_cast<uint32_t>(v));
   const int count = keySpamTargetCount.load();
   Mix(h, static_cast<uint32_t>(count));
+  // The hotkeys' modifiers (their names change) and panic stops (the page
+  // says what happened).
+  for (int v : {modsRecord.load(), modsPlay.load(), modsAutoClicker.load(), modsKeySpamHotkey.load(),
+                modsUnlock.load(), g_PanicStops.load()})
+    Mix(h, static_cast<uint32_t>(v));
   // A finished run's final count.
   Mix(h, lastClickRun.runs.load());
   Mix(h, lastKeySpamRun.runs.load());

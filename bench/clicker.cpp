@@ -17,6 +17,9 @@
 //
 // The jitter figures (100 ms ± 10 ms over 2,000 clicks, about 200 s) follow
 // the quiet suite; "--jitter" runs them alone.
+// Hold to run: the time from the release of the held hotkey to the clicker's
+// last event (hold_release_to_last_click_us_p99; at most one interval plus
+// 1 ms), 200 rounds at 10 ms (1,000 with "--full").
 //
 // gtest-free program; figure lines are "name: value".
 #include <fcntl.h>
@@ -38,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,9 +51,11 @@
 #include "bench/load.h"
 #include "platform/os_input.h"
 #include "platform/os_thread.h"
+#include "tests/sim/input_harness.h"
 #include "tests/sim/sim_io.h"
 #include "tools/autoclicker.h"
 #include "model/jitter.h"
+#include "model/hold_mode.h"
 #include "tools/keyspammer.h"
 #include "tools/signals.h"
 // Xlib last: its macros (None, Bool, Status) clash with names in the headers above.
@@ -459,6 +465,93 @@ void RunJitter(InjectLog& log) {
   Print("jitter_interval_outside_range_count", outside, 0);
 }
 
+// Hold to run: the auto clicker runs while F6 is held on a simulated keyboard,
+// read by the real capture. Each round holds F6 for a couple of clicks plus a
+// random part of an interval, so the release meets the clicker at every phase
+// of its cycle; the figure is how long after the release (written to the
+// keyboard) the clicker's last event reached the desktop, 0 when it came
+// before. Runs on a simulated kernel of its own, before the other figures.
+void RunHoldRelease(int intervalMs, int rounds) {
+  std::vector<double> delaysUs;
+  {
+    pmrsim::InputHarness h;
+    h.UseRealHooks();
+    const std::string kbd = h.Add(pmrsim::BasicKeyboard("Kbd"));
+    if (!OsStartInputTap() || !h.WaitGrabbed(kbd)) {
+      std::fprintf(stderr, "clicker: the capture did not grab the simulated keyboard\n");
+    } else {
+      InjectLog log(h.k());
+      g_HoldModeAuto.store(true);
+      StoreSetting(autoClickIntervalMs, intervalMs);
+      g_AppRunning.store(true);
+      currentClickCount.store(-1);
+      std::atomic<bool> stop{false};
+      std::thread signals([&] {
+        while (!stop.load()) {
+          ProcessSignals();
+          WaitUntilWoken(g_SignalWake);
+        }
+      });
+      std::thread clicker(AutoClickerThread);
+      while (currentClickCount.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      uint32_t seed = 12345;
+      auto releases = [&](int64_t since) {
+        size_t n = 0;
+        for (const Stamp& st : log.Take()) n += st.ns >= since && st.code == BTN_LEFT && st.value == 0;
+        return n;
+      };
+      // A round that does not see its clicks or its stop within 30 s ends the
+      // figure (printed from the rounds done) instead of hanging the bench.
+      auto waitFor = [](const std::function<bool()>& cond) {
+        const int64_t deadline = NowNs() + 30'000'000'000LL;
+        while (!cond()) {
+          if (NowNs() > deadline) return false;
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return true;
+      };
+      for (int i = 0; i < rounds; ++i) {
+        const int64_t pressed = NowNs();
+        h.k().Emit(kbd, pmrsim::KeyFrame(KEY_F6, 1));
+        if (!waitFor([&] { return releases(pressed) >= 2; })) {
+          std::fprintf(stderr, "clicker: hold round %d saw no clicks\n", i);
+          h.k().Emit(kbd, pmrsim::KeyFrame(KEY_F6, 0));
+          break;
+        }
+        seed = seed * 1664525u + 1013904223u;
+        const int64_t extraNs = static_cast<int64_t>(seed % 1000u) * intervalMs * 1000;
+        const int64_t until = NowNs() + extraNs;
+        while (NowNs() < until) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        const int64_t released = NowNs();
+        h.k().Emit(kbd, pmrsim::KeyFrame(KEY_F6, 0));
+        if (!waitFor([] { return !isAutoClicking.load(); })) {
+          std::fprintf(stderr, "clicker: hold round %d did not stop\n", i);
+          break;
+        }
+        // Anything still on its way arrives within a few intervals.
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * intervalMs + 5));
+        int64_t last = released;
+        for (const Stamp& st : log.Take()) last = std::max(last, st.ns);
+        delaysUs.push_back(static_cast<double>(last - released) / 1e3);
+        log.Clear();
+      }
+      stop.store(true);
+      g_SignalWake.Wake();
+      signals.join();
+      g_AppRunning.store(false);
+      g_AutoClickWake.Wake();
+      clicker.join();
+      g_AppRunning.store(true);
+    }
+  }
+  ResetToolStateForTest();
+  Print("hold_release_rounds", static_cast<double>(delaysUs.size()), 0);
+  Print("hold_interval_ms", intervalMs, 0);
+  Print("hold_release_to_last_click_us_p50", Percentile(delaysUs, 0.50));
+  Print("hold_release_to_last_click_us_p99", Percentile(delaysUs, 0.99));
+  Print("hold_release_to_last_click_limit_us", intervalMs * 1000.0 + 1000.0, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -470,6 +563,7 @@ int main(int argc, char** argv) {
   if (const char* e = std::getenv("PMR_BENCH_FULL"); e && std::strcmp(e, "1") == 0) full = true;
 
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  RunHoldRelease(10, full ? 1000 : 200);
   pmrsim::SimScope sim;
   if (!EnsureInjectDevice()) {
     std::fprintf(stderr, "clicker: the injection device could not be created\n");

@@ -24,6 +24,8 @@ const char* const kCalls[] = {
     "markWarningSeen", "setAppSetting", "setPanelOrder",      "resetHotkeys",        "getTrackerStatus",
     "clearProfile",  "addProfile",     "deleteProfile",       "switchProfile",       "getProfiles",
     "getSettings",   "reassignKey",
+    // hold to run, turbo, the panic combination
+    "setHoldOption", "setPanicCombo",
 };
 constexpr size_t kCallCount = sizeof kCalls / sizeof kCalls[0];
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "model/tool_state.h"
+#include "model/hotkey_mods.h"
 
 namespace {
 
@@ -37,11 +38,11 @@ const char* ReassignKindWord(int kind) {
   }
 }
 
-int HotkeyOwnerOf(int vk, int exceptKind) {
+int HotkeyOwnerOf(int vk, int exceptKind, int mods) {
   if (vk == 0) return 0;
   for (int kind : {kReassignRecord, kReassignPlay, kReassignAuto, kReassignKeySpamHotkey, kReassignUnlock}) {
     if (kind == exceptKind) continue;
-    if (HotkeyOf(kind)->load() == vk) return kind;
+    if (HotkeyOf(kind)->load() == vk && HotkeyModsOf(kind)->load() == mods) return kind;
   }
   return 0;
 }
@@ -59,24 +60,34 @@ bool IsTypingKey(int vk) {
   return false;
 }
 
-void StoreHotkey(int kind, int vk) {
-  if (std::atomic<int>* hk = HotkeyOf(kind)) hk->store(vk);
+bool IsTypingCombo(int vk, int mods) { return IsTypingKey(vk) && (mods & ~kModShift) == 0; }
+
+void StoreHotkey(int kind, int vk, int mods) {
+  std::atomic<int>* hk = HotkeyOf(kind);
+  if (!hk) return;
+  // The mask first: the dispatch on the capture thread never sees the new key
+  // with the old key's modifiers.
+  HotkeyModsOf(kind)->store(CleanModifierMask(mods));
+  hk->store(vk);
 }
 
-bool GuardHotkeyReassignment(int kind, int vk) {
+bool GuardHotkeyReassignment(int kind, int vk, int mods) {
   if (!HotkeyOf(kind)) return false;
+  mods = CleanModifierMask(mods);
   std::lock_guard<std::mutex> lock(g_GuardMutex);
   g_Pending = PendingHotkey{};
-  if (HotkeyOf(kind)->load() == vk) return true;  // the same key again: nothing changes
-  if (int owner = HotkeyOwnerOf(vk, kind)) {
+  // The same combination again: nothing changes.
+  if (HotkeyOf(kind)->load() == vk && HotkeyModsOf(kind)->load() == mods) return true;
+  if (int owner = HotkeyOwnerOf(vk, kind, mods)) {
     g_Refused.seq += 1;
     g_Refused.kind = kind;
     g_Refused.vk = vk;
     g_Refused.owner = owner;
+    g_Refused.mods = mods;
     return false;
   }
-  if (IsTypingKey(vk)) {
-    g_Pending = PendingHotkey{kind, vk};
+  if (IsTypingCombo(vk, mods)) {
+    g_Pending = PendingHotkey{kind, vk, mods};
     return false;
   }
   return true;
@@ -87,14 +98,15 @@ void ConfirmPendingHotkey(const std::string& answer) {
   PendingHotkey p = g_Pending;
   g_Pending = PendingHotkey{};
   if (p.kind == 0 || answer != "1") return;
-  if (int owner = HotkeyOwnerOf(p.vk, p.kind)) {
+  if (int owner = HotkeyOwnerOf(p.vk, p.kind, p.mods)) {
     g_Refused.seq += 1;
     g_Refused.kind = p.kind;
     g_Refused.vk = p.vk;
     g_Refused.owner = owner;
+    g_Refused.mods = p.mods;
     return;
   }
-  StoreHotkey(p.kind, p.vk);
+  StoreHotkey(p.kind, p.vk, p.mods);
 }
 
 void ClearPendingHotkey() {

@@ -12,7 +12,7 @@
 // Where the group starts in each line, and how many fields it has:
 // jitter ms of the clicker, jitter radius px, jitter ms of the key spammer,
 // the click sequence.
-inline constexpr size_t kSettingsExtrasFirst = 36;
+inline constexpr size_t kSettingsExtrasFirst = 43;  // after turbo, modifiers and panic (36-42)
 inline constexpr size_t kProfileExtrasFirst = 20;
 inline constexpr size_t kExtrasFieldCount = 4;
 

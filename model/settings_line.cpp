@@ -1,4 +1,4 @@
-// The settings line (36 fields), the profile settings line (20 fields) and the
+// The settings line (43 fields), the profile settings line (20 fields) and the
 // key-spam target list, with tolerant readers for every older field count.
 #include <cstdint>
 #include <cmath>
@@ -8,9 +8,12 @@
 
 #include "base/number_text.h"
 #include "base/strings.h"
+#include "model/hold_mode.h"
+#include "model/hotkey_mods.h"
+#include "model/panic_stop.h"
+#include "model/settings_extras.h"
 #include "model/settings_line.h"
 #include "model/tool_state.h"
-#include "model/settings_extras.h"
 
 namespace {
 
@@ -116,6 +119,23 @@ void AppendKeySpamIntervalFields(std::string& s) {
   AppendInt(s, ReadSetting(keySpamRepeatTimes));
 }
 
+// ---- hold, turbo, hotkey modifiers, panic stop (fields 36-42) ----
+// Lines of older versions end before field 36 and keep the defaults: no
+// turbo, plain hotkeys, the default panic combination. An unreadable mask or
+// combination keeps the current value, like every other field.
+void ReadHoldAndComboFields(const std::vector<std::string_view>& f) {
+  const size_t n = f.size();
+  if (n > 36) g_TurboAuto.store(f[36] == "1");
+  std::atomic<int>* const masks[] = {&modsRecord, &modsPlay, &modsAutoClicker, &modsKeySpamHotkey, &modsUnlock};
+  for (size_t i = 0; i < 5 && 37 + i < n; ++i)
+    if (std::optional<int32_t> v = ParseLeadingInt32(f[37 + i])) masks[i]->store(CleanModifierMask(*v));
+  if (n > 42) {
+    std::optional<int32_t> v = ParseLeadingInt32(f[42]);
+    if (v && *v >= kPanicOff && *v <= kPanicEscThrice) g_PanicCombo.store(*v);
+  }
+}
+// ---- end of the group ----
+
 }  // namespace
 
 std::string SerializeKeySpamTargetList() {
@@ -172,7 +192,17 @@ std::string SerializeSettings() {
   AppendInt(s, g_HoldModeAuto.load());        // 33
   AppendInt(s, g_HoldModeKeySpam.load());     // 34
   s += std::to_string(vkUnlock.load());       // 35
-  AppendSettingsExtras(s);                    // 36-39 jitter and click sequence
+  // ---- hold, turbo, hotkey modifiers, panic stop (fields 36-42) ----
+  s += ',';
+  AppendInt(s, g_TurboAuto.load());           // 36
+  AppendInt(s, modsRecord.load());            // 37
+  AppendInt(s, modsPlay.load());              // 38
+  AppendInt(s, modsAutoClicker.load());       // 39
+  AppendInt(s, modsKeySpamHotkey.load());     // 40
+  AppendInt(s, modsUnlock.load());            // 41
+  s += std::to_string(g_PanicCombo.load());   // 42
+  // ---- end of the group ----
+  AppendSettingsExtras(s);                    // 43-46 jitter and click sequence
   return s;
 }
 
@@ -198,6 +228,7 @@ void DeserializeSettings(std::string_view line) {
   if (n >= 36) {
     if (std::optional<int32_t> v = ParseLeadingInt32(f[35])) vkUnlock.store(*v);
   }
+  ReadHoldAndComboFields(f);
   ReadSettingsExtras(f, kSettingsExtrasFirst);
 }
 

@@ -5,9 +5,11 @@
 #include <string>
 #include <string_view>
 
-// Settings line: 36 comma-separated fields (tool settings and hotkeys).
+// Settings line: 43 comma-separated fields (tool settings and hotkeys; 36 to
+// 42 are turbo, the hotkeys' modifier masks and the panic combination), then
+// the jitter and click sequence group (model/settings_extras.h).
 std::string SerializeSettings();
-// Applies a settings line of any known generation (23, 31, 33, 35 or 36 fields).
+// Applies a settings line of any known generation (23, 31, 33, 35, 36, 43 or more fields).
 void DeserializeSettings(std::string_view line);
 // Profile settings line: 20 comma-separated fields (auto clicker and key spammer).
 std::string SerializeProfileSettings();

@@ -4,6 +4,9 @@
 #include "model/click_sequence.h"
 #include "model/jitter.h"
 #include "model/rate_meter.h"
+#include "model/hold_mode.h"
+#include "model/hotkey_mods.h"
+#include "model/panic_stop.h"
 
 #include "model/wake.h"
 
@@ -88,9 +91,15 @@ bool bLoopSequence = false;
 int iLoopIntervalMs = 500;
 
 bool HandleHotkeyDown(int code) {
+  // A hotkey is its key with exactly its modifiers: Ctrl+F6 is not F6, so
+  // every other combination of the key keeps working on the desktop.
+  const int mods = HeldModifierMask();
+  auto is = [code, mods](const std::atomic<int>& vk, const std::atomic<int>& vkMods) {
+    return code == vk.load() && mods == vkMods.load();
+  };
   // The unlock key is tested first: with the lock feature on it wins over any
   // other hotkey on the same key.
-  if (code == vkUnlock.load() && g_HotkeyLockEnabled.load()) {
+  if (is(vkUnlock, modsUnlock) && g_HotkeyLockEnabled.load()) {
     bool wasUnlocked = g_HotkeysUnlocked.load();
     g_HotkeysUnlocked.store(!wasUnlocked);
     if (wasUnlocked) {
@@ -104,24 +113,29 @@ bool HandleHotkeyDown(int code) {
   if (g_HotkeyLockEnabled.load() && !g_HotkeysUnlocked.load()) return false;
 
   std::atomic<bool>* trigger = nullptr;
-  if (code == vkRecord.load())
+  if (is(vkRecord, modsRecord)) {
     trigger = &triggerRecord;
-  else if (code == vkPlay.load())
+  } else if (is(vkPlay, modsPlay)) {
     trigger = &triggerPlay;
-  else if (code == vkAutoClicker.load())
+  } else if (is(vkAutoClicker, modsAutoClicker)) {
+    if (HoldHotkeyDown(kReassignAuto, code)) return true;
     trigger = &triggerAutoClicker;
-  else if (code == vkKeySpamHotkey.load())
+  } else if (is(vkKeySpamHotkey, modsKeySpamHotkey)) {
+    if (HoldHotkeyDown(kReassignKeySpamHotkey, code)) return true;
     trigger = &triggerKeySpam;
+  }
   if (!trigger) return false;
   trigger->store(true);
   WakeSignalProcessor();
   return true;
 }
 
-void OnHotkeyReleased(int) {}
+void OnHotkeyReleased(int code) { HoldHotkeyUp(code); }
 
-bool HoldModeAuto() { return false; }
-bool HoldModeKeySpam() { return false; }
+// Hold mode and turbo are driven by keys and buttons held down: when the
+// session locks, their releases can no longer be seen, so the tool stops.
+bool HoldModeAuto() { return g_HoldModeAuto.load() || g_TurboAuto.load(); }
+bool HoldModeKeySpam() { return g_HoldModeKeySpam.load(); }
 
 void ReassignKey(const std::string& kind) {
   static const struct {
@@ -141,6 +155,7 @@ void ReassignKey(const std::string& kind) {
 }
 
 void ResetHotkeys() {
+  for (auto* m : {&modsRecord, &modsPlay, &modsAutoClicker, &modsKeySpamHotkey, &modsUnlock}) m->store(0);
   vkRecord.store(kDefaultVkRecord);
   vkPlay.store(kDefaultVkPlay);
   vkAutoClicker.store(kDefaultVkAutoClicker);
@@ -154,8 +169,14 @@ void ResetToolStateForTest() {
                   &triggerAutoClickStart, &triggerAutoClickStop, &triggerKeySpam,
                   &triggerKeySpamStart, &triggerKeySpamStop, &triggerRecordStart, &triggerRecordStop,
                   &triggerPlayStart, &triggerStopAll, &g_HoldModeAuto, &g_HoldModeKeySpam,
-                  &keySpamChordMode})
+                  &keySpamChordMode, &g_TurboAuto, &triggerHoldAuto, &triggerHoldKeySpam})
     f->store(false);
+  ClearHoldState();
+  ResetHeldModifiers();
+  ResetPanicWatch();
+  g_PanicCombo.store(kDefaultPanicCombo);
+  g_PanicStops.store(0);
+  capturedReassignMods.store(0);
   ResetHotkeys();
   g_HotkeyLockEnabled.store(true);
   g_HotkeysUnlocked.store(true);

@@ -10,6 +10,7 @@
 #include "platform/os_thread.h"
 #include "model/click_sequence.h"
 #include "model/jitter.h"
+#include "model/hold_mode.h"
 #include "tools/recorder.h"
 #include "tools/tool_rate.h"
 #include "tools/tool_timing.h"
@@ -139,6 +140,12 @@ void AutoClickerThread() {
     }
     if (ReadSetting(autoClickRepeatMode) == 0 && currentClickCount.load() >= ReadSetting(autoClickRepeatTimes)) {
       isAutoClicking.store(false);
+      continue;
+    }
+    if (TurboWaitsForButton() || HoldReleasedBeforeStop(kReassignAuto)) {
+      // Armed for turbo: the press of the real button (or a stop) wakes us.
+      // A hold run whose key is up: the stop is on its way.
+      WaitUntilWoken(g_AutoClickWake);
       continue;
     }
     AutoClickOnce();

@@ -12,6 +12,9 @@
 #include "model/tool_state.h"
 #include "model/wake.h"
 #include "platform/os_input.h"
+#include "model/hold_mode.h"
+#include "model/hotkey_mods.h"
+#include "model/panic_stop.h"
 #include "tools/recorder.h"
 #include "tools/tool_timing.h"
 
@@ -33,6 +36,11 @@ std::array<bool, 8> buttonPressDropped{};  // buttons 1..7: press left out of th
 double lastCursorX = 0;
 double lastCursorY = 0;
 
+// A modifier pressed while a hotkey waits for its new key: it may begin a
+// combination, or be the new hotkey itself when it is released with nothing
+// pressed after it. 0 for none.
+int reassignModifier = 0;
+
 std::atomic<bool> g_ResetTrackers{false};
 
 bool Tracked(int code) { return code >= 1 && code < kTableSize; }
@@ -43,6 +51,9 @@ void ClearTablesIfAsked() {
   keySwallowed.fill(false);
   buttonHeld.fill(false);
   buttonSwallowed.fill(false);
+  reassignModifier = 0;
+  ResetHeldModifiers();
+  ResetPanicWatch();
 }
 
 // Nearest integer, halves away from zero; saturating, 0 for a value that is not
@@ -75,13 +86,57 @@ void ResetInputHooksForTest() {
   lastCursorY = 0;
 }
 
+namespace {
+
+// The time of the event being handled, for the panic stop's count of presses.
+int64_t EventNs() {
+  const int64_t ns = OsInputEventTimeNs();
+  return ns != 0 ? ns : MonotonicNs();
+}
+
+// A key press while a reassignment waits. True: it was captured (and is
+// swallowed); false: a modifier that goes on to the desktop for now.
+bool CaptureForReassignment(int kind, int vk) {
+  if (kind != kReassignKeySpamTarget && ModifierBitOf(vk)) {
+    if (!keyHeld[vk]) reassignModifier = vk;
+    return false;
+  }
+  reassignModifier = 0;
+  capturedReassignMods.store(kind == kReassignKeySpamTarget ? 0 : HeldModifierMask());
+  capturedReassignKey.store(vk);
+  return true;
+}
+
+// A modifier released while a reassignment waits, with nothing pressed since
+// it went down and no other modifier held: it is the new hotkey on its own.
+void CaptureLoneModifier(int vk) {
+  const int kind = currentReassign.load();
+  const bool lone = reassignModifier == vk && kind != kReassignNone && kind != kReassignKeySpamTarget &&
+                    HeldModifierMask() == 0;
+  if (reassignModifier == vk) reassignModifier = 0;
+  if (!lone) return;
+  capturedReassignMods.store(0);
+  capturedReassignKey.store(vk);
+  WakeSignalProcessor();
+}
+
+}  // namespace
+
 bool TapKey(int vk, bool down) {
   ClearTablesIfAsked();
   if (!Tracked(vk)) return false;
 
+  // The panic stop sees every key first: it works with the hotkeys locked or
+  // switched off and while a reassignment waits.
+  if (PanicKey(vk, down, down && keyHeld[vk], EventNs())) {
+    keyHeld[vk] = keySwallowed[vk] = true;
+    NoteModifierKey(vk, true, true);
+    return true;
+  }
+
   if (down) {
-    if (currentReassign.load() != kReassignNone) {
-      capturedReassignKey.store(vk);
+    const int kind = currentReassign.load();
+    if (kind != kReassignNone && CaptureForReassignment(kind, vk)) {
       // The captured press goes nowhere, so neither do its repeats and its
       // release; above all its repeats must not reach the hotkey dispatch
       // once the key has become the new hotkey. A key already held before
@@ -102,18 +157,22 @@ bool TapKey(int vk, bool down) {
       if (keySwallowed[vk]) return true;
     } else {
       keyHeld[vk] = true;
-      if (g_HotkeysEnabled.load() && HandleHotkeyDown(vk)) {
+      if (kind == kReassignNone && g_HotkeysEnabled.load() && HandleHotkeyDown(vk)) {
         keySwallowed[vk] = true;
+        NoteModifierKey(vk, true, true);
         return true;
       }
+      NoteModifierKey(vk, true, false);
     }
   } else {
     keyHeld[vk] = false;
+    NoteModifierKey(vk, false, false);
     if (keySwallowed[vk]) {
       keySwallowed[vk] = false;
       OnHotkeyReleased(vk);
       return true;
     }
+    CaptureLoneModifier(vk);
   }
 
   if (Recording() && ReadSetting(bRecordKeyboard)) {
@@ -148,6 +207,8 @@ int TapMouseButton(int button, bool down) {
     const int kind = currentReassign.load();
     if (kind != kReassignNone && kind != kReassignKeySpamTarget &&
         !(kind == kReassignUnlock && button == 1)) {
+      reassignModifier = 0;
+      capturedReassignMods.store(HeldModifierMask());
       capturedReassignKey.store(button);
       if (!buttonHeld[button]) buttonHeld[button] = buttonSwallowed[button] = true;
       WakeSignalProcessor();
@@ -159,11 +220,17 @@ int TapMouseButton(int button, bool down) {
         buttonSwallowed[button] = true;
         return kButtonTapSwallow;
       }
+      // Turbo: the real button is the clicker's trigger, never the desktop's.
+      if (TurboButton(button, true)) {
+        buttonSwallowed[button] = true;
+        return kButtonTapSwallow;
+      }
     }
   } else {
     buttonHeld[button] = false;
     if (buttonSwallowed[button]) {
       buttonSwallowed[button] = false;
+      TurboButton(button, false);
       OnHotkeyReleased(button);
       return kButtonTapSwallow;
     }
@@ -277,6 +344,9 @@ bool WantsMovePosition() {
 
 void SessionLocked() {
   TapRequestReset();
+  // The releases of held hold keys and of the turbo button cannot be seen
+  // any more; HoldModeAuto()/HoldModeKeySpam() stop those tools below.
+  ClearHoldState();
   if (HoldModeAuto()) triggerAutoClickStop.store(true);
   if (HoldModeKeySpam()) triggerKeySpamStop.store(true);
   // A macro must not go on typing into a locked screen.

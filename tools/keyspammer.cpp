@@ -11,6 +11,7 @@
 #include "model/wake.h"
 #include "platform/os_input.h"
 #include "platform/os_thread.h"
+#include "model/hold_mode.h"
 #include "tools/recorder.h"
 #include "model/jitter.h"
 #include "tools/tool_rate.h"
@@ -93,6 +94,11 @@ void KeySpammerThread() {
     if (ReadSetting(keySpamRepeatMode) == 0 && currentKeySpamCount.load() >= ReadSetting(keySpamRepeatTimes)) {
       isKeySpamming.store(false);
       ReleaseAllKeySpamTargets();
+      continue;
+    }
+    if (HoldReleasedBeforeStop(kReassignKeySpamHotkey)) {
+      // A hold run whose key is up: the stop is on its way.
+      WaitUntilWoken(g_KeySpamWake);
       continue;
     }
     if (!KeySpamCycle()) {

@@ -6,6 +6,8 @@
 #include "model/wake.h"
 #include "platform/os_input.h"
 #include "platform/os_keys.h"
+#include "model/hold_mode.h"
+#include "model/hotkey_mods.h"
 #include "tools/keyspammer.h"
 #include "tools/playback.h"
 #include "tools/recorder.h"
@@ -38,6 +40,8 @@ void CompleteReassignment() {
   int kind = currentReassign.load();
   int key = capturedReassignKey.load();
   if (kind == 0 || key == 0) return;
+  // Stored before the key by the hooks.
+  const int mods = capturedReassignMods.load();
   if (key != kVkEscape) {
     switch (kind) {
       case kReassignRecord:
@@ -46,7 +50,7 @@ void CompleteReassignment() {
       case kReassignKeySpamHotkey:
       case kReassignUnlock:
         // Never two tools on one key; a typing key waits for the user's yes.
-        if (GuardHotkeyReassignment(kind, key)) StoreHotkey(kind, key);
+        if (GuardHotkeyReassignment(kind, key, mods)) StoreHotkey(kind, key, mods);
         break;
       case kReassignKeySpamTarget: {
         int count = keySpamTargetCount.load();
@@ -63,6 +67,7 @@ void CompleteReassignment() {
   }
   currentReassign.store(0);
   capturedReassignKey.store(0);
+  capturedReassignMods.store(0);
 }
 
 // How long the end of a recording waits for movement still asking the shell
@@ -136,6 +141,10 @@ void ProcessSignals() {
     ApplyStopToolsRule();
     WakePlaybackThread();
   }
+
+  // Hold mode: whether a hold hotkey is down becomes a start or a stop for
+  // the steps below (a stop of the lock or a panic in this pass still wins).
+  ApplyHoldTriggers();
 
   if (Consume(triggerAutoClicker)) {
     bool nowClicking = !isAutoClicking.load();

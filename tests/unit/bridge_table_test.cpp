@@ -142,7 +142,8 @@ TEST_F(BridgeTableTest, NamesInRegistrationOrder) {
       "pmrLinuxInstallGnomeHelper", "pmrMacOpenSoftwareUpdate", "pmrMacContinue", "updateRecorder",
       "toggleRecording", "togglePlayback", "exportMacro", "openMacro", "answerMacroOpen", "getMacroAsk",
       "confirmHotkey", "getMacroRows", "getMacroEvents", "editMacro", "undoMacroEdit", "redoMacroEdit",
-      "updateJitter", "setFixedSpot", "setClickSequence", "testClickTiming", "getTimingTest"};
+      "updateJitter", "setFixedSpot", "setClickSequence", "testClickTiming", "getTimingTest",
+      "setHoldOption", "setPanicCombo"};
   Harness h;
   std::vector<std::string> names;
   for (const BridgeBinding& b : h.table) {

@@ -40,6 +40,9 @@ class JitterSequenceTest : public StateTest {
 const std::string kOldSettings =
     "0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,1,0,500,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121";
 const std::string kOldProfileSettings = "0,0,0,100,0,0,1,10,0,0,0,0,0,0,100,1,10,32,32,0";
+// Fields 36-42 of the settings line at their defaults: no turbo, plain
+// hotkeys, the panic stop on both Shift keys.
+constexpr const char* kHoldDefaults = ",0,0,0,0,0,0,1";
 
 TEST(JitterMath, IntervalRangeIsSymmetricAndNeverBelowOneMillisecond) {
   struct Case {
@@ -144,7 +147,9 @@ TEST(ClickSequenceText, PointsAreReadByTheDocumentedRules) {
 }
 
 TEST_F(JitterSequenceTest, JitterAndSequenceRoundTripAtTheEndOfBothLines) {
-  const std::string& before = kOldSettings;
+  // The settings line's earlier fields, then turbo, the hotkeys' modifier
+  // masks and the panic combination at their defaults.
+  const std::string before = kOldSettings + std::string(kHoldDefaults);
   const std::string& beforeProfile = kOldProfileSettings;
   ApplyJitterUpdate("10,25,4");
   ApplyClickSequenceUpdate("100:200:0:1:50;-5:7:1:2:300");
@@ -184,8 +189,8 @@ TEST_F(JitterSequenceTest, ASessionFileOfThePreviousVersionLoadsUnchanged) {
   std::vector<std::string> lines = SplitString(fixture, '\n');
   ASSERT_GE(lines.size(), 10u);
   const std::string oldSettings = lines[0].substr(9);
-  // Every field means what it meant; the line written now only adds the group.
-  EXPECT_EQ(SerializeSettings(), oldSettings + ",0,0,0");
+  // Every field means what it meant; the line written now only adds the groups.
+  EXPECT_EQ(SerializeSettings(), oldSettings + kHoldDefaults + ",0,0,0");
   EXPECT_EQ(ReadSetting(autoClickIntervalMs), 250);
   EXPECT_EQ(autoClickFixedX.load(), 640);
   EXPECT_EQ(autoClickFixedY.load(), -20);
@@ -202,9 +207,9 @@ TEST_F(JitterSequenceTest, ASessionFileOfThePreviousVersionLoadsUnchanged) {
   EXPECT_EQ(got[0].events.size(), 2u);
   EXPECT_EQ(got[1].events.size(), 2u);
 
-  // Saved again, the file is the old one with the group added to the first line.
+  // Saved again, the file is the old one with the groups added to the first line.
   SaveSessionStateBlocking();
-  std::string want = "SETTINGS:" + oldSettings + ",0,0,0\n";
+  std::string want = "SETTINGS:" + oldSettings + kHoldDefaults + ",0,0,0\n";
   for (size_t i = 1; i < lines.size(); ++i) want += lines[i] + "\n";
   EXPECT_EQ(Slurp(SessionPath()), want);
 }
@@ -236,7 +241,7 @@ TEST_F(JitterSequenceTest, PageListsAndSettingsJson) {
   const std::string json = BuildSettingsJson();
   EXPECT_NE(json.find(",\"holdKeySpam\":false,\"jitterMs\":0,\"jitterRadius\":10000,\"ksJitterMs\":5,"
                       "\"sequence\":[{\"x\":5,\"y\":6,\"button\":1,\"clicks\":2,\"pause\":250},"
-                      "{\"x\":7,\"y\":8,\"button\":0,\"clicks\":1,\"pause\":10}]}"),
+                      "{\"x\":7,\"y\":8,\"button\":0,\"clicks\":1,\"pause\":10}],"),
             std::string::npos)
       << json;
 }

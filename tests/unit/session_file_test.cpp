@@ -270,7 +270,9 @@ TEST_F(SessionFileTest, LoadedSettingsApplyAndFillAnEmptyCurrentProfileLine) {
                                "\nPROFILE:B\n");
   ASSERT_TRUE(LoadSessionState());
   std::vector<MacroProfile> got = GetProfiles();
-  EXPECT_EQ(SerializeSettings(), settings + ",0,0,0");  // the SETTINGS line rules, not B's line
+  // The SETTINGS line rules, not B's line; a line of the previous version
+  // gains the later fields at their defaults.
+  EXPECT_EQ(SerializeSettings(), settings + ",0,0,0,0,0,0,1,0,0,0");
   EXPECT_EQ(got[0].settingsLine, kFreshProfileSettings);
   EXPECT_EQ(got[1].settingsLine, "0,5,0,250,1,1,0,3,1,10,20,0,0,2,0,1,10,65,65|66,1,0,0,0");
 }

@@ -11,6 +11,9 @@
 
 #include "base/number_text.h"
 #include "state_test_util.h"
+#include "model/hold_mode.h"
+#include "model/hotkey_mods.h"
+#include "model/panic_stop.h"
 
 using namespace statetest;
 
@@ -189,9 +192,18 @@ TEST_F(SettingsLineTest, EveryFieldSurvivesARoundTrip) {
   g_HoldModeAuto.store(true);
   g_HoldModeKeySpam.store(true);
   vkUnlock.store(5);
+  g_TurboAuto.store(true);
+  modsRecord.store(kModCtrl);
+  modsPlay.store(kModAlt);
+  modsAutoClicker.store(kModCtrl | kModShift);
+  modsKeySpamHotkey.store(kModSuper);
+  modsUnlock.store(kModAll);
+  g_PanicCombo.store(kPanicEscThrice);
 
   const std::string line = SerializeSettings();
-  EXPECT_EQ(line, "1,2,3,4,2,1,0,77,1,-640,480,0,0,0,0,1,0.25,1,1234,65,66,0,67,5,6,7,8,0,99,68,69,69|70|71,1,1,1,5,0,0,0");
+  EXPECT_EQ(line,
+            "1,2,3,4,2,1,0,77,1,-640,480,0,0,0,0,1,0.25,1,1234,65,66,0,67,5,6,7,8,0,99,68,69,69|70|71,1,1,1,5"
+            ",1,1,2,5,8,15,2,0,0,0");
   const std::string profileLine = SerializeProfileSettings();
   EXPECT_EQ(profileLine, "1,2,3,4,2,1,0,77,1,-640,480,5,6,7,8,0,99,69,69|70|71,1,0,0,0");
 
@@ -288,6 +300,26 @@ TEST_F(SettingsLineTest, SettingsLineGenerationsAndBadFields) {
          EXPECT_EQ(vkUnlock.load(), 99);
        }},
       {"36 fields: unlock key", f31 + ",65,0,0,0,122", [] { EXPECT_EQ(vkUnlock.load(), 122); }},
+      {"43 fields: turbo, the hotkeys' modifier masks, the panic combination",
+       f31 + ",65,0,0,0,122,1,1,2,4,8,3,2",
+       [] {
+         EXPECT_EQ(vkUnlock.load(), 122);
+         EXPECT_TRUE(g_TurboAuto.load());
+         EXPECT_EQ(modsRecord.load(), kModCtrl);
+         EXPECT_EQ(modsPlay.load(), kModAlt);
+         EXPECT_EQ(modsAutoClicker.load(), kModShift);
+         EXPECT_EQ(modsKeySpamHotkey.load(), kModSuper);
+         EXPECT_EQ(modsUnlock.load(), kModCtrl | kModAlt);
+         EXPECT_EQ(g_PanicCombo.load(), kPanicEscThrice);
+       }},
+      {"unknown mask bits are dropped; an unreadable mask or combination keeps the current one",
+       f31 + ",65,0,0,0,122,0,255,x,0,0,0,9",
+       [] {
+         EXPECT_FALSE(g_TurboAuto.load());
+         EXPECT_EQ(modsRecord.load(), kModAll);
+         EXPECT_EQ(modsPlay.load(), 0);
+         EXPECT_EQ(g_PanicCombo.load(), kPanicBothShifts);
+       }},
       {"unlock key that is not a number is ignored", f31 + ",65,0,0,0,F10",
        [] {
          EXPECT_EQ(vkUnlock.load(), 99);

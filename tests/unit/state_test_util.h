@@ -118,7 +118,11 @@ inline UnifiedEvent Ev(int type, double time, int64_t x = 0, int64_t y = 0, uint
 // The lines as this version writes them: the 36 and 20 fields of the lines
 // before jitter existed, then the jitter group (no jitter, no sequence).
 constexpr const char* kFreshSettings =
-    "0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,1,0,500,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121,0,0,0";
+    "0,0,0,100,0,0,1,10,0,0,0,1,1,1,1,0,1,0,500,119,118,0,117,0,0,0,100,1,10,120,32,32,0,0,0,121"
+    // turbo, the five hotkeys' modifier masks, the panic combination
+    ",0,0,0,0,0,0,1"
+    // the jitters (the empty click sequence is left out)
+    ",0,0,0";
 constexpr const char* kFreshProfileSettings = "0,0,0,100,0,0,1,10,0,0,0,0,0,0,100,1,10,32,32,0,0,0,0";
 
 // Start-up state, with the session file in a fresh directory of its own.

@@ -16,7 +16,9 @@
 #include "model/profiles.h"
 #include "state/session_file.h"
 #include "app/status_json.h"
+#include "model/hold_mode.h"
 #include "model/hotkey_guard.h"
+#include "model/panic_stop.h"
 #include "model/tool_state.h"
 #include "tools_test_util.h"
 #include "platform/os_keys.h"
@@ -85,7 +87,7 @@ TEST_F(StatusJsonTest, DefaultStateIsExactText) {
       Profiles() + kQuietPlaybackTail +
       ",\"clicks\":0,\"keyPresses\":0,\"hotkeyRefused\":{\"seq\":0,\"kind\":\"\",\"key\":\"\",\"owner\":\"\"},"
       "\"hotkeyPending\":{\"kind\":\"\",\"key\":\"\"},"
-      "\"clickRuns\":0,\"lastClicks\":0,\"keyPressRuns\":0,\"lastKeyPresses\":0,\"clickRate\":0,\"keyRate\":0}";
+      "\"clickRuns\":0,\"lastClicks\":0,\"keyPressRuns\":0,\"lastKeyPresses\":0,\"clickRate\":0,\"keyRate\":0,\"panicStops\":0}";
   EXPECT_EQ(Status(), expected);
 }
 
@@ -133,7 +135,7 @@ TEST_F(StatusJsonTest, BusyStateIsExactText) {
       Profiles() + kQuietPlaybackTail +
       ",\"clicks\":12,\"keyPresses\":3,\"hotkeyRefused\":{\"seq\":1,\"kind\":\"auto\",\"key\":\"F7\",\"owner\":\"play\"},"
       "\"hotkeyPending\":{\"kind\":\"keyspamhotkey\",\"key\":\"Q\"},"
-      "\"clickRuns\":4,\"lastClicks\":1991,\"keyPressRuns\":2,\"lastKeyPresses\":35,\"clickRate\":0,\"keyRate\":0}";
+      "\"clickRuns\":4,\"lastClicks\":1991,\"keyPressRuns\":2,\"lastKeyPresses\":35,\"clickRate\":0,\"keyRate\":0,\"panicStops\":0}";
   EXPECT_EQ(Status(), expected);
 }
 
@@ -215,7 +217,7 @@ TEST_F(StatusJsonTest, SettingsDefaultsAreExactText) {
             "\"rptTimes\":10,\"locMode\":0,\"fixedX\":0,\"fixedY\":0,\"tmv\":true,\"tcl\":true,"
             "\"tsc\":true,\"tke\":true,\"tre\":false,\"tspd\":1,\"tloop\":false,\"tloopMs\":500,"
             "\"ksh\":0,\"ksm\":0,\"kss\":0,\"ksms\":100,\"ksRptMode\":1,\"ksRptTimes\":10,"
-            "\"holdAuto\":false,\"holdKeySpam\":false,\"jitterMs\":0,\"jitterRadius\":0,\"ksJitterMs\":0,\"sequence\":[]}");
+            "\"holdAuto\":false,\"holdKeySpam\":false,\"jitterMs\":0,\"jitterRadius\":0,\"ksJitterMs\":0,\"sequence\":[],\"turbo\":false,\"panicCombo\":1}");
 }
 
 TEST_F(StatusJsonTest, SettingsChangedValuesAreExactText) {
@@ -246,12 +248,14 @@ TEST_F(StatusJsonTest, SettingsChangedValuesAreExactText) {
   keySpamRepeatTimes = 3;
   g_HoldModeAuto.store(true);
   g_HoldModeKeySpam.store(true);
+  g_TurboAuto.store(true);
+  g_PanicCombo.store(kPanicOff);
   EXPECT_EQ(BuildSettingsJson(),
             "{\"sh\":1,\"sm\":2,\"ss\":3,\"sms\":4,\"sbtn\":2,\"stype\":1,\"rptMode\":0,"
             "\"rptTimes\":1000000000,\"locMode\":1,\"fixedX\":-15,\"fixedY\":2160,\"tmv\":false,"
             "\"tcl\":false,\"tsc\":false,\"tke\":false,\"tre\":true,\"tspd\":0.25,\"tloop\":true,"
             "\"tloopMs\":-1,\"ksh\":5,\"ksm\":6,\"kss\":7,\"ksms\":8,\"ksRptMode\":0,\"ksRptTimes\":3,"
-            "\"holdAuto\":true,\"holdKeySpam\":true,\"jitterMs\":0,\"jitterRadius\":0,\"ksJitterMs\":0,\"sequence\":[]}");
+            "\"holdAuto\":true,\"holdKeySpam\":true,\"jitterMs\":0,\"jitterRadius\":0,\"ksJitterMs\":0,\"sequence\":[],\"turbo\":true,\"panicCombo\":0}");
 }
 
 TEST_F(StatusJsonTest, PlaybackSpeedUsesDefaultStreamFormatting) {
@@ -358,7 +362,7 @@ TEST_F(CommaListTest, SettingsChangedByThePageAreReadWholeByOtherThreads) {
     while (!stop.load()) {
       const std::string line = SerializeSettings();
       std::vector<std::string> f = SplitString(line, ',');
-      const bool ok = f.size() == 39 && (f[3] == "100" || f[3] == "250") && (f[26] == "100" || f[26] == "250") &&
+      const bool ok = f.size() == 46 && (f[3] == "100" || f[3] == "250") && (f[26] == "100" || f[26] == "250") &&
                       (f[7] == "10" || f[7] == "99");
       if (!ok) torn.fetch_add(1);
       lines.fetch_add(1);

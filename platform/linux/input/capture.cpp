@@ -244,6 +244,20 @@ void Ungrab(Device& d) {
 
 void CloseDevice(Device& d) {
   if (d.fd < 0) return;
+  // Keys and buttons the hooks swallowed and that are still down will never
+  // send their release from here: hand the hooks one, so nothing that runs
+  // while such a key is held (hold to run, turbo) goes on without it.
+  if (d.swallowedDown.any()) {
+    const InputCallouts& hooks = Callouts();
+    for (int code = 0; code < kCodes; ++code) {
+      if (!d.swallowedDown.test(code)) continue;
+      if (code >= BTN_LEFT && code <= BTN_BACK)
+        hooks.tapMouseButton(ButtonVkOfCode(code), false);
+      else if (const int vk = EvdevToVk(code))
+        hooks.tapKey(vk, false);
+    }
+    d.swallowedDown.reset();
+  }
   if (d.grabbed) Ungrab(d);
   if (d.twinFd >= 0) {
     // Nothing may stay held on the desktop once the twin is gone.
