@@ -1,5 +1,5 @@
 # What goes where when the program is installed: the single source of the
-# .deb (debian/rules) and the .rpm (packaging/pellomar.spec), both of which
+# .deb (debian/rules) and the .rpm (packaging/pellomar.rpmbuild), both of which
 # install with the prefix /usr:
 #   cmake --install BUILD --prefix /usr                              everything
 #   cmake --install BUILD --prefix /usr --component package-type-deb  and which tool updates it

@@ -2,7 +2,7 @@
 # Builds the .deb and the .rpm of the program from a built build directory,
 # with the distributions' own tools:
 #   scripts/package.sh BUILD_DIR OUT_DIR
-# dpkg-buildpackage (debian/) and rpmbuild (packaging/pellomar.spec) each pack
+# dpkg-buildpackage (debian/) and rpmbuild (packaging/pellomar.rpmbuild) each pack
 # what the CMake install rules (packaging/install.cmake) install from
 # BUILD_DIR: the program, its page bundles and the root helpers update-install
 # and setup-input in /usr/lib/pellomar, a command in /usr/bin, the desktop
@@ -24,9 +24,9 @@ app_id=app.pellomar.free
 deb_version=$(dpkg-parsechangelog -l "$here/debian/changelog" -S Version)
 [ "$deb_version" = "$version" ] || {
   echo "debian/changelog starts at $deb_version, the program is $version: add an entry for $version" >&2; exit 1; }
-rpm_version=$(sed -n '/^%changelog/{n;s/.* - \([0-9.]*\)-[0-9]*$/\1/p;q}' "$here/packaging/pellomar.spec")
+rpm_version=$(sed -n '/^%changelog/{n;s/.* - \([0-9.]*\)-[0-9]*$/\1/p;q}' "$here/packaging/pellomar.rpmbuild")
 [ "$rpm_version" = "$version" ] || {
-  echo "the %changelog of packaging/pellomar.spec starts at $rpm_version, the program is $version: add an entry for $version" >&2; exit 1; }
+  echo "the %changelog of packaging/pellomar.rpmbuild starts at $rpm_version, the program is $version: add an entry for $version" >&2; exit 1; }
 for f in pellomar update-install setup-input gen/pellomar.1; do
   [ -e "$build/$f" ] || { echo "$build/$f is missing: build first (make build)" >&2; exit 1; }
 done
@@ -51,7 +51,7 @@ tar -C "$work" -czf "$work/rpm/SOURCES/pellomar-$version.tar.gz" "pellomar-$vers
 rpmbuild -bb --quiet --nodeps --define "_topdir $work/rpm" --define "_rpmdir $work/rpm/out" \
   --define "pmr_version $version" --define "pmr_build_dir $build" --define "pmr_strip 1" \
   --define "debug_package %{nil}" --define "_build_id_links none" \
-  "$src/packaging/pellomar.spec" >"$work/rpmbuild.log" 2>&1 || { cat "$work/rpmbuild.log" >&2; exit 1; }
+  "$src/packaging/pellomar.rpmbuild" >"$work/rpmbuild.log" 2>&1 || { cat "$work/rpmbuild.log" >&2; exit 1; }
 mv "$work/rpm/out/x86_64/pellomar-$version-1.x86_64.rpm" "$out/"
 
 # ---- .deb
