@@ -10,6 +10,7 @@
 #include "app/bridge_table.h"
 #include "app/macro_files.h"
 #include "app/pages.h"
+#include "app/remote_control.h"
 #include "base/json_escape.h"
 #include "platform/os_webview.h"
 #include "platform/os_overlay.h"
@@ -289,9 +290,16 @@ void BindBridgeFunctions(webview::WebView& w) {
   ctx.loadMainUi = [&w] { LoadMainUi(w); };
   ctx.startUpdate = [&w](const std::string& id, const std::string& args) { BindStartUpdate(w, id, args); };
   for (BridgeBinding& b : BuildBridgeTable(ctx)) {
-    if (b.async)
+    if (b.async) {
       w.bind_async(b.name, std::move(b.async));
-    else
-      w.bind(b.name, std::move(b.sync));
+      continue;
+    }
+    // A call may switch or rename the profile or change what the tray and
+    // the bus actions show: they read the state again after it.
+    w.bind(b.name, [fn = std::move(b.sync)](const std::string& args) {
+      std::string result = fn(args);
+      RemoteControlStateChanged(false);
+      return result;
+    });
   }
 }

@@ -24,6 +24,10 @@ void Trigger(std::atomic<bool>& trigger) {
   WakeSignalProcessor();
 }
 
+// A tool runs, a recording grows or playback goes on: counts and states
+// change without any request.
+bool Lively() { return isAutoClicking.load() || isKeySpamming.load() || isRecording.load() || isPlaying.load(); }
+
 bool HotkeysWork() { return g_HotkeysEnabled.load() && (!g_HotkeyLockEnabled.load() || g_HotkeysUnlocked.load()); }
 
 void SetHotkeys(bool on) {
@@ -199,6 +203,7 @@ bool StartRemoteControl(std::function<void()> quit) {
   h.activate = RemoteActivateAction;
   h.setState = RemoteSetActionState;
   h.state = RemoteActionState;
+  h.lively = Lively;
   h.activateApp = [] {
     if (g_MasterWindow) OsBringToFront(g_MasterWindow);
   };
@@ -212,10 +217,16 @@ bool StartRemoteControl(std::function<void()> quit) {
     t.hotkeysWork = HotkeysWork();
     return t;
   };
+  tray.lively = Lively;
   tray.menu = [](const std::string& action) { RemoteActivateAction(action, RemoteValue()); };
   tray.keepRunningWhenClosed = [] { return g_KeepInTray; };
   OsTrayStart(g_MasterWindow, std::move(tray));
   return OsRemoteStart(std::move(h));
+}
+
+void RemoteControlStateChanged(bool settling) {
+  OsTrayRefresh(settling);
+  OsRemoteRefresh(settling);
 }
 
 void StopRemoteControl() {

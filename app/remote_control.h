@@ -39,3 +39,8 @@ std::string BuildControlStatusJson();
 // on without it).
 bool StartRemoteControl(std::function<void()> quit);
 void StopRemoteControl();
+// The state the tray and the bus show may have changed: both read it now
+// (they read it often only while a tool runs). `settling`: a tool may just
+// have stopped, so they keep reading it often for a moment while its final
+// count settles. Main thread.
+void RemoteControlStateChanged(bool settling);

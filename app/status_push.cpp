@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/remote_control.h"
 #include "model/hotkey_mods.h"
 #include "model/panic_stop.h"
 #include "tools/playback.h"
@@ -17,6 +18,7 @@ constexpr const char* kStatusChangedScript =
     "if(typeof window.onTrackerStatusChanged==='function')window.onTrackerStatusChanged();";
 
 std::atomic<bool> g_PushPending{false};
+std::atomic<bool> g_DesktopPushPending{false};
 
 void Mix(uint64_t& h, uint64_t v) {
   h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
@@ -68,6 +70,15 @@ void PushToolStateIfChanged() {
   const uint64_t mark = ToolStateMark();
   if (mark == lastMark) return;
   lastMark = mark;
+  // The tray and the bus actions, which read the state often only while a
+  // tool runs, from the first moment (the boot page too).
+  UpdateUi([] {
+    if (!g_MasterDispatchFn || g_DesktopPushPending.exchange(true)) return;
+    g_MasterDispatchFn([] {
+      g_DesktopPushPending.store(false);
+      RemoteControlStateChanged(true);
+    });
+  });
   // The main page sets this once it is up, after the main thread has set the
   // functions below; the lock keeps them from being cleared meanwhile.
   if (!g_MainPageReady.load()) return;

@@ -39,17 +39,24 @@ struct RemoteHandlers {
   std::function<std::string(const std::string& name, const RemoteValue& state)> setState;
   // The present state of a stateful action.
   std::function<RemoteValue(const std::string& name)> state;
+  // Whether states change by themselves now (a tool runs, counts grow);
+  // empty: never.
+  std::function<bool()> lively;
   // org.freedesktop.Application.Activate: bring the window forward.
   std::function<void()> activateApp;
 };
 
 // Main thread, once GTK runs: exports the actions and asks for the name
 // (queued behind an owner that holds it already). States are read again
-// every 250 ms and after every request, and changes announced with Changed.
+// after every request and when told (OsRemoteRefresh), every 250 ms while
+// lively() holds and shortly after, every 5 s otherwise; changes are
+// announced with Changed.
 // False when there is no session bus.
 bool OsRemoteStart(RemoteHandlers handlers);
-// Reads every state now and announces what changed. Main thread.
-void OsRemoteRefresh();
+// Reads every state now and announces what changed; with `settling` the
+// states are read often for a little while even when nothing is lively.
+// Main thread.
+void OsRemoteRefresh(bool settling = false);
 // Gives the name up and removes the objects. Main thread.
 void OsRemoteStop();
 

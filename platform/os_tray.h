@@ -22,7 +22,11 @@ struct TrayState {
 std::string TrayIconName(const TrayState& state);
 
 struct TrayHandlers {
-  std::function<TrayState()> state;  // read every 250 ms
+  // Read when told (OsTrayRefresh), every 250 ms while lively() holds and
+  // shortly after, and every 5 s otherwise.
+  std::function<TrayState()> state;
+  // Whether the state changes by itself now (a tool runs); empty: never.
+  std::function<bool()> lively;
   // A menu entry was chosen: "clicker", "spammer", "record", "play" (toggle),
   // "hotkeys" (toggle), "show-window" or "quit".
   std::function<void(const std::string& action)> menu;
@@ -35,6 +39,9 @@ struct TrayHandlers {
 // shows the item; a termination signal still ends the program.
 void OsTrayStart(void* window, TrayHandlers handlers);
 void OsTrayStop();
+// The state may have changed: reads it now. With `settling` the state is
+// read often for a little while even when nothing is lively. Main thread.
+void OsTrayRefresh(bool settling);
 // A tray host (StatusNotifierHost) is registered with the desktop's
 // StatusNotifierWatcher, so the item can be seen.
 bool OsTrayHostPresent();

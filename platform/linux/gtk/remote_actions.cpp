@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/gtk/state_refresh.h"
 #include "platform/os_remote.h"
 #include "platform/os_window.h"
 
@@ -37,7 +38,6 @@ constexpr const char* kNodeXml =
     " </interface>"
     "</node>";
 
-constexpr guint kRefreshMs = 250;
 constexpr int kClientTimeoutMs = 25000;
 
 std::string ObjectPath(const std::string& id) {
@@ -75,7 +75,7 @@ struct Server {
   std::string path;
   guint objectIds[2] = {0, 0};
   guint ownerId = 0;
-  guint timer = 0;
+  pmrgtk::StateRefresh refresh;
   std::map<std::string, RemoteValue> announced;  // the states last announced
 };
 Server* g_Server = nullptr;
@@ -231,10 +231,7 @@ void OnMethodCall(GDBusConnection* bus, const gchar* sender, const gchar*, const
 
 const GDBusInterfaceVTable kVTable = {OnMethodCall, nullptr, nullptr, {}};
 
-gboolean OnRefreshTimer(gpointer) {
-  OsRemoteRefresh();
-  return G_SOURCE_CONTINUE;
-}
+void AnnounceChanges();
 
 // ---- client ------------------------------------------------------------------
 
@@ -293,11 +290,17 @@ bool OsRemoteStart(RemoteHandlers handlers) {
     if (a.state != RemoteValue::kNone) s->announced[a.name] = s->handlers.state(a.name);
   s->ownerId = g_bus_own_name_on_connection(bus, id.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr,
                                             nullptr, nullptr);
-  s->timer = g_timeout_add(kRefreshMs, OnRefreshTimer, nullptr);
+  s->refresh.Start(AnnounceChanges, s->handlers.lively);
   return true;
 }
 
-void OsRemoteRefresh() {
+void OsRemoteRefresh(bool settling) {
+  if (g_Server) g_Server->refresh.Kick(settling);
+}
+
+namespace {
+
+void AnnounceChanges() {
   if (!g_Server || !g_Server->handlers.state) return;
   GVariantBuilder changes;
   g_variant_builder_init(&changes, G_VARIANT_TYPE("a{sv}"));
@@ -322,11 +325,13 @@ void OsRemoteRefresh() {
                                 nullptr);
 }
 
+}  // namespace
+
 void OsRemoteStop() {
   Server* s = g_Server;
   if (!s) return;
   g_Server = nullptr;
-  if (s->timer) g_source_remove(s->timer);
+  s->refresh.Stop();
   if (s->ownerId) g_bus_unown_name(s->ownerId);
   for (guint id : s->objectIds)
     if (id) g_dbus_connection_unregister_object(s->bus, id);

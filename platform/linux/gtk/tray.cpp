@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/linux/gtk/gtk_internal.h"
+#include "platform/linux/gtk/state_refresh.h"
 #include "platform/os_tray.h"
 #include "platform/os_window.h"
 
@@ -16,7 +17,6 @@ bool g_QuitRequested = false;
 
 namespace {
 
-constexpr guint kRefreshMs = 250;
 constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
 constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
 
@@ -39,7 +39,7 @@ struct Tray {
   GtkWidget* items[kEntryCount] = {};
   gulong itemHandlers[kEntryCount] = {};
   gulong deleteHandler = 0;
-  guint timer = 0;
+  pmrgtk::StateRefresh refresh;
   guint watch = 0;
   guint hostSignals[2] = {0, 0};
   GDBusConnection* bus = nullptr;
@@ -87,11 +87,6 @@ void Refresh() {
   g_Tray->haveState = true;
   g_Tray->shown = now;
   Show(now);
-}
-
-gboolean OnTimer(gpointer) {
-  Refresh();
-  return G_SOURCE_CONTINUE;
 }
 
 void ShowWindowAgain() {
@@ -188,8 +183,7 @@ void OsTrayStart(void* window, TrayHandlers handlers) {
   gtk_widget_show_all(menu);
   app_indicator_set_menu(t->indicator, GTK_MENU(menu));
   app_indicator_set_status(t->indicator, APP_INDICATOR_STATUS_ACTIVE);
-  Refresh();
-  t->timer = g_timeout_add(kRefreshMs, OnTimer, nullptr);
+  t->refresh.Start(Refresh, t->handlers.lively);
   if (t->window) {
     g_object_add_weak_pointer(G_OBJECT(t->window), reinterpret_cast<gpointer*>(&t->window));
     t->deleteHandler = g_signal_connect(t->window, "delete-event", G_CALLBACK(OnDelete), nullptr);
@@ -209,7 +203,7 @@ void OsTrayStop() {
   Tray* t = g_Tray;
   if (!t) return;
   g_Tray = nullptr;
-  if (t->timer) g_source_remove(t->timer);
+  t->refresh.Stop();
   if (t->window) {
     g_signal_handler_disconnect(t->window, t->deleteHandler);
     g_object_remove_weak_pointer(G_OBJECT(t->window), reinterpret_cast<gpointer*>(&t->window));
@@ -223,6 +217,10 @@ void OsTrayStop() {
     g_object_unref(t->indicator);
   }
   delete t;
+}
+
+void OsTrayRefresh(bool settling) {
+  if (g_Tray) g_Tray->refresh.Kick(settling);
 }
 
 bool OsTrayHostPresent() { return g_Tray && g_Tray->hostPresent; }
