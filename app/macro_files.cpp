@@ -68,6 +68,7 @@ void Load(const std::string& name, MacroFile&& file, bool useFileSettings) {
   if (useFileSettings) ApplyPlaybackFieldsOfSettingsLine(file.settingsLine);
   SnapshotActiveProfileSettings();
   g_ProfilesRev.fetch_add(1);  // the page fetches the settings again
+  WakeSignalProcessor();        // and hears of it after the next round
   PostPageNote("Opened " + name + ": " + EventsText(count) + (useFileSettings ? ", with its playback settings." : "."));
 }
 

@@ -84,6 +84,7 @@ std::string SwitchToProfile(const std::string& name) {
   }
   if (index < 0) return "There is no profile of that name.";
   BindSwitchProfile(std::to_string(index));
+  WakeSignalProcessor();  // the page hears of it after the next round
   return {};
 }
 

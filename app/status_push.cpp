@@ -9,6 +9,7 @@
 #include "app/remote_control.h"
 #include "model/hotkey_mods.h"
 #include "model/panic_stop.h"
+#include "model/profiles.h"
 #include "tools/playback.h"
 #include "model/tool_state.h"
 
@@ -50,6 +51,8 @@ uint64_t ToolStateMark() {
   for (int i = 0; i < count && i < kKeySpamTargetSlots; ++i) Mix(h, static_cast<uint32_t>(keySpamTargets[i].load()));
   // Playback progress, the macro note and the question about a file.
   Mix(h, std::hash<std::string>{}(PlaybackStatusJsonMembers()));
+  // The profiles: switched, renamed or loaded (from outside the page too).
+  Mix(h, static_cast<uint32_t>(g_ProfilesRev.load()));
   return h;
 }
 

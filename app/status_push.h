@@ -1,7 +1,8 @@
 #pragma once
 // Tells the page that the tool state it shows has changed, so that it polls
 // the status now instead of at its next idle poll: starts and stops by
-// hotkey, the hotkey lock, a reassignment finished on the desktop side.
+// hotkey, the hotkey lock, a reassignment finished on the desktop side, a
+// profile switched or loaded from outside the page.
 //
 // The page is told by a guarded call of its global `onTrackerStatusChanged`
 // (no arguments; a page without it is not disturbed). Calls are coalesced:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/status_push.h"
+#include "model/profiles.h"
 #include "model/tool_state.h"
 
 namespace {
@@ -27,6 +28,10 @@ TEST(StatusPush, MarkFollowsWhatThePageShowsOnly) {
       {"hotkey moved", [] { vkAutoClicker.fetch_add(1); }, [] { vkAutoClicker.fetch_sub(1); }, true},
       {"target added", [] { keySpamTargets[keySpamTargetCount.load()].store(65); keySpamTargetCount.fetch_add(1); },
        [] { keySpamTargetCount.fetch_sub(1); }, true},
+      // A profile switched, renamed or loaded from outside the page (the bus,
+      // the tray, a file opened): the page would otherwise see it only at its
+      // slow idle poll.
+      {"profiles changed", [] { g_ProfilesRev.fetch_add(1); }, [] { g_ProfilesRev.fetch_sub(1); }, true},
       // Counted clicks and an interval are not tool states: no call for them.
       {"click counted", [] { currentClickCount.fetch_add(1); }, [] { currentClickCount.fetch_sub(1); }, false},
       {"interval edited", [] { autoClickIntervalMs += 5; }, [] { autoClickIntervalMs -= 5; }, false},
