@@ -11,6 +11,7 @@
 #include "platform/linux/gtk/handoff.h"
 
 #include <gtk/gtk.h>
+#include <malloc.h>
 #include <webkit2/webkit2.h>
 
 #include <atomic>
@@ -28,6 +29,8 @@ namespace webview {
 namespace {
 
 constexpr const char* kMessageChannel = "pmrhost";
+// How long after a page finished loading its leftovers are collected.
+constexpr guint kSettleSeconds = 3;
 
 // Installed before any other user script. Call ids carry a per-document
 // random prefix so an answer meant for a page that has since been replaced
@@ -177,6 +180,7 @@ struct WebView::Impl {
   std::vector<WebKitAutomationSession*> sessions;  // referenced while we answer them
   bool automation = false;
   bool load_begun = false;
+  guint settle_timer = 0;
   GMainLoop* loop = nullptr;
   std::atomic<bool> stop_requested{false};
   std::map<std::string, Binding> bindings;
@@ -244,7 +248,20 @@ struct WebView::Impl {
     static_cast<Impl*>(self)->OnMessage(webkit_javascript_result_get_js_value(r));
   }
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent ev, gpointer self) {
-    if (ev == WEBKIT_LOAD_STARTED) static_cast<Impl*>(self)->load_begun = true;
+    auto* d = static_cast<Impl*>(self);
+    if (ev == WEBKIT_LOAD_STARTED) d->load_begun = true;
+    if (ev != WEBKIT_LOAD_FINISHED) return;
+    // Start-up and loading the page free much of what they allocated, but
+    // the allocator keeps the freed pages: once the page has settled, they
+    // go back to the system.
+    if (d->settle_timer) g_source_remove(d->settle_timer);
+    d->settle_timer = g_timeout_add_seconds(kSettleSeconds, OnSettled, d);
+  }
+  static gboolean OnSettled(gpointer self) {
+    auto* d = static_cast<Impl*>(self);
+    d->settle_timer = 0;
+    malloc_trim(0);
+    return G_SOURCE_REMOVE;
   }
   // Connected after every other handler: when nobody blocked the close, the
   // window is kept (so its placement can still be read) and run() ends.
@@ -341,6 +358,8 @@ WebView::WebView() : impl_(std::make_shared<Impl>()) {
 WebView::~WebView() {
   if (!impl_) return;
   Impl& d = *impl_;
+  if (d.settle_timer) g_source_remove(d.settle_timer);
+  d.settle_timer = 0;
   if (d.automation_handler) g_signal_handler_disconnect(d.context, d.automation_handler);
   for (WebKitAutomationSession* s : d.sessions) {
     g_signal_handlers_disconnect_by_data(s, &d);
