@@ -17,12 +17,20 @@ struct WakeEvent {
   void Wake();
 };
 
+// How long a real-time thread may spin at the end of a wait. A repeating tool
+// (the clicker, the key spammer) spins at most a twentieth of its interval, so
+// at any rate it costs a bounded share of a core, even where the machine wakes
+// its sleepers late; there its pauses come out a little long instead. Playback
+// keeps a recorded schedule and spins as long as its wake-ups need.
+enum class WaitSpin { kBounded, kAsNeeded };
+inline constexpr double kBoundedSpinShare = 0.05;
+
 // Sleeps `ms` milliseconds; returns early when `ev` is woken or shutdown has begun.
 // Sleeps on the condition variable until shortly before the deadline and yields
 // for the rest, so short intervals stay accurate: 0.5 ms before it on a thread
-// of normal priority, on a real-time thread just the worst recent lateness of
-// its wake-ups plus a margin (at least 20 us, at most 0.5 ms).
-void WaitIntervalOrWake(WakeEvent& ev, double ms);
+// of normal priority, on a real-time thread just what covers the lateness of
+// nearly all its recent wake-ups (model/wake_spin.h), within `spin`'s bound.
+void WaitIntervalOrWake(WakeEvent& ev, double ms, WaitSpin spin = WaitSpin::kBounded);
 
 // Waits until the flag of `ev` is consumed or shutdown has begun (no timeout).
 void WaitUntilWoken(WakeEvent& ev);
