@@ -3,7 +3,6 @@
 #include <sched.h>
 #include <time.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -74,12 +73,7 @@ void WaitIntervalOrWake(WakeEvent& ev, double ms, WaitSpin spinKind) {
   const int64_t deadline = start + duration;
   const bool realtime = OsThreadIsRealtime();
   int64_t spin = kPlainSpinNs;
-  if (realtime) {
-    spin = t_Spin.SpinNs();
-    if (spinKind == WaitSpin::kBounded)
-      spin = std::min(spin, std::max(WakeSpinLearner::kMinSpinNs,
-                                     static_cast<int64_t>(static_cast<double>(duration) * kBoundedSpinShare)));
-  }
+  if (realtime) spin = WaitSpinNs(t_Spin.SpinNs(), duration, spinKind);
   const int64_t early = deadline - spin;
 
   if (MonotonicNs() < early) {

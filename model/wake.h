@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "model/wake_spin.h"
+
 // Wake-up object of a worker thread: a wake sent while nobody waits is kept and
 // ends the next wait at once.
 struct WakeEvent {
@@ -17,13 +19,6 @@ struct WakeEvent {
   void Wake();
 };
 
-// How long a real-time thread may spin at the end of a wait. A repeating tool
-// (the clicker, the key spammer) spins at most a twentieth of its interval, so
-// at any rate it costs a bounded share of a core, even where the machine wakes
-// its sleepers late; there its pauses come out a little long instead. Playback
-// keeps a recorded schedule and spins as long as its wake-ups need.
-enum class WaitSpin { kBounded, kAsNeeded };
-inline constexpr double kBoundedSpinShare = 0.05;
 
 // Sleeps `ms` milliseconds; returns early when `ev` is woken or shutdown has begun.
 // Sleeps on the condition variable until shortly before the deadline and yields

@@ -21,3 +21,9 @@ void WakeSpinLearner::Estimate() {
   int64_t spin = static_cast<int64_t>(*at) * 1000 + kMarginNs;
   spinNs_ = std::clamp(spin, kMinSpinNs, kMaxSpinNs);
 }
+
+int64_t WaitSpinNs(int64_t learnedNs, int64_t durationNs, WaitSpin kind) {
+  if (kind == WaitSpin::kAsNeeded) return learnedNs;
+  const int64_t bound = static_cast<int64_t>(static_cast<double>(durationNs) * kBoundedSpinShare);
+  return std::min(learnedNs, std::max(WakeSpinLearner::kMinSpinNs, bound));
+}

@@ -40,3 +40,14 @@ class WakeSpinLearner {
   size_t seen_ = 0;
   int64_t spinNs_ = kMaxSpinNs;
 };
+
+// How long a real-time thread may spin at the end of a wait. A repeating tool
+// (the clicker, the key spammer) spins at most a twentieth of its interval, so
+// at any rate it costs a bounded share of a core, even where the machine wakes
+// its sleepers late; there its pauses come out a little long instead. Playback
+// keeps a recorded schedule and spins as long as its wake-ups need.
+enum class WaitSpin { kBounded, kAsNeeded };
+inline constexpr double kBoundedSpinShare = 0.05;
+
+// The spin of one wait of `durationNs`, given what the learner asks for.
+int64_t WaitSpinNs(int64_t learnedNs, int64_t durationNs, WaitSpin kind);

@@ -69,4 +69,20 @@ TEST(WakeSpinLearner, StaysWithinItsBounds) {
   }
 }
 
+TEST(WaitSpinNs, ARepeatingToolSpinsAtMostATwentiethOfItsIntervalPlaybackAsNeeded) {
+  struct Case {
+    int64_t learned, duration;
+    WaitSpin kind;
+    int64_t spin;
+  } cases[] = {
+      {300'000, 1'000'000, WaitSpin::kBounded, 50'000},     // 1 ms clicker on a machine that wakes late
+      {30'000, 1'000'000, WaitSpin::kBounded, 30'000},      // a punctual machine needs less than the bound
+      {300'000, 100'000'000, WaitSpin::kBounded, 300'000},  // 100 ms: the bound is far away
+      {300'000, 100'000, WaitSpin::kBounded, L::kMinSpinNs},
+      {300'000, 1'000'000, WaitSpin::kAsNeeded, 300'000},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(WaitSpinNs(c.learned, c.duration, c.kind), c.spin) << c.learned << " " << c.duration;
+}
+
 }  // namespace
