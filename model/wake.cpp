@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "model/wake_spin.h"
 #include "platform/os_thread.h"
 
 std::atomic<bool> g_AppRunning{true};
@@ -45,26 +46,10 @@ int64_t DurationNs(double ms) {
 // yielding the processor. A thread of normal priority may find the processor
 // taken when it wakes, so it spins for a generous half millisecond (yielding
 // to whatever else wants to run). A real-time thread runs as soon as it wakes,
-// so its spin only has to cover how late its wake-ups come, learned per
-// thread: the worst recent lateness plus a margin. That keeps the processor
-// time it takes from everything else small.
+// so its spin only has to cover how late its wake-ups come on this machine,
+// learned per thread (see model/wake_spin.h).
 constexpr int64_t kPlainSpinNs = 500000;
-constexpr int64_t kMinSpinNs = 20000;
-constexpr int64_t kSpinMarginNs = 30000;
-thread_local int64_t t_WorstLateNs = 0;
-thread_local int64_t t_SpinNs = kPlainSpinNs;
-
-void LearnWakeLateness(int64_t lateNs) {
-  // The worst lateness seen, forgotten slowly (about 1/1024 per wait): an idle
-  // processor wakes late only now and then, and a spin that forgot the last
-  // late wake-up within a few dozen waits would miss the next one.
-  t_WorstLateNs -= t_WorstLateNs / 1024;
-  if (lateNs > t_WorstLateNs) t_WorstLateNs = lateNs;
-  int64_t spin = t_WorstLateNs + kSpinMarginNs;
-  if (spin < kMinSpinNs) spin = kMinSpinNs;
-  if (spin > kPlainSpinNs) spin = kPlainSpinNs;
-  t_SpinNs = spin;
-}
+thread_local WakeSpinLearner t_Spin;
 
 }  // namespace
 
@@ -82,11 +67,14 @@ void WaitUntilWoken(WakeEvent& ev) {
   }
 }
 
-void WaitIntervalOrWake(WakeEvent& ev, double ms) {
+void WaitIntervalOrWake(WakeEvent& ev, double ms, WaitSpin spinKind) {
   const int64_t start = MonotonicNs();
-  const int64_t deadline = start + DurationNs(ms);
+  const int64_t duration = DurationNs(ms);
+  const int64_t deadline = start + duration;
   const bool realtime = OsThreadIsRealtime();
-  const int64_t early = deadline - (realtime ? t_SpinNs : kPlainSpinNs);
+  int64_t spin = kPlainSpinNs;
+  if (realtime) spin = WaitSpinNs(t_Spin.SpinNs(), duration, spinKind);
+  const int64_t early = deadline - spin;
 
   if (MonotonicNs() < early) {
     std::unique_lock<std::mutex> lock(ev.mutex);
@@ -98,7 +86,7 @@ void WaitIntervalOrWake(WakeEvent& ev, double ms) {
       ev.cv.wait_until(lock, earlyPoint);
       const int64_t now = MonotonicNs();
       if (now >= early) {
-        if (realtime) LearnWakeLateness(now - early);
+        if (realtime) t_Spin.Learn(now - early);
         break;
       }
     }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "model/wake_spin.h"
+
 // Wake-up object of a worker thread: a wake sent while nobody waits is kept and
 // ends the next wait at once.
 struct WakeEvent {
@@ -17,12 +19,13 @@ struct WakeEvent {
   void Wake();
 };
 
+
 // Sleeps `ms` milliseconds; returns early when `ev` is woken or shutdown has begun.
 // Sleeps on the condition variable until shortly before the deadline and yields
 // for the rest, so short intervals stay accurate: 0.5 ms before it on a thread
-// of normal priority, on a real-time thread just the worst recent lateness of
-// its wake-ups plus a margin (at least 20 us, at most 0.5 ms).
-void WaitIntervalOrWake(WakeEvent& ev, double ms);
+// of normal priority, on a real-time thread just what covers the lateness of
+// nearly all its recent wake-ups (model/wake_spin.h), within `spin`'s bound.
+void WaitIntervalOrWake(WakeEvent& ev, double ms, WaitSpin spin = WaitSpin::kBounded);
 
 // Waits until the flag of `ev` is consumed or shutdown has begun (no timeout).
 void WaitUntilWoken(WakeEvent& ev);

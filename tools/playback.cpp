@@ -120,7 +120,7 @@ bool WaitUntilDue(int64_t due, WakeEvent& wake, bool (*stillPlaying)(uint64_t), 
     // real-time again before the next event comes.
     int64_t wait = due - now;
     if (OsRealtimeBudgetDemoted() && wait > kDemotedWaitNs) wait = kDemotedWaitNs;
-    WaitIntervalOrWake(wake, static_cast<double>(wait) / 1e6);
+    WaitIntervalOrWake(wake, static_cast<double>(wait) / 1e6, WaitSpin::kAsNeeded);
   }
 }
 

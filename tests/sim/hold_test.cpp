@@ -185,7 +185,9 @@ TEST(HotkeyCombo, OnlyTheFinalKeyIsSwallowed) {
   std::vector<Triple> expected;
   for (size_t i = 0; i < typed.size(); ++i) {
     Send(h, d.kbd, typed[i].first, typed[i].second);
-    if (i == 2) EXPECT_TRUE(WaitFor([] { return triggerAutoClicker.exchange(false); }));
+    if (i == 2) {
+      EXPECT_TRUE(WaitFor([] { return triggerAutoClicker.exchange(false); }));
+    }
     if (i != 2 && i != 3) expected.emplace_back(EV_KEY, typed[i].first, typed[i].second);
   }
   ASSERT_TRUE(WaitFor([&] { return KeysFrom(h, "pmr-twin", mark).size() >= expected.size(); }));

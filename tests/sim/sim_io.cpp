@@ -33,7 +33,10 @@ ssize_t SimDeviceIo::Write(int fd, const void* buf, size_t size) {
 
 int SimDeviceIo::Poll(struct pollfd* fds, nfds_t count, int timeoutMs) {
   int r = ::poll(fds, count, timeoutMs);
-  if (r > 0) pollReady++;
+  if (r > 0) {
+    lastReadyNs.store(NowNs());
+    pollReady++;
+  }
   if (r == 0) pollTimeouts++;
   return r;
 }

@@ -26,6 +26,8 @@ class SimDeviceIo final : public InputDeviceIo {
   // poll calls that returned with something ready, and that timed out.
   std::atomic<uint64_t> pollReady{0};
   std::atomic<uint64_t> pollTimeouts{0};
+  // When the last poll that found something ready returned (NowNs).
+  std::atomic<int64_t> lastReadyNs{0};
 
  private:
   Kernel& k_;
