@@ -145,6 +145,19 @@ void OnHostSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
   if (g_Tray) AskHostPresent();
 }
 
+// Appends `dir` to the default icon theme's search path unless it is there.
+void AddIconSearchPathOnce(const std::string& dir) {
+  GtkIconTheme* theme = gtk_icon_theme_get_default();
+  if (!theme) return;
+  gchar** paths = nullptr;
+  gint count = 0;
+  gtk_icon_theme_get_search_path(theme, &paths, &count);
+  bool present = false;
+  for (gint i = 0; i < count && !present; ++i) present = paths[i] && dir == paths[i];
+  g_strfreev(paths);
+  if (!present) gtk_icon_theme_append_search_path(theme, dir.c_str());
+}
+
 }  // namespace
 
 std::string TrayIconName(const TrayState& s) {
@@ -168,9 +181,15 @@ void OsTrayStart(void* window, TrayHandlers handlers) {
   t->handlers = std::move(handlers);
   t->window = window ? GTK_WINDOW(window) : nullptr;
   // The item's id is the application id; its icons lie beside the program.
+  const std::string iconDir = OsResourceDir() + "/" + pmrgtk::kWindowIconDir + "/tray";
+  // Where no item host runs, the indicator falls back to a status icon and
+  // adds the icon folder to the icon theme's search path, but its search for
+  // the folder among the paths already there runs past the end of the list
+  // when it is missing (a crash where the memory after the list is unmapped).
+  // With the folder there already, the search ends on it.
+  AddIconSearchPathOnce(iconDir);
   t->indicator = app_indicator_new(OsBundleIdentifier().c_str(), "pellomar-tray-idle",
                                    APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
-  const std::string iconDir = OsResourceDir() + "/" + pmrgtk::kWindowIconDir + "/tray";
   app_indicator_set_icon_theme_path(t->indicator, iconDir.c_str());
   GtkWidget* menu = gtk_menu_new();
   for (size_t i = 0; i < kEntryCount; ++i) {
