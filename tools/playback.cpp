@@ -104,6 +104,9 @@ void Apply(const PlaybackAction& a, const PlaybackOutput& out, Held& held, Point
   }
 }
 
+// Events copied or worked out between two looks at the real-time budget.
+constexpr size_t kBudgetLookEvery = 4096;
+
 // The longest single wait of a thread its real-time budget stepped down.
 constexpr int64_t kDemotedWaitNs = 250'000'000;
 
@@ -242,9 +245,10 @@ bool PlayEvents(const std::vector<UnifiedEvent>& events, const PlaybackSettings&
   std::vector<int64_t> offsets;
   actions.reserve(events.size());
   offsets.reserve(events.size());
-  for (const UnifiedEvent& ev : events) {
-    actions.push_back(PlaybackActionFor(ev, s.relative));
-    offsets.push_back(PlaybackOffsetNs(ev.time, s.speed));
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (i % kBudgetLookEvery == 0) OsRealtimeBudgetCheck();  // see the copy in PlaybackThread
+    actions.push_back(PlaybackActionFor(events[i], s.relative));
+    offsets.push_back(PlaybackOffsetNs(events[i].time, s.speed));
   }
   const int64_t lastOffset = *std::max_element(offsets.begin(), offsets.end());
 
@@ -301,9 +305,19 @@ void PlaybackThread() {
     const uint64_t run = g_PlayRun.load();
     std::vector<UnifiedEvent> events;
     {
+      // Copied in pieces with a look at the real-time budget between them: a
+      // long recording's copy touches megabytes of new pages, which a slow
+      // machine takes longer than the kernel lets a real-time thread run.
       std::lock_guard<std::mutex> lock(profileMutex);
-      if (currentProfileIdx >= 0 && currentProfileIdx < static_cast<int>(profiles.size()))
-        events = profiles[static_cast<size_t>(currentProfileIdx)].events;
+      if (currentProfileIdx >= 0 && currentProfileIdx < static_cast<int>(profiles.size())) {
+        const std::vector<UnifiedEvent>& from = profiles[static_cast<size_t>(currentProfileIdx)].events;
+        events.reserve(from.size());
+        for (size_t at = 0; at < from.size(); at += kBudgetLookEvery) {
+          OsRealtimeBudgetCheck();
+          events.insert(events.end(), from.begin() + static_cast<std::ptrdiff_t>(at),
+                        from.begin() + static_cast<std::ptrdiff_t>(std::min(from.size(), at + kBudgetLookEvery)));
+        }
+      }
     }
     if (PlayEvents(events, CurrentPlaybackSettings(), DevicePlaybackOutput(), g_PlaybackWake, PlaybackRunActive,
                    run))
