@@ -4,9 +4,7 @@
 #include <time.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdint>
-#include <limits>
 
 #include "model/wake_spin.h"
 #include "platform/os_thread.h"

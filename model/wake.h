@@ -19,7 +19,6 @@ struct WakeEvent {
   void Wake();
 };
 
-
 // Sleeps `ms` milliseconds; returns early when `ev` is woken or shutdown has begun.
 // Sleeps on the condition variable until shortly before the deadline and yields
 // for the rest, so short intervals stay accurate: 0.5 ms before it on a thread
